@@ -1,0 +1,68 @@
+#pragma once
+
+#include "audio/AudioPlayer.h"
+#include "audio/FileDialog.h"
+#include "link/MessageBoxes.h"
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+class QLineEdit;
+class QSlider;
+
+namespace tamberlo {
+
+// The PC-side audio as the sound source of a chip recording: the loaded file, the
+// elapsed times counted on the player's status tick, the automatic stop 50 ms before the
+// end of the file, and the position slider.
+class AudioSource : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int TickMs = 30;
+    static constexpr int StopBeforeEndMs = 50;
+
+    struct Widgets {
+        QLineEdit* DisFileNanmeText = nullptr;
+        QLineEdit* MusicFileLenText = nullptr;
+        QLineEdit* RecTimeText = nullptr;
+        QSlider* PlayPoint = nullptr;
+    };
+
+    AudioSource(AudioPlayer& player, FileDialog& dialog, MessageBoxes& boxes, Widgets widgets,
+                QObject* parent = nullptr);
+
+    AudioPlayer& player() { return player_; }
+
+    // Sends the chip's STOP exactly as the stop button does; called by the automatic stop.
+    void setStopCommand(std::function<void()> sendStop) { sendStop_ = std::move(sendStop); }
+
+    // Starts the audio as the recording source: "Play", MusicOn, a 30 ms status interval.
+    void startRecordingSource();
+    // Holds it: "Pause" and no status updates.
+    void holdRecordingSource();
+
+    QString MusicFileName;
+    std::int32_t MusicLenMs = 0;
+    std::int32_t MusicPosMs = 0;
+    std::int32_t RecElapsedMs = 0;
+    bool MusicOn = false;
+    bool RecOn = false;
+    std::uint8_t MusicScale = 0;
+    std::uint8_t MusicScaleMode = 0;
+
+public slots:
+    void openFile();
+    void statusTick();
+    void sliderChanged(int value);
+
+private:
+    AudioPlayer& player_;
+    FileDialog& dialog_;
+    MessageBoxes& boxes_;
+    Widgets w_;
+    std::function<void()> sendStop_;
+};
+
+} // namespace tamberlo

@@ -1,0 +1,33 @@
+#include "link/Receiver.h"
+
+namespace tamberlo {
+
+Receiver::Receiver(SerialPort& port, QObject* parent) : QObject(parent), port_(port) {
+    connect(&port_, &SerialPort::communication, this, &Receiver::onCommunication);
+}
+
+void Receiver::onCommunication(CommEvent kind) {
+    if (kind != CommEvent::BytesReceived)
+        return;
+    port_.selectBinaryMode();
+    RecvCnt = static_cast<std::uint8_t>(RecvCnt + port_.bytesWaiting());
+
+    // Bytes that arrive while draining raise no second notification.
+    port_.setReceiveThreshold(0);
+    while (port_.bytesWaiting() > 0) {
+        RecvBuf[RecvIdx] = port_.read();
+        RecvIdx = static_cast<std::uint8_t>(RecvIdx + 1);
+    }
+    port_.setReceiveThreshold(1);
+    port_.discardReceiveBuffer();
+
+    if (RecvCnt != RecvExpect)
+        return;
+    // The action may open a modal box; the rewind waits until it is dismissed.
+    if (action_)
+        action_();
+    RecvCnt = 0;
+    RecvIdx = 0;
+}
+
+} // namespace tamberlo

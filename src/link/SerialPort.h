@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+
+namespace tamberlo {
+
+// Kinds of communication notification the port raises. Only BytesReceived carries
+// reply traffic; DeviceLost means the device behind an open port went away.
+enum class CommEvent { BytesReceived, Error, DeviceLost };
+
+// The operations the device link needs from a serial port, always 9600 baud, 8N1,
+// no flow control, raw bytes. Notifications arrive on the UI thread.
+class SerialPort : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~SerialPort() override = default;
+
+    virtual void setPortNumber(std::int16_t number) = 0;
+    virtual std::int16_t portNumber() const = 0;
+    // Opens the selected port with the fixed settings; on failure returns false and
+    // errorText() says why. An open port raises BytesReceived with threshold 1.
+    virtual bool open() = 0;
+    virtual QString errorText() const = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    virtual void selectBinaryMode() = 0;
+    virtual void discardTransmitBuffer() = 0;
+    virtual void write(std::uint8_t byte) = 0;
+    virtual int bytesWaiting() const = 0;
+    virtual std::uint8_t read() = 0;
+    virtual void discardReceiveBuffer() = 0;
+    // 0: no notification; 1: BytesReceived whenever at least one byte is waiting.
+    virtual void setReceiveThreshold(int threshold) = 0;
+
+signals:
+    void communication(tamberlo::CommEvent kind);
+};
+
+} // namespace tamberlo

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "link/MessageBoxes.h"
+#include "link/Receiver.h"
+#include "link/SerialPort.h"
+
+#include <QObject>
+#include <QTimer>
+#include <cstdint>
+#include <vector>
+
+namespace tamberlo {
+
+// Paces a command frame out one byte per 50 ms tick of Timer1. Only one frame is in
+// flight; a new call replaces it at once.
+class Transmitter : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int PaceMs = 50;
+
+    Transmitter(SerialPort& port, Receiver& receiver, MessageBoxes& boxes,
+                QObject* parent = nullptr);
+
+    // The frame a command handler builds, opcode first.
+    std::vector<std::uint8_t> SendBuf;
+
+    // Starts sending the first SendBytCnt bytes of SendBuf. Refuses on a closed port
+    // with a message box.
+    void Isd_Comm2_Send(std::uint8_t SendBytCnt);
+
+    std::uint8_t CurCmd() const { return curCmd_; }
+    std::uint8_t SendCnt() const { return sendCnt_; }
+    std::uint8_t SendIdx() const { return sendIdx_; }
+    bool isSending() const { return timer_.isActive(); }
+    QTimer& Timer1() { return timer_; }
+
+    // Drops the frame being paced out (the port went away).
+    void abort();
+
+public slots:
+    // Tick of Timer1.
+    void tick();
+
+private:
+    SerialPort& port_;
+    Receiver& receiver_;
+    MessageBoxes& boxes_;
+    QTimer timer_;
+    // The frame handed to Isd_Comm2_Send. A handler that rebuilds SendBuf and then sends
+    // nothing must not change what is already on its way out.
+    std::vector<std::uint8_t> frame_;
+    std::uint8_t curCmd_ = 0;
+    std::uint8_t sendCnt_ = 0;
+    std::uint8_t sendIdx_ = 0;
+};
+
+} // namespace tamberlo

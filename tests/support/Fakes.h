@@ -1,0 +1,132 @@
+#pragma once
+
+#include "audio/AudioPlayer.h"
+#include "audio/FileDialog.h"
+#include "link/MessageBoxes.h"
+#include "link/SerialPort.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace tamberlo::test {
+
+// Records every box instead of showing it. onShow runs while the "box is open", as a
+// nested event loop would let other events through.
+class FakeMessageBoxes : public MessageBoxes {
+public:
+    struct Box {
+        QString text;
+        QString title;
+        MessageIcon icon;
+    };
+    void show(const QString& text, const QString& title, MessageIcon icon) override {
+        boxes.push_back({text, title, icon});
+        if (onShow)
+            onShow(boxes.back());
+    }
+    QList<Box> boxes;
+    std::function<void(const Box&)> onShow;
+};
+
+// A serial port in memory: tests inject reply bytes in any grouping and read back every
+// byte written, with the calls that surround the writes.
+class FakeSerialPort : public SerialPort {
+    Q_OBJECT
+public:
+    void setPortNumber(std::int16_t number) override { number_ = number; }
+    std::int16_t portNumber() const override { return number_; }
+    bool open() override;
+    QString errorText() const override { return failOpenWith; }
+    void close() override { open_ = false; }
+    bool isOpen() const override { return open_; }
+    void selectBinaryMode() override { ++binaryModeCalls; }
+    void discardTransmitBuffer() override { log.push_back(QStringLiteral("discard-tx")); }
+    void write(std::uint8_t byte) override;
+    int bytesWaiting() const override { return static_cast<int>(input.size()); }
+    std::uint8_t read() override;
+    void discardReceiveBuffer() override;
+    void setReceiveThreshold(int threshold) override { threshold_ = threshold; }
+    int receiveThreshold() const { return threshold_; }
+
+    // Puts bytes in the input buffer and raises one notification for all of them
+    // (when the threshold allows it).
+    void inject(const QByteArray& bytes);
+    void raise(CommEvent kind) { emit communication(kind); }
+
+    QString failOpenWith; // non-empty: open() fails with this text
+    QByteArray written;   // every byte written, in order
+    QStringList log;      // "discard-tx", "write XX", "discard-rx"
+    int binaryModeCalls = 0;
+    std::deque<std::uint8_t> input;
+    // Bytes that "arrive" while the receiver drains, appended on the first read.
+    QByteArray arriveDuringDrain;
+
+private:
+    std::int16_t number_ = 0;
+    bool open_ = false;
+    int threshold_ = 1;
+};
+
+// A player that only records what it is told and reports what a test sets.
+class FakeAudioPlayer : public AudioPlayer {
+    Q_OBJECT
+public:
+    void command(PlayerCommand command) override;
+    PlayerCommand lastCommand() const override { return last_; }
+    void setWait(bool wait) override { waitSet = wait; }
+    void setFileName(const QString& fileName) override { fileName_ = fileName; }
+    QString fileName() const override { return fileName_; }
+    std::int32_t length() const override { return open_ ? fileLength : 0; }
+    std::int32_t mode() const override { return modeValue; }
+    QString errorText() const override { return open_ ? QString() : openError; }
+    void setUpdateInterval(int ms) override { interval_ = ms; }
+    int updateInterval() const override { return interval_; }
+    void setStartPoint(std::int32_t ms) override { startPoint = ms; }
+
+    void tick() { emit statusUpdate(); }
+
+    std::vector<PlayerCommand> commands;
+    std::int32_t fileLength = 0; // length reported once a file is open
+    QString openError;           // non-empty: "Open" fails with this text
+    std::int32_t modeValue = NotOpen;
+    std::int32_t startPoint = -1;
+    bool waitSet = false;
+
+private:
+    PlayerCommand last_ = PlayerCommand::None;
+    QString fileName_;
+    bool open_ = false;
+    int interval_ = 0;
+};
+
+// A file dialog that "accepts" the next name in a queue; an empty entry is a cancel.
+class FakeFileDialog : public FileDialog {
+public:
+    void showOpen(const QString& title, const QStringList& filters) override {
+        lastTitle = title;
+        lastFilters = filters;
+        ++shown;
+        if (!answers.empty()) {
+            QString next = answers.front();
+            answers.pop_front();
+            if (!next.isEmpty())
+                name_ = next;
+        }
+    }
+    QString fileName() const override { return name_; }
+
+    std::deque<QString> answers;
+    QString lastTitle;
+    QStringList lastFilters;
+    int shown = 0;
+
+private:
+    QString name_;
+};
+
+} // namespace tamberlo::test
