@@ -1,0 +1,118 @@
+#include "chip/ChipCommands.h"
+
+#include "audio/AudioSource.h"
+#include "chip/AnalogPath.h"
+#include "chip/TypingLimit.h"
+#include "link/Receiver.h"
+#include "link/Transmitter.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+
+namespace tamberlo {
+
+ChipCommands::ChipCommands(Transmitter& transmitter, Receiver& receiver, AudioSource& audio,
+                           MessageBoxes& boxes, Widgets widgets,
+                           std::function<void(std::uint8_t)> SoundDip, QObject* parent)
+    : QObject(parent), tx_(transmitter), rx_(receiver), audio_(audio), boxes_(boxes), w_(widgets),
+      soundDip_(std::move(SoundDip)) {
+    rx_.setReplyAction([this] { replyComplete(); });
+    for (QLineEdit* box :
+         {w_.St_Play_Text, w_.St_Play_Text1, w_.St_Rec_Text, w_.St_Rec_Text1, w_.CurrentRow})
+        TypingLimit::install(box, AddressChars);
+}
+
+void ChipCommands::prepare(const CommandRow& command) {
+    if (command.lamp) {
+        w_.lamps.CriDigClr();
+        w_.lamps.show(*command.lamp);
+    }
+    if (command.clearsCount)
+        rx_.RecvCnt = 0;
+    if (command.replyBytes)
+        rx_.RecvExpect = *command.replyBytes;
+    tx_.SendBuf.assign(command.frameLength, 0);
+}
+
+void ChipCommands::sendSingleByte(Command command) {
+    const CommandRow& r = row(command);
+    prepare(r);
+    tx_.SendBuf[0] = r.opcode;
+    tx_.Isd_Comm2_Send(r.frameLength);
+}
+
+void ChipCommands::play() {
+    sendSingleByte(Command::play);
+}
+void ChipCommands::fwd() {
+    sendSingleByte(Command::fwd);
+}
+void ChipCommands::erase() {
+    sendSingleByte(Command::erase);
+}
+void ChipCommands::erase_all() {
+    sendSingleByte(Command::erase_all);
+}
+void ChipCommands::CurrentRowComm() {
+    sendSingleByte(Command::CurrentRowComm);
+}
+void ChipCommands::devid_rst() {
+    sendSingleByte(Command::devid_rst);
+}
+void ChipCommands::devid_pu() {
+    sendSingleByte(Command::devid_pu);
+}
+void ChipCommands::devid_id() {
+    sendSingleByte(Command::devid_id);
+}
+void ChipCommands::rd_play_addr() {
+    sendSingleByte(Command::rd_play_addr);
+}
+void ChipCommands::rd_rec_addr() {
+    sendSingleByte(Command::rd_rec_addr);
+}
+
+void ChipCommands::stop() {
+    sendStop();
+}
+
+void ChipCommands::sendStop() {
+    // No lamp here: the stop lamp and the pausing of the audio come with the reply.
+    audio_.RecOn = false;
+    sendSingleByte(Command::stop);
+}
+
+void ChipCommands::rec() {
+    audio_.RecElapsedMs = 0;
+    audio_.RecOn = true;
+    sendSingleByte(Command::rec);
+    // Even when the port is closed and nothing went out, the audio starts: the operator
+    // hears at once that the chip did not take the command.
+    audio_.startRecordingSource();
+}
+
+void ChipCommands::si_ok() {
+    const CommandRow& r = row(Command::si_ok);
+    prepare(r);
+    AnalogPathSettings settings;
+    settings.VolLevel = VolLevel;
+    settings.speakerOn = w_.SPKon && w_.SPKon->checkState() == Qt::Checked;
+    settings.monitorOn = w_.SoundMon && w_.SoundMon->checkState() == Qt::Checked;
+    settings.source = w_.sound_in ? w_.sound_in->currentText() : QString();
+    const auto frame = apcFrame(settings);
+    tx_.SendBuf.assign(frame.begin(), frame.end());
+    tx_.Isd_Comm2_Send(r.frameLength);
+}
+
+void ChipCommands::VoilceVal() {
+    setVolLevel(nextVolLevel(VolLevel));
+}
+
+void ChipCommands::setVolLevel(std::uint8_t level) {
+    VolLevel = level;
+    if (soundDip_)
+        soundDip_(VolLevel);
+}
+
+} // namespace tamberlo
