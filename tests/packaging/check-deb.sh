@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Builds the Debian package from an already built tree, unpacks it into a scratch root and checks
+# that everything is where a desktop looks for it.
+#
+#   check-deb.sh <CPackConfig.cmake> <scratch dir> <expected version> "<icon sizes>"
+set -euo pipefail
+
+if [ $# -ne 4 ]; then
+    echo "usage: $0 <CPackConfig.cmake> <scratch dir> <version> \"<icon sizes>\"" >&2
+    exit 2
+fi
+config=$1
+scratch=$2
+version=$3
+read -r -a sizes <<<"$4"
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+
+rm -rf "$scratch"
+mkdir -p "$scratch/out" "$scratch/root"
+
+# --- Build the package ---------------------------------------------------------------------
+if ! cpack --config "$config" -B "$scratch/out" >"$scratch/cpack.log" 2>&1; then
+    cat "$scratch/cpack.log" >&2
+    echo "FAIL: cpack did not produce a package" >&2
+    exit 1
+fi
+arch=$(dpkg --print-architecture)
+deb="$scratch/out/tamberlo_${version}_${arch}.deb"
+if [ ! -f "$deb" ]; then
+    ls -l "$scratch/out" >&2
+    echo "FAIL: expected $deb" >&2
+    exit 1
+fi
+
+# --- Control fields ------------------------------------------------------------------------
+field() { dpkg-deb -f "$deb" "$1"; }
+[ "$(field Package)" = tamberlo ] || fail "Package is '$(field Package)', not tamberlo"
+[ "$(field Version)" = "$version" ] || fail "Version is '$(field Version)', not $version"
+[ "$(field Maintainer)" = "Tamberlo developers <dev@tamberlo.invalid>" ] ||
+    fail "Maintainer is '$(field Maintainer)'"
+[ -n "$(field Section)" ] || fail "no Section"
+[ -n "$(field Description)" ] || fail "no Description"
+
+# Depends as one item per line, alternatives kept together, version constraints dropped.
+depends=$(field Depends | tr ',' '\n' | sed -e 's/([^)]*)//g' -e 's/[[:space:]]//g')
+for needed in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 \
+    libqt6multimedia6 libqt6svg6 qt6-qpa-plugins gstreamer1.0-plugins-base \
+    gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly; do
+    # A package may appear alone or as one alternative of an item.
+    grep -qE "(^|\|)${needed//./\\.}(\||$)" <<<"$depends" || fail "Depends lacks $needed"
+done
+grep -qE '(^|\|)fonts-(wqy|noto-cjk)' <<<"$depends" || fail "Depends lacks a CJK font"
+
+# --- Contents ------------------------------------------------------------------------------
+dpkg -x "$deb" "$scratch/root"
+root="$scratch/root"
+
+# Only what belongs to the application: no build helpers, tests or static libraries.
+while IFS= read -r path; do
+    case "$path" in
+    usr/bin/tamberlo | usr/bin/tamberlo-bridge-sim) ;;
+    usr/share/applications/*.desktop) ;;
+    usr/share/icons/hicolor/*/apps/*) ;;
+    usr/share/metainfo/*.metainfo.xml) ;;
+    usr/share/doc/tamberlo/*) ;;
+    *) fail "unexpected file in the package: /$path" ;;
+    esac
+done < <(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)
+
+for program in tamberlo tamberlo-bridge-sim; do
+    binary="$root/usr/bin/$program"
+    if [ ! -x "$binary" ]; then
+        fail "/usr/bin/$program is missing or not executable"
+        continue
+    fi
+    [ "$(head -c 4 "$binary" | od -An -c | tr -d ' ')" = '177ELF' ] || fail "$program is not ELF"
+    if readelf -S "$binary" 2>/dev/null | grep -q '\.debug_info'; then
+        fail "$program is not stripped"
+    fi
+done
+# Every shared library the programs load must come from a package the .deb depends on.
+needed_packages() {
+    local binary=$1 soname owner
+    readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | while read -r soname; do
+        owner=$(dpkg -S "*/$soname" 2>/dev/null | head -n 1 | cut -d: -f1)
+        if [ -z "$owner" ]; then
+            echo "?$soname"
+        else
+            echo "$owner"
+        fi
+    done
+}
+for program in tamberlo tamberlo-bridge-sim; do
+    [ -x "$root/usr/bin/$program" ] || continue
+    while read -r owner; do
+        case "$owner" in
+        \?*) fail "$program needs ${owner#?}, which no installed package provides" ;;
+        *) grep -qE "(^|\|)${owner//./\\.}(\||$)" <<<"$depends" ||
+            fail "$program needs $owner, which Depends lacks" ;;
+        esac
+    done < <(needed_packages "$root/usr/bin/$program" | sort -u)
+done
+[ -f "$root/usr/share/doc/tamberlo/copyright" ] || fail "no /usr/share/doc/tamberlo/copyright"
+
+# The menu entry: valid, its program installed, its icon in the hicolor theme.
+desktop="$root/usr/share/applications/tamberlo.desktop"
+if [ ! -f "$desktop" ]; then
+    fail "no /usr/share/applications/tamberlo.desktop"
+else
+    desktop-file-validate "$desktop" || fail "installed desktop entry does not validate"
+    key() { sed -n "s/^$1=//p" "$desktop" | head -n 1; }
+    exec_program=$(key Exec | awk '{print $1}')
+    [ -x "$root/usr/bin/$exec_program" ] || fail "Exec=$exec_program is not in /usr/bin"
+    [ "$(key Terminal)" = false ] || fail "Terminal is not false"
+    icon=$(key Icon)
+    [ -n "$icon" ] || fail "no Icon key"
+    hicolor="$root/usr/share/icons/hicolor"
+    [ -f "$hicolor/scalable/apps/$icon.svg" ] || fail "no scalable icon $icon.svg"
+    grep -q '<svg' "$hicolor/scalable/apps/$icon.svg" 2>/dev/null || fail "$icon.svg is not SVG"
+    for size in "${sizes[@]}"; do
+        png="$hicolor/${size}x${size}/apps/$icon.png"
+        if [ ! -f "$png" ]; then
+            fail "no ${size}x${size} icon $icon.png"
+            continue
+        fi
+        # PNG signature, then the IHDR chunk's width and height (big-endian) at bytes 16..23.
+        [ "$(od -An -tx1 -N8 "$png" | tr -d ' \n')" = 89504e470d0a1a0a ] ||
+            fail "${size}x${size}/apps/$icon.png is not a PNG"
+        read -r w1 w2 w3 w4 h1 h2 h3 h4 < <(od -An -tu1 -j16 -N8 "$png")
+        width=$(((w1 << 24) | (w2 << 16) | (w3 << 8) | w4))
+        height=$(((h1 << 24) | (h2 << 16) | (h3 << 8) | h4))
+        [ "$width" = "$size" ] && [ "$height" = "$size" ] ||
+            fail "${size}x${size}/apps/$icon.png is ${width}x${height}"
+    done
+    [ -f "$hicolor/48x48/apps/$icon.png" ] || fail "no 48x48 icon (the size menus fall back to)"
+fi
+
+# The metainfo: valid, pointing at the installed desktop entry and this version.
+shopt -s nullglob
+metainfos=("$root"/usr/share/metainfo/*.metainfo.xml)
+shopt -u nullglob
+if [ ${#metainfos[@]} -ne 1 ]; then
+    fail "expected one metainfo file, found ${#metainfos[@]}"
+else
+    metainfo=${metainfos[0]}
+    appstreamcli validate --no-net "$metainfo" >"$scratch/appstream.log" 2>&1 ||
+        { cat "$scratch/appstream.log" >&2; fail "installed metainfo does not validate"; }
+    id=$(sed -n 's:.*<id>\(.*\)</id>.*:\1:p' "$metainfo" | head -n 1)
+    [ "$(basename "$metainfo")" = "$id.metainfo.xml" ] ||
+        fail "metainfo file $(basename "$metainfo") is not named after its id $id"
+    [ "${icon:-}" = "$id" ] || fail "desktop Icon '${icon:-}' is not the application id '$id'"
+    launchable=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo")
+    [ -f "$root/usr/share/applications/$launchable" ] ||
+        fail "metainfo launchable '$launchable' is not installed"
+    newest=$(grep -o '<release version="[^"]*"' "$metainfo" | head -n 1 | cut -d'"' -f2)
+    [ "$newest" = "$version" ] || fail "newest release in metainfo is '$newest', not $version"
+    while read -r binary; do
+        [ -x "$root/usr/bin/$binary" ] || fail "metainfo provides binary '$binary' not installed"
+    done < <(sed -n 's:.*<binary>\(.*\)</binary>.*:\1:p' "$metainfo")
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures packaging check(s) failed; package contents:" >&2
+    dpkg-deb -c "$deb" >&2
+    exit 1
+fi
+echo "ok: $(basename "$deb") ($(du -k "$deb" | cut -f1) KiB), Depends: $(field Depends)"
