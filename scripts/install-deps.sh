@@ -11,6 +11,8 @@ packages=(
 )
 # Tools the tests and benchmarks use to make audio files and watch the window.
 packages+=(sox lame)
+# Tools the packaging tests use: menu entry and metainfo validators, dpkg-shlibdeps for the .deb.
+packages+=(desktop-file-utils appstream dpkg-dev)
 
 missing=()
 for p in "${packages[@]}"; do
