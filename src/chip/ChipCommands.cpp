@@ -23,6 +23,10 @@ ChipCommands::ChipCommands(Transmitter& transmitter, Receiver& receiver, AudioSo
         TypingLimit::install(box, AddressChars);
 }
 
+ChipCommands::~ChipCommands() {
+    rx_.setReplyAction({});
+}
+
 void ChipCommands::prepare(const CommandRow& command) {
     if (command.lamp) {
         w_.lamps.CriDigClr();

@@ -53,6 +53,8 @@ public:
     ChipCommands(Transmitter& transmitter, Receiver& receiver, AudioSource& audio,
                  MessageBoxes& boxes, Widgets widgets, std::function<void(std::uint8_t)> SoundDip,
                  QObject* parent = nullptr);
+    // Takes the reply action off the receiver again.
+    ~ChipCommands() override;
 
     // The stop button's four steps (RecOn off, RecvExpect 1, SendBuf = STOP, send). Also the
     // automatic stop near the end of the audio file.
