@@ -1,0 +1,261 @@
+// The real tamberlo-bridge-sim program on a scratch runtime directory: the port link, a
+// reply over the pseudo-terminal, closing and reopening, hang-up, fault injection, and
+// the link gone after SIGTERM. Time bounds are loose; these talk to a real terminal.
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <memory>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int openRawTty(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return -1;
+    termios settings{};
+    tcgetattr(fd, &settings);
+    cfmakeraw(&settings);
+    tcsetattr(fd, TCSANOW, &settings);
+    return fd;
+}
+
+struct Arrival {
+    QByteArray bytes;
+    Clock::time_point first;
+    Clock::time_point last;
+};
+
+// Reads until `count` bytes have come or the time is up.
+Arrival readBytes(int fd, int count, std::chrono::milliseconds timeout) {
+    Arrival arrival;
+    const auto deadline = Clock::now() + timeout;
+    while (arrival.bytes.size() < count && Clock::now() < deadline) {
+        pollfd pfd{fd, POLLIN, 0};
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (poll(&pfd, 1, int(std::max<long long>(left.count(), 0))) <= 0)
+            continue;
+        char buffer[64];
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got <= 0)
+            break;
+        if (arrival.bytes.isEmpty())
+            arrival.first = Clock::now();
+        arrival.last = Clock::now();
+        arrival.bytes.append(buffer, got);
+    }
+    return arrival;
+}
+
+bool writeByte(int fd, char byte) {
+    return ::write(fd, &byte, 1) == 1;
+}
+
+} // namespace
+
+class SimulatorProcessTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> runtimeDir_;
+
+    QString linkPath(int port) const {
+        return runtimeDir_->path() + QStringLiteral("/tamberlo/port") + QString::number(port);
+    }
+
+    std::unique_ptr<QProcess> start(const QStringList& arguments) {
+        auto process = std::make_unique<QProcess>();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir_->path());
+        process->setProcessEnvironment(environment);
+        process->start(QStringLiteral(TAMBERLO_BRIDGE_SIM), arguments);
+        return process;
+    }
+
+    // Waits until the link of `port` leads to an existing device; returns that device.
+    QString waitForDevice(QProcess& process, int port) {
+        const auto deadline = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < deadline && process.state() != QProcess::NotRunning) {
+            const QFileInfo link(linkPath(port));
+            if (link.isSymLink() && link.exists())
+                return link.symLinkTarget();
+            QTest::qWait(10);
+        }
+        return {};
+    }
+
+    // Sends the frame a byte at a time, 50 ms apart like the panel.
+    static void sendFrame(int fd, const QByteArray& frame) {
+        for (char byte : frame) {
+            QVERIFY(writeByte(fd, byte));
+            QTest::qWait(50);
+        }
+    }
+
+    // QProcess::waitForFinished() fails for a process that has already ended.
+    static bool waitForExit(QProcess& process) {
+        return process.state() == QProcess::NotRunning || process.waitForFinished(10000);
+    }
+
+    static void stop(QProcess& process) {
+        process.terminate(); // SIGTERM
+        QVERIFY(waitForExit(process));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+    }
+
+#ifdef __linux__
+    // User plus system CPU time of a process, in seconds.
+    static double cpuSeconds(qint64 pid) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            return -1;
+        const QByteArray line = stat.readAll();
+        // Fields after the command name, which ends with ')': state is field 3, utime 14.
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        return (fields.at(11).toDouble() + fields.at(12).toDouble()) / sysconf(_SC_CLK_TCK);
+    }
+#endif
+
+private slots:
+    void init() {
+        runtimeDir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(runtimeDir_->isValid());
+    }
+
+    void answersTheDeviceIdAndRemovesItsLinkOnSigterm() {
+        auto process = start({QStringLiteral("--port"), QStringLiteral("1")});
+        const QString device = waitForDevice(*process, 1);
+        QVERIFY2(!device.isEmpty(), qPrintable(process->readAllStandardError()));
+        QVERIFY(process->canReadLine() || process->waitForReadyRead(5000));
+        QCOMPARE(QString::fromLocal8Bit(process->readLine().trimmed()), device);
+
+        const int fd = openRawTty(linkPath(1));
+        QVERIFY(fd >= 0);
+        QVERIFY(writeByte(fd, 0x09));
+        const Arrival reply = readBytes(fd, 3, std::chrono::seconds(3));
+        // Powered down at row 0x010: SR0 = 0x0200, then the ISD1760's ID.
+        QCOMPARE(reply.bytes.toHex(' '), QByteArray("00 02 a0"));
+        ::close(fd);
+
+        stop(*process);
+        QVERIFY(!QFileInfo(linkPath(1)).isSymLink());
+    }
+
+    void keepsAnsweringWhenThePortIsClosedAndReopened() {
+        auto process = start({QStringLiteral("--port"), QStringLiteral("2"),
+                              QStringLiteral("--model"), QStringLiteral("ISD1730")});
+        QVERIFY(!waitForDevice(*process, 2).isEmpty());
+
+        for (int round = 0; round < 3; ++round) {
+            const int fd = openRawTty(linkPath(2));
+            QVERIFY(fd >= 0);
+            sendFrame(fd, QByteArray("\x09"));
+            const Arrival reply = readBytes(fd, 3, std::chrono::seconds(3));
+            QCOMPARE(reply.bytes.size(), 3);
+            QCOMPARE(quint8(reply.bytes.at(2)), quint8(0x80));
+            ::close(fd);
+            QTest::qWait(100);
+        }
+        QCOMPARE(process->state(), QProcess::Running);
+
+#ifdef __linux__
+        // With no one on the device side the master reports a hang-up on every poll; the
+        // simulator must wait, not spin.
+        const double before = cpuSeconds(process->processId());
+        QTest::qWait(1000);
+        const double used = cpuSeconds(process->processId()) - before;
+        QVERIFY2(before >= 0 && used < 0.3, qPrintable(QStringLiteral("%1 s").arg(used)));
+#endif
+        stop(*process);
+    }
+
+    void refusesALiveLinkAndReplacesAStaleOne() {
+        QVERIFY(QDir().mkpath(runtimeDir_->path() + QStringLiteral("/tamberlo")));
+        const QString stale = QStringLiteral("/dev/pts/tamberlo-missing-device");
+        QVERIFY(QFile::link(stale, linkPath(3)));
+
+        auto first = start({QStringLiteral("--port"), QStringLiteral("3")});
+        const QString device = waitForDevice(*first, 3);
+        QVERIFY(!device.isEmpty());
+        QVERIFY(device != stale);
+
+        auto second = start({QStringLiteral("--port"), QStringLiteral("3")});
+        QVERIFY(waitForExit(*second));
+        QCOMPARE(second->exitCode(), 2);
+        QVERIFY(second->readAllStandardError().contains("taken"));
+        QCOMPARE(QFileInfo(linkPath(3)).symLinkTarget(), device);
+
+        stop(*first);
+    }
+
+    void hangsUpAfterTheGivenNumberOfBytes() {
+        auto process = start({QStringLiteral("--port"), QStringLiteral("4"),
+                              QStringLiteral("--hangup-after"), QStringLiteral("2")});
+        QVERIFY(!waitForDevice(*process, 4).isEmpty());
+        const int fd = openRawTty(linkPath(4));
+        QVERIFY(fd >= 0);
+        sendFrame(fd, QByteArray("\x01\x09"));
+
+        QVERIFY(waitForExit(*process));
+        QCOMPARE(process->exitCode(), 0);
+        QVERIFY(!QFileInfo(linkPath(4)).isSymLink());
+        pollfd pfd{fd, POLLIN, 0};
+        QCOMPARE(poll(&pfd, 1, 2000), 1);
+        QVERIFY(pfd.revents & (POLLHUP | POLLERR));
+        char byte;
+        QVERIFY(::read(fd, &byte, 1) <= 0); // no reply to the second byte, only the hang-up
+        ::close(fd);
+    }
+
+    void splitsRepliesAndAddsSurplusBytes() {
+        auto process =
+            start({QStringLiteral("--port"), QStringLiteral("5"), QStringLiteral("--split-ms"),
+                   QStringLiteral("40"), QStringLiteral("--extra-bytes"), QStringLiteral("2")});
+        QVERIFY(!waitForDevice(*process, 5).isEmpty());
+        const int fd = openRawTty(linkPath(5));
+        QVERIFY(fd >= 0);
+        QVERIFY(writeByte(fd, 0x09));
+        const Arrival reply = readBytes(fd, 5, std::chrono::seconds(5));
+        QCOMPARE(reply.bytes.toHex(' '), QByteArray("00 02 a0 ee ee"));
+        // Five bytes 40 ms apart span 160 ms; allow for a slow scheduler on the short side.
+        QVERIFY(reply.last - reply.first >= std::chrono::milliseconds(120));
+        ::close(fd);
+        stop(*process);
+    }
+
+    void rejectsBadOptions_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("unknown model")
+            << QStringList{QStringLiteral("--model"), QStringLiteral("ISD9999")};
+        QTest::newRow("port not a number")
+            << QStringList{QStringLiteral("--port"), QStringLiteral("x")};
+        QTest::newRow("port too large")
+            << QStringList{QStringLiteral("--port"), QStringLiteral("70000")};
+        QTest::newRow("negative delay")
+            << QStringList{QStringLiteral("--reply-delay-ms"), QStringLiteral("-5")};
+    }
+    void rejectsBadOptions() {
+        QFETCH(QStringList, arguments);
+        auto process = start(arguments);
+        QVERIFY(waitForExit(*process));
+        QCOMPARE(process->exitCode(), 1);
+        QVERIFY(!QFileInfo(runtimeDir_->path() + QStringLiteral("/tamberlo")).exists() ||
+                QDir(runtimeDir_->path() + QStringLiteral("/tamberlo")).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(SimulatorProcessTest)
+#include "tst_SimulatorProcess.moc"
