@@ -10,6 +10,15 @@ namespace tamberlo {
 // reply traffic; DeviceLost means the device behind an open port went away.
 enum class CommEvent { BytesReceived, Error, DeviceLost };
 
+// Why the last open failed, as far as the panel tells the operator apart.
+enum class OpenFailure {
+    None,         // the last open succeeded (or none was tried)
+    NoDevice,     // the number stands for no device, or the device is missing
+    Busy,         // another program holds the device
+    AccessDenied, // the user may not open the device
+    Other,
+};
+
 // The operations the device link needs from a serial port, always 9600 baud, 8N1,
 // no flow control, raw bytes. Notifications arrive on the UI thread.
 class SerialPort : public QObject {
@@ -24,6 +33,7 @@ public:
     // errorText() says why. An open port raises BytesReceived with threshold 1.
     virtual bool open() = 0;
     virtual QString errorText() const = 0;
+    virtual OpenFailure openFailure() const { return OpenFailure::Other; }
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 

@@ -4,8 +4,7 @@
 
 namespace tamberlo {
 
-Transmitter::Transmitter(SerialPort& port, Receiver& receiver, MessageBoxes& boxes,
-                         QObject* parent)
+Transmitter::Transmitter(SerialPort& port, Receiver& receiver, MessageBoxes& boxes, QObject* parent)
     : QObject(parent), port_(port), receiver_(receiver), boxes_(boxes) {
     timer_.setObjectName(QStringLiteral("Timer1"));
     timer_.setTimerType(Qt::PreciseTimer);
@@ -22,7 +21,8 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
     frame_ = SendBuf;
 
     if (!port_.isOpen()) {
-        boxes_.show(QStringLiteral("串口没打开"), QStringLiteral("串口状态"), MessageIcon::Critical);
+        boxes_.show(QStringLiteral("串口没打开"), QStringLiteral("串口状态"),
+                    MessageIcon::Critical);
         return;
     }
     timer_.start(PaceMs);

@@ -3,6 +3,7 @@
 namespace tamberlo::test {
 
 bool FakeSerialPort::open() {
+    ++openCalls;
     if (!failOpenWith.isEmpty())
         return false;
     open_ = true;

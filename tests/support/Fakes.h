@@ -42,6 +42,7 @@ public:
     std::int16_t portNumber() const override { return number_; }
     bool open() override;
     QString errorText() const override { return failOpenWith; }
+    OpenFailure openFailure() const override { return failOpenKind; }
     void close() override { open_ = false; }
     bool isOpen() const override { return open_; }
     void selectBinaryMode() override { ++binaryModeCalls; }
@@ -58,9 +59,11 @@ public:
     void inject(const QByteArray& bytes);
     void raise(CommEvent kind) { emit communication(kind); }
 
-    QString failOpenWith; // non-empty: open() fails with this text
-    QByteArray written;   // every byte written, in order
-    QStringList log;      // "discard-tx", "write XX", "discard-rx"
+    QString failOpenWith;                          // non-empty: open() fails with this text
+    OpenFailure failOpenKind = OpenFailure::Other; // reported with failOpenWith
+    int openCalls = 0;
+    QByteArray written; // every byte written, in order
+    QStringList log;    // "discard-tx", "write XX", "discard-rx"
     int binaryModeCalls = 0;
     std::deque<std::uint8_t> input;
     // Bytes that "arrive" while the receiver drains, appended on the first read.
