@@ -236,6 +236,23 @@ private slots:
         stop(*process);
     }
 
+    void nothingWaitsInTheTerminalBeforeThePortIsOpened() {
+        auto process = start({QStringLiteral("--port"), QStringLiteral("6"),
+                              QStringLiteral("--noise-ms"), QStringLiteral("40")});
+        QVERIFY(!waitForDevice(*process, 6).isEmpty());
+        QTest::qWait(500); // about a dozen noise bytes fall due with the port closed
+
+        const int fd = openRawTty(linkPath(6));
+        QVERIFY(fd >= 0);
+        const Arrival early = readBytes(fd, 20, std::chrono::milliseconds(60));
+        QVERIFY2(early.bytes.size() < 4, early.bytes.toHex(' ').constData());
+        // Once the port is open the noise reaches it.
+        const Arrival later = readBytes(fd, 3, std::chrono::seconds(3));
+        QCOMPARE(later.bytes.size(), 3);
+        ::close(fd);
+        stop(*process);
+    }
+
     void rejectsBadOptions_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("unknown model")

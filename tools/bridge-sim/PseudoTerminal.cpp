@@ -70,17 +70,21 @@ bool PseudoTerminal::open(std::string& error) {
     }
     devicePath_ = name;
 
-    // Some systems take line settings only on the device side: set them there then.
-    if (!setRaw(master_)) {
-        const int device = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY);
-        const bool done = device >= 0 && setRaw(device);
-        if (device >= 0)
-            ::close(device);
-        if (!done) {
-            error = systemError("raw mode");
-            close();
-            return false;
-        }
+    // Open the device side once: some systems take line settings only there, and once
+    // it has been closed the master reports a hang-up until the panel opens it. (Before
+    // that first close, Linux would let bytes written now wait for the panel.)
+    const int device = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY);
+    if (device < 0) {
+        error = systemError(devicePath_.c_str());
+        close();
+        return false;
+    }
+    const bool raw = setRaw(device) || setRaw(master_);
+    ::close(device);
+    if (!raw) {
+        error = systemError("raw mode");
+        close();
+        return false;
     }
 
     const int flags = fcntl(master_, F_GETFL);
