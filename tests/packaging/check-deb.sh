@@ -48,11 +48,21 @@ field() { dpkg-deb -f "$deb" "$1"; }
 
 # Depends as one item per line, alternatives kept together, version constraints dropped.
 depends=$(field Depends | tr ',' '\n' | sed -e 's/([^)]*)//g' -e 's/[[:space:]]//g')
+# Whether a package is named in Depends, alone or as one alternative of an item.
+depends_on() {
+    local item alternative alternatives
+    while IFS= read -r item; do
+        IFS='|' read -r -a alternatives <<<"$item"
+        for alternative in "${alternatives[@]}"; do
+            [ "$alternative" = "$1" ] && return 0
+        done
+    done <<<"$depends"
+    return 1
+}
 for needed in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 \
     libqt6multimedia6 libqt6svg6 qt6-qpa-plugins gstreamer1.0-plugins-base \
     gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly; do
-    # A package may appear alone or as one alternative of an item.
-    grep -qE "(^|\|)${needed//./\\.}(\||$)" <<<"$depends" || fail "Depends lacks $needed"
+    depends_on "$needed" || fail "Depends lacks $needed"
 done
 grep -qE '(^|\|)fonts-(wqy|noto-cjk)' <<<"$depends" || fail "Depends lacks a CJK font"
 
@@ -100,8 +110,7 @@ for program in tamberlo tamberlo-bridge-sim; do
     while read -r owner; do
         case "$owner" in
         \?*) fail "$program needs ${owner#?}, which no installed package provides" ;;
-        *) grep -qE "(^|\|)${owner//./\\.}(\||$)" <<<"$depends" ||
-            fail "$program needs $owner, which Depends lacks" ;;
+        *) depends_on "$owner" || fail "$program needs $owner, which Depends lacks" ;;
         esac
     done < <(needed_packages "$root/usr/bin/$program" | sort -u)
 done
