@@ -114,6 +114,13 @@ for program in tamberlo tamberlo-bridge-sim; do
         esac
     done < <(needed_packages "$root/usr/bin/$program" | sort -u)
 done
+# The stripped, packaged simulator still starts and is of this version.
+if [ -x "$root/usr/bin/tamberlo-bridge-sim" ]; then
+    sim_version=$("$root/usr/bin/tamberlo-bridge-sim" --version 2>&1) ||
+        fail "packaged tamberlo-bridge-sim --version failed: $sim_version"
+    [[ "$sim_version" == *" $version" ]] ||
+        fail "packaged tamberlo-bridge-sim says '$sim_version', not $version"
+fi
 [ -f "$root/usr/share/doc/tamberlo/copyright" ] || fail "no /usr/share/doc/tamberlo/copyright"
 
 # The menu entry: valid, its program installed, its icon in the hicolor theme.
