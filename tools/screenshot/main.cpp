@@ -1,0 +1,23 @@
+// Renders the window as a user first sees it into the PNG named on the command line.
+#include "app/Form1.h"
+
+#include <QApplication>
+#include <QPixmap>
+#include <cstdio>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tamberlo"));
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s OUT.png\n", argv[0]);
+        return 2;
+    }
+    tamberlo::Form1 window;
+    window.show();
+    QApplication::processEvents();
+    if (!window.grab().save(QString::fromLocal8Bit(argv[1]))) {
+        std::fprintf(stderr, "cannot write %s\n", argv[1]);
+        return 1;
+    }
+    return 0;
+}
