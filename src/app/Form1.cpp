@@ -30,10 +30,10 @@ namespace tamberlo {
 namespace {
 
 // What a port number typed into Combo1 stands for right now.
-QString portToolTip(const QString& text) {
+QString portToolTip(const QString& text, const QList<SerialDevice>& devices) {
     QString reason;
     const std::optional<std::int16_t> number = parsePortNumber(text, &reason);
-    return number ? describePort(*number) : reason;
+    return number ? describePort(*number, devices) : reason;
 }
 
 } // namespace
@@ -191,7 +191,9 @@ void Form1::route() {
 
     // Each port number's tool tip names the device it stands for when the list opens.
     ui->Combo1->installEventFilter(this);
-    connect(ui->Combo1, &QComboBox::editTextChanged, this, [this] { refreshPortToolTips(); });
+    connect(ui->Combo1, &QComboBox::editTextChanged, this, [this](const QString& text) {
+        ui->Combo1->setToolTip(portToolTip(text, presentSerialDevices()));
+    });
 }
 
 void Form1::startUp() {
@@ -246,9 +248,11 @@ void Form1::showPortState(bool open) {
 }
 
 void Form1::refreshPortToolTips() {
+    const QList<SerialDevice> devices = presentSerialDevices();
     for (int i = 0; i < ui->Combo1->count(); ++i)
-        ui->Combo1->setItemData(i, portToolTip(ui->Combo1->itemText(i)), Qt::ToolTipRole);
-    ui->Combo1->setToolTip(portToolTip(ui->Combo1->currentText()));
+        ui->Combo1->setItemData(i, portToolTip(ui->Combo1->itemText(i), devices),
+                                Qt::ToolTipRole);
+    ui->Combo1->setToolTip(portToolTip(ui->Combo1->currentText(), devices));
 }
 
 } // namespace tamberlo
