@@ -30,6 +30,8 @@ public:
         QSlider* PlayPoint = nullptr;
     };
 
+    // Connects the player's status event to statusTick() and PlayPoint's value changes to
+    // sliderChanged(); the window need not connect them again.
     AudioSource(AudioPlayer& player, FileDialog& dialog, MessageBoxes& boxes, Widgets widgets,
                 QObject* parent = nullptr);
 
@@ -52,12 +54,30 @@ public:
     std::uint8_t MusicScale = 0;
     std::uint8_t MusicScaleMode = 0;
 
+    // Slider units for a position in milliseconds, and back, by MusicScale and
+    // MusicScaleMode. A scale of 0 (no file, or a file of unknown length) maps everything
+    // to 0.
+    std::int64_t sliderValueFor(std::int32_t ms) const;
+    std::int32_t msForSliderValue(int value) const;
+
 public slots:
+    // Click of open_file: choose a file, load it held paused at its start, take its length.
     void openFile();
+    // The player's status event: the end-of-file rewind, the elapsed times, the automatic
+    // stop and the slider follow step.
     void statusTick();
+    // PlayPoint's value changed. Only the operator's moves count; the program's own moves
+    // (follow step, rewind) do not come back through here.
     void sliderChanged(int value);
 
 private:
+    void setScale(std::int32_t sliderMaximum);
+    void followSlider();
+    void movePlayPoint(int value);
+    void rewindAtEnd();
+    void reportUnusableFile();
+
+    bool movingPlayPoint_ = false;
     AudioPlayer& player_;
     FileDialog& dialog_;
     MessageBoxes& boxes_;

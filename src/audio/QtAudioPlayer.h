@@ -1,0 +1,72 @@
+#pragma once
+
+#include "audio/AudioPlayer.h"
+
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <optional>
+
+class QAudioOutput;
+class QMediaPlayer;
+
+namespace tamberlo {
+
+// The player on Qt Multimedia: a QMediaPlayer with a QAudioOutput on the default device.
+//
+// The media player is created on the first "Open", not with the window, so that start-up
+// does not pay for loading the multimedia backend.
+//
+// Backend: GStreamer. Unless QT_MEDIA_BACKEND is already set, the adapter selects it
+// before the first player is created. Qt 6.4's FFmpeg backend crashes on a machine with
+// no audio output device, while GStreamer's automatic sink falls back to a clock-synced
+// null sink there, so positions still advance in real time and the end of the file is
+// still reported.
+class QtAudioPlayer : public AudioPlayer {
+    Q_OBJECT
+public:
+    // Upper bound on how long "Open" waits for the file to load (with wait set).
+    static constexpr int DefaultOpenTimeoutMs = 5000;
+
+    explicit QtAudioPlayer(QObject* parent = nullptr);
+    ~QtAudioPlayer() override;
+
+    void command(PlayerCommand command) override;
+    PlayerCommand lastCommand() const override { return last_; }
+    void setWait(bool wait) override { wait_ = wait; }
+    void setFileName(const QString& fileName) override { fileName_ = fileName; }
+    QString fileName() const override { return fileName_; }
+    std::int32_t length() const override;
+    std::int32_t mode() const override;
+    QString errorText() const override { return error_; }
+    void setUpdateInterval(int ms) override;
+    int updateInterval() const override { return interval_; }
+    void setStartPoint(std::int32_t ms) override { startPoint_ = ms; }
+
+    void setOpenTimeout(int ms) { openTimeoutMs_ = ms; }
+    // Playback position in milliseconds; 0 while nothing is loaded.
+    std::int64_t position() const;
+    // The underlying player, or null before the first "Open" (for diagnostics and
+    // measurements; the panel itself goes through the commands only).
+    QMediaPlayer* mediaPlayer() const { return player_; }
+
+private:
+    void ensurePlayer();
+    void open();
+    void close();
+    void play();
+
+    QMediaPlayer* player_ = nullptr;
+    QAudioOutput* output_ = nullptr;
+    QTimer statusTimer_;
+    PlayerCommand last_ = PlayerCommand::None;
+    QString fileName_;
+    QString error_;
+    std::optional<std::int32_t> startPoint_;
+    int interval_ = 0;
+    int openTimeoutMs_ = DefaultOpenTimeoutMs;
+    bool wait_ = false;
+    bool opening_ = false;
+};
+
+} // namespace tamberlo

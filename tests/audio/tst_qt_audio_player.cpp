@@ -1,0 +1,275 @@
+// The Qt Multimedia player against WAV and MP3 files made here at run time. It must work
+// without a sound device: the test machines have none.
+#include "audio/QtAudioPlayer.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+#include <cmath>
+
+using namespace tamberlo;
+
+namespace {
+
+// A 16-bit PCM WAV file of a quiet 440 Hz tone.
+bool writeWav(const QString& path, int rate, int channels, int ms) {
+    const qint64 frames = static_cast<qint64>(rate) * ms / 1000;
+    const quint32 dataBytes = static_cast<quint32>(frames * channels * 2);
+    QByteArray out;
+    auto put32 = [&out](quint32 v) {
+        char b[4];
+        qToLittleEndian(v, b);
+        out.append(b, 4);
+    };
+    auto put16 = [&out](quint16 v) {
+        char b[2];
+        qToLittleEndian(v, b);
+        out.append(b, 2);
+    };
+    out.append("RIFF");
+    put32(36 + dataBytes);
+    out.append("WAVEfmt ");
+    put32(16);
+    put16(1); // PCM
+    put16(static_cast<quint16>(channels));
+    put32(static_cast<quint32>(rate));
+    put32(static_cast<quint32>(rate * channels * 2));
+    put16(static_cast<quint16>(channels * 2));
+    put16(16);
+    out.append("data");
+    put32(dataBytes);
+    for (qint64 i = 0; i < frames; ++i) {
+        const auto s = static_cast<qint16>(6000 * std::sin(2 * M_PI * 440.0 * i / rate));
+        for (int c = 0; c < channels; ++c)
+            put16(static_cast<quint16>(s));
+    }
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
+}
+
+bool encodeMp3(const QString& wav, const QString& mp3) {
+    const QString lame = QStandardPaths::findExecutable(QStringLiteral("lame"));
+    if (lame.isEmpty())
+        return false;
+    return QProcess::execute(lame, {QStringLiteral("--quiet"), QStringLiteral("-b"),
+                                    QStringLiteral("128"), wav, mp3}) == 0;
+}
+
+// The panel's open sequence: the file loaded and held paused at its start.
+void openHeld(QtAudioPlayer& p, const QString& file) {
+    p.command(PlayerCommand::close);
+    p.setUpdateInterval(0);
+    p.setWait(true);
+    p.setFileName(file);
+    p.command(PlayerCommand::Stop);
+    p.command(PlayerCommand::Open);
+    p.command(PlayerCommand::Play);
+    p.command(PlayerCommand::Pause);
+}
+
+} // namespace
+
+class TestQtAudioPlayer : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void nothingCreatedBeforeOpen();
+    void length_data();
+    void length();
+    void playMovesAndPauseHolds();
+    void startPointAppliesAtNextPlay();
+    void endIsReportedAsReady();
+    void unopenable_data();
+    void unopenable();
+    void statusUpdates();
+
+private:
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QTemporaryDir dir_;
+    bool haveMp3_ = false;
+};
+
+void TestQtAudioPlayer::initTestCase() {
+    QVERIFY(dir_.isValid());
+    QVERIFY(writeWav(path("3s.wav"), 44100, 2, 3000));
+    QVERIFY(writeWav(path("1234ms-8k-mono.wav"), 8000, 1, 1234));
+    QVERIFY(writeWav(path("10s.wav"), 22050, 1, 10000));
+    QVERIFY(writeWav(path("800ms.wav"), 44100, 1, 800));
+    haveMp3_ =
+        encodeMp3(path("3s.wav"), path("3s.mp3")) && encodeMp3(path("10s.wav"), path("10s.mp3"));
+
+    QFile text(path("notes.mp3"));
+    QVERIFY(text.open(QIODevice::WriteOnly));
+    text.write("not a sound file\n");
+    text.close();
+    QFile empty(path("empty.wav"));
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    QFile whole(path("3s.wav"));
+    QVERIFY(whole.open(QIODevice::ReadOnly));
+    QFile cut(path("cut.wav"));
+    QVERIFY(cut.open(QIODevice::WriteOnly));
+    cut.write(whole.read(30)); // stops inside the header
+    cut.close();
+    QVERIFY(QDir(dir_.path()).mkdir(QStringLiteral("folder.mp3")));
+}
+
+void TestQtAudioPlayer::nothingCreatedBeforeOpen() {
+    QtAudioPlayer p;
+    p.setUpdateInterval(30);
+    p.setUpdateInterval(0);
+    p.setStartPoint(500);
+    for (auto c : {PlayerCommand::Play, PlayerCommand::Pause, PlayerCommand::Stop,
+                   PlayerCommand::close, PlayerCommand::Close})
+        p.command(c);
+    QVERIFY(p.mediaPlayer() == nullptr);
+    QCOMPARE(p.lastCommand(), PlayerCommand::Close);
+    QCOMPARE(p.mode(), std::int32_t(NotOpen));
+    QCOMPARE(p.length(), 0);
+}
+
+void TestQtAudioPlayer::length_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("expected");
+    QTest::addColumn<int>("tolerance");
+    QTest::newRow("wav 44.1 kHz stereo") << "3s.wav" << 3000 << 5;
+    QTest::newRow("wav 8 kHz mono") << "1234ms-8k-mono.wav" << 1234 << 5;
+    QTest::newRow("wav 10 s") << "10s.wav" << 10000 << 5;
+    QTest::newRow("mp3 3 s") << "3s.mp3" << 3000 << 30;
+    QTest::newRow("mp3 10 s") << "10s.mp3" << 10000 << 30;
+}
+
+void TestQtAudioPlayer::length() {
+    QFETCH(QString, file);
+    QFETCH(int, expected);
+    QFETCH(int, tolerance);
+    if (file.endsWith(QLatin1String(".mp3")) && !haveMp3_)
+        QSKIP("lame is not installed");
+    QtAudioPlayer p;
+    openHeld(p, path(file));
+    QCOMPARE(p.errorText(), QString());
+    QCOMPARE(p.fileName(), path(file));
+    QVERIFY2(std::abs(p.length() - expected) <= tolerance, qPrintable(QString::number(p.length())));
+    QCOMPARE(p.mode(), std::int32_t(Paused));
+    QCOMPARE(p.lastCommand(), PlayerCommand::Pause);
+    QVERIFY(p.position() < 100);
+}
+
+void TestQtAudioPlayer::playMovesAndPauseHolds() {
+    QtAudioPlayer p;
+    openHeld(p, path("3s.wav"));
+    p.command(PlayerCommand::Play);
+    QTRY_COMPARE_WITH_TIMEOUT(p.mode(), std::int32_t(Playing), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(p.position() >= 300, 3000);
+
+    p.command(PlayerCommand::Pause);
+    QTRY_COMPARE_WITH_TIMEOUT(p.mode(), std::int32_t(Paused), 2000);
+    const qint64 held = p.position();
+    QTest::qWait(400);
+    QVERIFY2(std::abs(p.position() - held) <= 40,
+             qPrintable(QStringLiteral("%1 -> %2").arg(held).arg(p.position())));
+
+    p.command(PlayerCommand::Play);
+    QTRY_VERIFY_WITH_TIMEOUT(p.position() >= held + 200, 3000);
+    QVERIFY(p.position() < 3000);
+}
+
+void TestQtAudioPlayer::startPointAppliesAtNextPlay() {
+    QtAudioPlayer p;
+    openHeld(p, path("3s.wav"));
+    p.command(PlayerCommand::Play);
+    QTRY_VERIFY_WITH_TIMEOUT(p.position() >= 100, 3000);
+
+    // Given while playing: the sound goes on where it is.
+    p.setStartPoint(2000);
+    QTest::qWait(150);
+    QVERIFY2(p.position() < 1500, qPrintable(QString::number(p.position())));
+
+    p.command(PlayerCommand::Pause);
+    p.command(PlayerCommand::Play);
+    QTRY_VERIFY_WITH_TIMEOUT(p.position() >= 2000, 2000);
+    QVERIFY(p.position() < 2800);
+
+    // Used once: the next resume goes on from where it was paused.
+    p.command(PlayerCommand::Pause);
+    QTRY_COMPARE_WITH_TIMEOUT(p.mode(), std::int32_t(Paused), 2000);
+    const qint64 held = p.position();
+    p.command(PlayerCommand::Play);
+    QTest::qWait(100);
+    QVERIFY2(p.position() >= held, qPrintable(QString::number(p.position())));
+}
+
+void TestQtAudioPlayer::endIsReportedAsReady() {
+    QtAudioPlayer p;
+    openHeld(p, path("800ms.wav"));
+    QElapsedTimer clock;
+    clock.start();
+    p.command(PlayerCommand::Play);
+    QTRY_COMPARE_WITH_TIMEOUT(p.mode(), std::int32_t(Ready), 5000);
+    // Played in real time even with no sound device, not raced through.
+    QVERIFY2(clock.elapsed() >= 700, qPrintable(QString::number(clock.elapsed())));
+
+    // The panel's rewind: loaded again and stopped at the start.
+    p.command(PlayerCommand::close);
+    QCOMPARE(p.mode(), std::int32_t(NotOpen));
+    QCOMPARE(p.length(), 0);
+    p.setWait(true);
+    p.command(PlayerCommand::Stop);
+    p.command(PlayerCommand::Open);
+    p.command(PlayerCommand::Play);
+    p.command(PlayerCommand::Stop);
+    QCOMPARE(p.mode(), std::int32_t(Stopped));
+    QCOMPARE(p.length(), 800);
+    QVERIFY(p.position() < 100);
+}
+
+void TestQtAudioPlayer::unopenable_data() {
+    QTest::addColumn<QString>("file");
+    QTest::newRow("not audio") << "notes.mp3";
+    QTest::newRow("empty") << "empty.wav";
+    QTest::newRow("cut in the header") << "cut.wav";
+    QTest::newRow("missing") << "nowhere.mp3";
+    QTest::newRow("a folder") << "folder.mp3";
+    QTest::newRow("no name") << "";
+}
+
+void TestQtAudioPlayer::unopenable() {
+    QFETCH(QString, file);
+    QtAudioPlayer p;
+    // A good file first, so nothing of it may be left standing.
+    openHeld(p, path("3s.wav"));
+    QCOMPARE(p.length(), 3000);
+
+    openHeld(p, file.isEmpty() ? QString() : path(file));
+    QVERIFY(!p.errorText().isEmpty());
+    QCOMPARE(p.length(), 0);
+    QCOMPARE(p.mode(), std::int32_t(NotOpen));
+    p.command(PlayerCommand::Play);
+    QTest::qWait(50);
+    QCOMPARE(p.mode(), std::int32_t(NotOpen));
+
+    // The next good file opens and clears the error.
+    openHeld(p, path("1234ms-8k-mono.wav"));
+    QCOMPARE(p.errorText(), QString());
+    QCOMPARE(p.length(), 1234);
+}
+
+void TestQtAudioPlayer::statusUpdates() {
+    QtAudioPlayer p;
+    QSignalSpy spy(&p, &AudioPlayer::statusUpdate);
+    p.setUpdateInterval(30);
+    QCOMPARE(p.updateInterval(), 30);
+    QTest::qWait(330);
+    QVERIFY2(spy.count() >= 6 && spy.count() <= 14, qPrintable(QString::number(spy.count())));
+    p.setUpdateInterval(0);
+    spy.clear();
+    QTest::qWait(100);
+    QCOMPARE(spy.count(), 0);
+}
+
+QTEST_MAIN(TestQtAudioPlayer)
+#include "tst_qt_audio_player.moc"
