@@ -62,6 +62,8 @@ public:
 
 public slots:
     // Click of open_file: choose a file, load it held paused at its start, take its length.
+    // A file the player cannot open, or whose length it cannot tell, is reported in a
+    // message box and leaves a length of 0.
     void openFile();
     // The player's status event: the end-of-file rewind, the elapsed times, the automatic
     // stop and the slider follow step.

@@ -1,5 +1,7 @@
 #include "audio/QtAudioPlayer.h"
 
+#include "audio/Mp3Length.h"
+
 #include <QAudioOutput>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -68,6 +70,7 @@ void QtAudioPlayer::open() {
     ensurePlayer();
     error_.clear();
     startPoint_.reset();
+    countedLengthMs_ = 0;
     player_->stop();
     player_->setSource(QUrl());
 
@@ -111,11 +114,16 @@ void QtAudioPlayer::open() {
     } else if (!error_.isEmpty()) {
         // An error while loading leaves nothing usable behind.
         player_->setSource(QUrl());
+    } else if (player_->mediaStatus() != QMediaPlayer::LoadingMedia && player_->duration() <= 0) {
+        const auto counted = mpegAudioFileLengthMs(fileName_);
+        countedLengthMs_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+            counted.value_or(0), 0, std::numeric_limits<std::int32_t>::max()));
     }
 }
 
 void QtAudioPlayer::close() {
     startPoint_.reset();
+    countedLengthMs_ = 0;
     if (!player_)
         return;
     player_->stop();
@@ -143,9 +151,12 @@ std::int32_t QtAudioPlayer::length() const {
     case QMediaPlayer::InvalidMedia:
         return 0;
     default:
-        return static_cast<std::int32_t>(
-            std::clamp<qint64>(player_->duration(), 0, std::numeric_limits<std::int32_t>::max()));
+        break;
     }
+    if (player_->duration() <= 0)
+        return countedLengthMs_;
+    return static_cast<std::int32_t>(
+        std::clamp<qint64>(player_->duration(), 0, std::numeric_limits<std::int32_t>::max()));
 }
 
 std::int32_t QtAudioPlayer::mode() const {

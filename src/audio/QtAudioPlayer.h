@@ -17,6 +17,10 @@ namespace tamberlo {
 // The media player is created on the first "Open", not with the window, so that start-up
 // does not pay for loading the multimedia backend.
 //
+// The length is the backend's once the file is loaded. For an MPEG audio file whose length
+// the backend learns only by playing it to the end (low-rate MP3 without a VBR header), it
+// is counted from the file's frames instead.
+//
 // Backend: GStreamer. Unless QT_MEDIA_BACKEND is already set, the adapter selects it
 // before the first player is created. Qt 6.4's FFmpeg backend crashes on a machine with
 // no audio output device, while GStreamer's automatic sink falls back to a clock-synced
@@ -63,6 +67,7 @@ private:
     QString fileName_;
     QString error_;
     std::optional<std::int32_t> startPoint_;
+    std::int32_t countedLengthMs_ = 0; // from the frames, when the backend gives no length
     int interval_ = 0;
     int openTimeoutMs_ = DefaultOpenTimeoutMs;
     bool wait_ = false;
