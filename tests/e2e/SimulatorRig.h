@@ -1,0 +1,134 @@
+#pragma once
+
+// The whole panel against tamberlo-bridge-sim: the real window (offscreen) with the real
+// serial port adapter on one side of a pseudo-terminal, the simulated bridge board and
+// chip on the other. Real time runs on both sides, so everything here waits for a
+// condition with a loose bound rather than for a fixed time.
+
+#include "app/Form1.h"
+#include "support/Fakes.h"
+
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QLineEdit;
+class QPushButton;
+
+namespace tamberlo::e2e {
+
+// Generous bounds: a command takes 50 ms a byte, replies come back at once; only a busy
+// machine makes anything slower.
+inline constexpr int LinkAppearsMs = 10000;
+inline constexpr int ReplyMs = 3000;
+
+// A runtime directory of this test program's own (mode 0700), put into XDG_RUNTIME_DIR
+// for the panel and every simulator it starts. Made once, before the first window.
+class RuntimeDir {
+public:
+    RuntimeDir();
+    bool isValid() const { return dir_.isValid(); }
+    QString path() const { return dir_.path(); }
+    QString linkPath(int port) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// One byte the simulator logged.
+struct LoggedByte {
+    qint64 us = 0;     // monotonic time in microseconds
+    QString direction; // "in", "out" or "drp"
+    quint8 value = 0;  // the byte
+    QString note;      // the command it belongs to, e.g. "SET_PLAY 5/5: SET_PLAY 0x010..0x020"
+    bool refused() const { return note.contains(QLatin1String("refused")); }
+};
+
+// A tamberlo-bridge-sim process registered as one port number, with a byte log.
+class Simulator {
+public:
+    explicit Simulator(const RuntimeDir& runtime) : runtime_(runtime) {}
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Starts the simulator as port `port` with `--log` and any further options, and waits
+    // until its port link leads to its device. On failure `why` says what went wrong.
+    bool start(int port, const QStringList& options, QString* why);
+    // SIGTERM, then waits for it to end.
+    void stop();
+    bool isRunning() const { return process_.state() != QProcess::NotRunning; }
+    QProcess& process() { return process_; }
+
+    int port() const { return port_; }
+    QString logPath() const { return logPath_; }
+    // Every byte logged so far, in order.
+    QList<LoggedByte> log() const;
+    // The bytes received (direction "in"), optionally only those with this value.
+    QList<LoggedByte> received(std::optional<quint8> value = std::nullopt) const;
+    // The single-byte commands received with this name ("PLAY", "STOP"), refused or not;
+    // data bytes of longer frames that happen to have the same value do not count.
+    QList<LoggedByte> commands(const QString& name) const;
+    // The last lines of the log and of the simulator's standard error, for a failure report.
+    QString tail(int lines = 40) const;
+
+private:
+    const RuntimeDir& runtime_;
+    QProcess process_;
+    QString logPath_;
+    int port_ = 0;
+};
+
+// The real Form1 with the real QtSerialPort adapter, fakes for the message boxes and the
+// file dialog, and either the fake player or the one given.
+class Panel {
+public:
+    // player null: the fake player below.
+    explicit Panel(AudioPlayer* player = nullptr);
+    ~Panel();
+
+    Form1& form() { return *form_; }
+    QPushButton* button(const QString& caption) const;
+    QLineEdit* edit(const QString& name) const;
+    QWidget* widget(const QString& name) const;
+    // Whether a lamp ("Lift(1)", "Bottmp(3)" ...) is lit.
+    bool lit(const QString& lamp) const;
+
+    // Types the number into Combo1 and clicks Command16.
+    void clickPortButton(int port);
+    // clickPortButton, then true once the panel shows the port open.
+    bool openPort(int port);
+    bool isShownOpen() const;
+    bool isShownClosed() const;
+
+    // Clicks the button and waits until its frame has been paced out.
+    bool click(const QString& caption);
+    // Empties the text box, clicks the button and returns the text the reply puts there
+    // (empty when no reply came in time).
+    QString readInto(const QString& caption, const QString& box);
+    // "1器件复位", then "2器件上电".
+    bool resetAndPowerUp();
+
+    test::FakeAudioPlayer fakePlayer;
+    test::FakeMessageBoxes boxes;
+    test::FakeFileDialog dialog;
+
+private:
+    std::unique_ptr<Form1> form_;
+};
+
+// "00 19 " and the like as a number (0x0019); nullopt unless the text is hex text of one
+// or more bytes, each followed by a space.
+std::optional<int> hexTextValue(const QString& text);
+// The bytes of a hex text; empty unless the text is well formed.
+QByteArray hexTextBytes(const QString& text);
+
+// Waits up to `ms` for the condition, processing events meanwhile.
+bool waitFor(const std::function<bool()>& condition, int ms = ReplyMs);
+
+} // namespace tamberlo::e2e

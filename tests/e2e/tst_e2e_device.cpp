@@ -1,0 +1,237 @@
+// The panel against the simulated bridge board, end to end: bringing the chip up and
+// asking its type, reading the pointers and the current row, the adapter pulled while a
+// frame goes out, and ports that cannot be opened. Each case runs its own simulator.
+
+#include "e2e/SimulatorRig.h"
+#include "link/Transmitter.h"
+
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+using namespace tamberlo;
+using namespace tamberlo::e2e;
+
+class TestE2eDevice : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<RuntimeDir> runtime_;
+    std::unique_ptr<Simulator> sim_;
+    std::unique_ptr<Panel> panel_;
+    int nextPort_ = 21;
+
+    // A simulator on a port number no other case of this run has used.
+    bool startSimulator(const QStringList& options = {}) {
+        sim_ = std::make_unique<Simulator>(*runtime_);
+        QString why;
+        if (!sim_->start(nextPort_++, options, &why)) {
+            qWarning("%s", qPrintable(why));
+            return false;
+        }
+        return true;
+    }
+
+private slots:
+    void initTestCase() {
+        runtime_ = std::make_unique<RuntimeDir>();
+        QVERIFY(runtime_->isValid());
+    }
+
+    void cleanup() {
+        if (QTest::currentTestFailed() && sim_)
+            qInfo("%s", qPrintable(sim_->tail()));
+        panel_.reset(); // closes the port first, as the operator closing the window would
+        sim_.reset();
+    }
+
+    void bringUpShowsTheDeviceType_data() {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("default model") << QStringList{} << QStringLiteral("ISD1760");
+        QTest::newRow("ISD17240") << QStringList{QStringLiteral("--model"),
+                                                 QStringLiteral("ISD17240")}
+                                  << QStringLiteral("ISD17240");
+        QTest::newRow("ISD1730") << QStringList{QStringLiteral("--model"),
+                                                QStringLiteral("isd1730")}
+                                 << QStringLiteral("ISD1730");
+        // The reply in single bytes, or long after the frame: the panel counts bytes
+        // across notifications and has no time-out.
+        QTest::newRow("reply split")
+            << QStringList{QStringLiteral("--split-ms"), QStringLiteral("60")}
+            << QStringLiteral("ISD1760");
+        QTest::newRow("reply delayed")
+            << QStringList{QStringLiteral("--reply-delay-ms"), QStringLiteral("400")}
+            << QStringLiteral("ISD1760");
+    }
+    void bringUpShowsTheDeviceType() {
+        QFETCH(QStringList, options);
+        QFETCH(QString, type);
+        QVERIFY(startSimulator(options));
+        panel_ = std::make_unique<Panel>();
+        Panel& p = *panel_;
+        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(p.boxes.boxes.isEmpty());
+
+        QVERIFY(p.click(QStringLiteral("1器件复位")));
+        QVERIFY(p.lit(QStringLiteral("Bottmp(4)")));
+        QVERIFY(p.click(QStringLiteral("2器件上电")));
+        QVERIFY(p.lit(QStringLiteral("Bottmp(3)")));
+        QVERIFY(!p.lit(QStringLiteral("Bottmp(4)")));
+        QVERIFY(p.click(QStringLiteral("3器件ID")));
+
+        QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), 1, ReplyMs);
+        const auto box = p.boxes.boxes.front();
+        QCOMPARE(box.title, QStringLiteral("器件类型"));
+        QCOMPARE(box.text, type);
+        QCOMPARE(box.icon, MessageIcon::Information);
+        QVERIFY(p.lit(QStringLiteral("Bottmp(1)")));
+        QVERIFY(!p.lit(QStringLiteral("Bottmp(3)")));
+        QVERIFY(!p.lit(QStringLiteral("Bottmp(4)")));
+
+        // The chip got the three opcodes in order, took them all, and was powered up when
+        // DEVID came in: SR0's low byte in the reply carries PU (bit 2).
+        const QList<LoggedByte> in = sim_->received();
+        QCOMPARE(in.size(), 3);
+        QCOMPARE(in[0].value, quint8(0x03));
+        QCOMPARE(in[1].value, quint8(0x01));
+        QCOMPARE(in[2].value, quint8(0x09));
+        for (const LoggedByte& b : in)
+            QVERIFY2(!b.refused(), qPrintable(b.note));
+        QList<LoggedByte> out;
+        for (const LoggedByte& b : sim_->log())
+            if (b.direction == QLatin1String("out"))
+                out.push_back(b);
+        QCOMPARE(out.size(), 3);
+        QVERIFY(out[0].value & 0x04);
+    }
+
+    // After reset and power-up both pointers and the current row are at 0x010, and each
+    // read shows its two address bytes in its own box, lighting its own lamp.
+    void pointersAndCurrentRowAfterPowerUp_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("lamp");
+        QTest::newRow("play pointer") << QStringLiteral("读播放地址") << QStringLiteral("Play_Text")
+                                      << QStringLiteral("Right(0)");
+        QTest::newRow("record pointer") << QStringLiteral("读录音地址")
+                                        << QStringLiteral("Rec_Text") << QStringLiteral("Right(1)");
+        QTest::newRow("current row") << QStringLiteral("当前地址") << QStringLiteral("CurrentRow")
+                                     << QStringLiteral("Lift(6)");
+    }
+    void pointersAndCurrentRowAfterPowerUp() {
+        QFETCH(QString, button);
+        QFETCH(QString, box);
+        QFETCH(QString, lamp);
+        QVERIFY(startSimulator());
+        panel_ = std::make_unique<Panel>();
+        Panel& p = *panel_;
+        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(p.resetAndPowerUp());
+
+        QCOMPARE(p.readInto(button, box), QStringLiteral("00 10 "));
+        QVERIFY(p.lit(lamp));
+        QVERIFY(!p.lit(QStringLiteral("Bottmp(3)")));
+        // A second read of the same kind counts afresh and shows the same.
+        QCOMPARE(p.readInto(button, box), QStringLiteral("00 10 "));
+        QVERIFY(p.boxes.boxes.isEmpty());
+    }
+
+    // Closing and reopening the port sends nothing, and the link works again afterwards.
+    void closeAndReopen() {
+        QVERIFY(startSimulator());
+        panel_ = std::make_unique<Panel>();
+        Panel& p = *panel_;
+        for (int round = 1; round <= 2; ++round) {
+            QVERIFY(p.openPort(sim_->port()));
+            QVERIFY(p.click(QStringLiteral("3器件ID")));
+            QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), round, ReplyMs);
+            QCOMPARE(p.boxes.boxes.last().text, QStringLiteral("ISD1760"));
+            p.clickPortButton(sim_->port());
+            QVERIFY(p.isShownClosed());
+            QVERIFY(!p.form().port().isOpen());
+        }
+        QCOMPARE(sim_->received().size(), 2);
+        QVERIFY(sim_->isRunning());
+    }
+
+    // The adapter is pulled after the third byte of a five-byte frame: the panel closes
+    // the port by itself, says so once, and the rest of the frame is dropped.
+    void hangUpReturnsThePanelToClosed() {
+        QVERIFY(startSimulator({QStringLiteral("--hangup-after"), QStringLiteral("3")}));
+        panel_ = std::make_unique<Panel>();
+        Panel& p = *panel_;
+        QVERIFY(p.openPort(sim_->port()));
+
+        QElapsedTimer clock;
+        clock.start();
+        p.button(QStringLiteral("设置播放地址"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(p.isShownClosed(), 5000);
+        const qint64 closedAfter = clock.elapsed();
+        qInfo("closed %lld ms after the click (the third byte goes out at about 150 ms)",
+              closedAfter);
+        // Three bytes at 50 ms, then the hang-up must be noticed within about a second.
+        QVERIFY2(closedAfter < 2000, qPrintable(QString::number(closedAfter)));
+        QVERIFY(!p.form().port().isOpen());
+        QVERIFY(!p.form().transmitter().isSending());
+
+        QCOMPARE(p.boxes.boxes.size(), 1);
+        QCOMPARE(p.boxes.boxes[0].text, QStringLiteral("串口已断开"));
+        QCOMPARE(p.boxes.boxes[0].title, QStringLiteral("串口状态"));
+        QCOMPARE(p.boxes.boxes[0].icon, MessageIcon::Critical);
+
+        QTRY_VERIFY_WITH_TIMEOUT(!sim_->isRunning(), 5000);
+        QCOMPARE(sim_->process().exitCode(), 0);
+        QCOMPARE(sim_->received().size(), 3);
+
+        // No second notice turns up later (the presence check runs every 500 ms), and the
+        // panel is really closed: a command is refused as on any closed port.
+        QTest::qWait(1200);
+        QCOMPARE(p.boxes.boxes.size(), 1);
+        p.button(QStringLiteral("3器件ID"))->click();
+        QCOMPARE(p.boxes.boxes.size(), 2);
+        QCOMPARE(p.boxes.boxes[1].text, QStringLiteral("串口没打开"));
+        QVERIFY(p.isShownClosed());
+    }
+
+    // A number that stands for no device: the open fails with a notice and the panel
+    // stays Closed.
+    void missingPortStaysClosed() {
+        panel_ = std::make_unique<Panel>();
+        Panel& p = *panel_;
+        p.clickPortButton(32000);
+        QVERIFY(p.isShownClosed());
+        QVERIFY(!p.form().port().isOpen());
+        QCOMPARE(p.boxes.boxes.size(), 1);
+        QVERIFY2(p.boxes.boxes[0].text.startsWith(QStringLiteral("串口打开失败")),
+                 qPrintable(p.boxes.boxes[0].text));
+        QCOMPARE(p.boxes.boxes[0].title, QStringLiteral("串口状态"));
+        QCOMPARE(p.boxes.boxes[0].icon, MessageIcon::Critical);
+        qInfo("told: %s", qPrintable(p.boxes.boxes[0].text));
+    }
+
+    // A second panel cannot take the port the first one holds; the first keeps working.
+    void busyPortStaysClosed() {
+        QVERIFY(startSimulator());
+        panel_ = std::make_unique<Panel>();
+        QVERIFY(panel_->openPort(sim_->port()));
+
+        Panel second;
+        second.clickPortButton(sim_->port());
+        QVERIFY(second.isShownClosed());
+        QVERIFY(!second.form().port().isOpen());
+        QCOMPARE(second.boxes.boxes.size(), 1);
+        QVERIFY2(second.boxes.boxes[0].text.startsWith(QStringLiteral("串口打开失败")),
+                 qPrintable(second.boxes.boxes[0].text));
+        QCOMPARE(second.boxes.boxes[0].title, QStringLiteral("串口状态"));
+        qInfo("second panel told: %s", qPrintable(second.boxes.boxes[0].text));
+
+        QVERIFY(panel_->isShownOpen());
+        QVERIFY(panel_->click(QStringLiteral("3器件ID")));
+        QTRY_COMPARE_WITH_TIMEOUT(panel_->boxes.boxes.size(), 1, ReplyMs);
+        QCOMPARE(panel_->boxes.boxes[0].text, QStringLiteral("ISD1760"));
+    }
+};
+
+QTEST_MAIN(TestE2eDevice)
+#include "tst_e2e_device.moc"
