@@ -1,0 +1,394 @@
+// Recording and playing through the panel against the simulated chip, end to end: a
+// recording started and stopped by hand and played back over a range and as a message,
+// and a recording whose sound source is a real WAV file on the Qt Multimedia player,
+// stopped by the panel itself shortly before the file ends.
+
+#include "audio/AudioSource.h"
+#include "audio/QtAudioPlayer.h"
+#include "e2e/SimulatorRig.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+using namespace tamberlo;
+using namespace tamberlo::e2e;
+
+namespace {
+
+// A mono 16-bit PCM WAV file of a quiet tone, `ms` long.
+bool writeWav(const QString& path, int ms) {
+    constexpr int rate = 8000;
+    const qint64 frames = static_cast<qint64>(rate) * ms / 1000;
+    const auto dataBytes = static_cast<quint32>(frames * 2);
+    QByteArray out;
+    const auto put32 = [&out](quint32 v) {
+        char b[4];
+        qToLittleEndian(v, b);
+        out.append(b, 4);
+    };
+    const auto put16 = [&out](quint16 v) {
+        char b[2];
+        qToLittleEndian(v, b);
+        out.append(b, 2);
+    };
+    out.append("RIFF");
+    put32(36 + dataBytes);
+    out.append("WAVEfmt ");
+    put32(16);
+    put16(1); // PCM
+    put16(1); // mono
+    put32(rate);
+    put32(rate * 2);
+    put16(2);
+    put16(16);
+    out.append("data");
+    put32(dataBytes);
+    for (qint64 i = 0; i < frames; ++i)
+        put16(static_cast<quint16>(
+            static_cast<qint16>(4000 * std::sin(2 * M_PI * 440.0 * double(i) / rate))));
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
+}
+
+constexpr int FirstRow = 0x010;
+
+// Microseconds on the monotonic clock, the one the simulator's log uses.
+qint64 monotonicUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Passes everything on to the real player and notes, with the time, every command the
+// panel gives it and every status event that finds the file at its end.
+class TracingPlayer : public AudioPlayer {
+public:
+    struct Entry {
+        qint64 us;
+        QString what;
+    };
+
+    explicit TracingPlayer(AudioPlayer& real) : real_(real) {
+        connect(&real_, &AudioPlayer::statusUpdate, this, [this] {
+            if (real_.mode() == Ready)
+                trace.push_back({monotonicUs(), QStringLiteral("status event at the end")});
+            emit statusUpdate();
+        });
+    }
+    void command(PlayerCommand command) override {
+        trace.push_back({monotonicUs(), commandWord(command)});
+        real_.command(command);
+    }
+    PlayerCommand lastCommand() const override { return real_.lastCommand(); }
+    void setWait(bool wait) override { real_.setWait(wait); }
+    void setFileName(const QString& fileName) override { real_.setFileName(fileName); }
+    QString fileName() const override { return real_.fileName(); }
+    std::int32_t length() const override { return real_.length(); }
+    std::int32_t mode() const override { return real_.mode(); }
+    QString errorText() const override { return real_.errorText(); }
+    void setUpdateInterval(int ms) override { real_.setUpdateInterval(ms); }
+    int updateInterval() const override { return real_.updateInterval(); }
+    void setStartPoint(std::int32_t ms) override { real_.setStartPoint(ms); }
+
+    // When the entry `what` was last noted; -1 when never.
+    qint64 lastUs(const QString& what) const {
+        for (auto it = trace.rbegin(); it != trace.rend(); ++it)
+            if (it->what == what)
+                return it->us;
+        return -1;
+    }
+    bool has(const QString& what) const { return lastUs(what) >= 0; }
+    // The trace in milliseconds from `originUs`, one entry a line.
+    QString show(qint64 originUs) const {
+        QStringList lines;
+        for (const Entry& e : trace)
+            lines << QStringLiteral("%1 ms: %2").arg(double(e.us - originUs) / 1000.0).arg(e.what);
+        return lines.join(QLatin1Char('\n'));
+    }
+
+    std::vector<Entry> trace;
+
+private:
+    AudioPlayer& real_;
+};
+
+} // namespace
+
+class TestE2eRecording : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<RuntimeDir> runtime_;
+    std::unique_ptr<Simulator> sim_;
+    int nextPort_ = 41;
+
+    bool startSimulator(const QStringList& options = {}) {
+        sim_ = std::make_unique<Simulator>(*runtime_);
+        QString why;
+        if (!sim_->start(nextPort_++, options, &why)) {
+            qWarning("%s", qPrintable(why));
+            return false;
+        }
+        return true;
+    }
+
+    // Polls "当前地址" until the row is `last` (or time is up); returns the rows read.
+    static QList<int> watchCurrentRow(Panel& p, int last, int ms) {
+        QList<int> rows;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < ms) {
+            const std::optional<int> row =
+                hexTextValue(p.readInto(QStringLiteral("当前地址"), QStringLiteral("CurrentRow")));
+            if (!row)
+                break;
+            rows.push_back(*row);
+            if (*row == last)
+                break;
+        }
+        return rows;
+    }
+
+    static QString show(const QList<int>& rows) {
+        QStringList text;
+        for (int r : rows)
+            text << QString::number(r, 16);
+        return text.join(QLatin1Char(' '));
+    }
+
+    // A recording through the record button with a 1.5 s WAV on the real player, run until
+    // the automatic STOP has been answered.
+    struct FileRecording {
+        QTemporaryDir files;
+        std::unique_ptr<QtAudioPlayer> realPlayer = std::make_unique<QtAudioPlayer>();
+        std::unique_ptr<TracingPlayer> player = std::make_unique<TracingPlayer>(*realPlayer);
+        std::unique_ptr<Panel> panel;
+        qint64 playUs = -1; // when the record button gave the player "Play"
+        ~FileRecording() { panel.reset(); }
+    };
+    void recordFile(FileRecording& r) {
+        QVERIFY(r.files.isValid());
+        const QString wav = r.files.filePath(QStringLiteral("source.wav"));
+        QVERIFY(writeWav(wav, 1500));
+
+        QVERIFY(startSimulator());
+        r.panel = std::make_unique<Panel>(r.player.get());
+        Panel& p = *r.panel;
+        AudioSource& audio = p.form().audio();
+        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(p.resetAndPowerUp());
+
+        p.dialog.answers.push_back(wav);
+        p.button(QStringLiteral("打开文件"))->click();
+        QVERIFY2(p.boxes.boxes.isEmpty(),
+                 qPrintable(p.boxes.boxes.isEmpty() ? QString() : p.boxes.boxes[0].text));
+        QVERIFY2(audio.MusicLenMs >= 1400 && audio.MusicLenMs <= 1600,
+                 qPrintable(QString::number(audio.MusicLenMs)));
+        QCOMPARE(p.edit(QStringLiteral("DisFileNanmeText"))->text(), wav);
+        QCOMPARE(r.player->lastCommand(), PlayerCommand::Pause);
+
+        p.button(QStringLiteral("录    音"))->click();
+        QCOMPARE(r.player->lastCommand(), PlayerCommand::Play);
+        r.playUs = r.player->lastUs(QStringLiteral("Play"));
+        QVERIFY(audio.MusicOn);
+        QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(2)")), ReplyMs); // the REC reply
+        // The automatic stop goes out; its reply clears MusicOn.
+        QTRY_VERIFY_WITH_TIMEOUT(!audio.MusicOn, 10000);
+    }
+
+private slots:
+    void initTestCase() {
+        runtime_ = std::make_unique<RuntimeDir>();
+        QVERIFY(runtime_->isValid());
+    }
+
+    void cleanup() {
+        if (QTest::currentTestFailed() && sim_)
+            qInfo("%s", qPrintable(sim_->tail()));
+        sim_.reset();
+    }
+
+    // Record about a second by hand, then play a range and the new message while the
+    // current row is polled.
+    void recordByHandThenPlay() {
+        QVERIFY(startSimulator());
+        Panel p;
+        AudioSource& audio = p.form().audio();
+        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(p.resetAndPowerUp());
+
+        QVERIFY(p.click(QStringLiteral("录    音")));
+        QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(2)")), ReplyMs); // the REC reply
+        QVERIFY(audio.RecOn);
+        QVERIFY(audio.MusicOn);
+        QCOMPARE(p.fakePlayer.lastCommand(), PlayerCommand::Play);
+
+        QTest::qWait(1000); // the length of the recording
+        QVERIFY(p.click(QStringLiteral("停    止")));
+        QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(1)")), ReplyMs); // the STOP reply
+        QVERIFY(!p.lit(QStringLiteral("Lift(2)")));
+        QVERIFY(!audio.RecOn);
+        QVERIFY(!audio.MusicOn);
+        QCOMPARE(p.fakePlayer.lastCommand(), PlayerCommand::Pause);
+        QCOMPARE(p.fakePlayer.updateInterval(), 0);
+        const QList<LoggedByte> rec = sim_->commands(QStringLiteral("REC"));
+        const QList<LoggedByte> stop = sim_->commands(QStringLiteral("STOP"));
+        QCOMPARE(rec.size(), 1);
+        QCOMPARE(stop.size(), 1);
+        QVERIFY2(!rec[0].refused() && !stop[0].refused(), qPrintable(rec[0].note + stop[0].note));
+
+        // About eight rows of 125 ms: the record pointer is past them, the play pointer
+        // at the new message's start.
+        const std::optional<int> recordPointer =
+            hexTextValue(p.readInto(QStringLiteral("读录音地址"), QStringLiteral("Rec_Text")));
+        QVERIFY(recordPointer);
+        QVERIFY2(*recordPointer >= FirstRow + 5 && *recordPointer <= FirstRow + 16,
+                 qPrintable(QString::number(*recordPointer, 16)));
+        QCOMPARE(p.readInto(QStringLiteral("读播放地址"), QStringLiteral("Play_Text")),
+                 QStringLiteral("00 10 "));
+        const int messageEnd = *recordPointer - 1;
+
+        // SET_PLAY over 0x010..0x020: the chip plays the range at once and the bridge
+        // answers SR0 low, high, low, high, low, as the range went in.
+        p.edit(QStringLiteral("St_Play_Text"))->setText(QStringLiteral("00 10"));
+        p.edit(QStringLiteral("St_Play_Text1"))->setText(QStringLiteral("00 20"));
+        QVERIFY(p.click(QStringLiteral("设置播放地址")));
+        QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), 1, ReplyMs);
+        QVERIFY(p.lit(QStringLiteral("Right(2)")));
+        const QByteArray reply = hexTextBytes(p.boxes.boxes[0].text);
+        QVERIFY2(reply.size() == 5, qPrintable(p.boxes.boxes[0].text));
+        QCOMPARE(reply[2], reply[0]);
+        QCOMPARE(reply[4], reply[0]);
+        QCOMPARE(reply[3], reply[1]);
+        QVERIFY(reply[0] & 0x04);    // PU
+        QVERIFY(!(reply[0] & 0x01)); // the stop before was taken
+        QStringList rangeFrames;
+        for (const LoggedByte& b : sim_->received())
+            if (b.note.startsWith(QStringLiteral("SET_PLAY 5/5")))
+                rangeFrames << b.note;
+        QCOMPARE(rangeFrames, QStringList{QStringLiteral("SET_PLAY 5/5: SET_PLAY 0x010..0x020")});
+
+        const QList<int> rangeRows = watchCurrentRow(p, 0x020, 6000);
+        qInfo("current rows while the range plays: %s", qPrintable(show(rangeRows)));
+        QVERIFY2(rangeRows.size() >= 4 && rangeRows.last() == 0x020, qPrintable(show(rangeRows)));
+        QVERIFY2(std::is_sorted(rangeRows.begin(), rangeRows.end()) &&
+                     rangeRows.first() >= FirstRow,
+                 qPrintable(show(rangeRows)));
+        QVERIFY2(QSet<int>(rangeRows.begin(), rangeRows.end()).size() >= 3,
+                 qPrintable(show(rangeRows)));
+
+        // PLAY is refused while the range's last row still plays (CMD_ERR); the operator
+        // clicks again until the chip takes it.
+        bool playing = false;
+        int attempt = 0;
+        for (; attempt < 10 && !playing; ++attempt) {
+            const qsizetype before = sim_->commands(QStringLiteral("PLAY")).size();
+            QVERIFY(p.click(QStringLiteral("播    放")));
+            QVERIFY(
+                waitFor([&] { return sim_->commands(QStringLiteral("PLAY")).size() > before; }));
+            playing = !sim_->commands(QStringLiteral("PLAY")).last().refused();
+        }
+        QVERIFY2(playing, "the chip never took PLAY after the range had played");
+        qInfo("PLAY taken at click %d", attempt);
+        QVERIFY(p.lit(QStringLiteral("Lift(0)")));
+
+        const QList<int> messageRows = watchCurrentRow(p, messageEnd, 6000);
+        qInfo("current rows while the message plays: %s", qPrintable(show(messageRows)));
+        QVERIFY2(!messageRows.isEmpty() && messageRows.last() == messageEnd,
+                 qPrintable(show(messageRows) + " end " + QString::number(messageEnd, 16)));
+        QVERIFY2(std::is_sorted(messageRows.begin(), messageRows.end()) &&
+                     messageRows.first() >= FirstRow && messageRows.first() < messageEnd,
+                 qPrintable(show(messageRows)));
+        // The play pointer stays at the message start.
+        QCOMPARE(p.readInto(QStringLiteral("读播放地址"), QStringLiteral("Play_Text")),
+                 QStringLiteral("00 10 "));
+        QCOMPARE(p.boxes.boxes.size(), 1);
+    }
+
+    // The record button with a 1.5 s WAV on the real player: REC, the file plays, the
+    // panel sends STOP by itself near the file's end, exactly once, and the chip stops.
+    void recordAFileStopsByItself() {
+        FileRecording r;
+        recordFile(r);
+        if (QTest::currentTestFailed())
+            return;
+        Panel& p = *r.panel;
+        AudioSource& audio = p.form().audio();
+        QVERIFY(!audio.MusicOn);
+        QVERIFY(!audio.RecOn);
+        QVERIFY(audio.RecElapsedMs >= audio.MusicLenMs - AudioSource::StopBeforeEndMs);
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d+:\\d+:\\d+$"))
+                     .match(p.edit(QStringLiteral("RecTimeText"))->text())
+                     .hasMatch(),
+                 qPrintable(p.edit(QStringLiteral("RecTimeText"))->text()));
+
+        // The STOP reply holds the player ("Pause", no more status events) and lights the
+        // stop lamp. When the player reached the end of the file before the reply came, the
+        // end-of-file rewind has already stopped it and the reply leaves it and the lamps
+        // alone: see automaticStopReachesTheChipBeforeTheFileEnds for why that happens.
+        const QString trace = r.player->show(r.playUs);
+        if (r.player->lastCommand() == PlayerCommand::Pause) {
+            QVERIFY2(p.lit(QStringLiteral("Lift(1)")), qPrintable(trace));
+            QCOMPARE(r.player->updateInterval(), 0);
+        } else {
+            qWarning("the file ended before the STOP reply came:\n%s", qPrintable(trace));
+            QCOMPARE(r.player->lastCommand(), PlayerCommand::Stop);
+            QVERIFY2(r.player->has(QStringLiteral("status event at the end")), qPrintable(trace));
+        }
+
+        const std::optional<int> recordPointer =
+            hexTextValue(p.readInto(QStringLiteral("读录音地址"), QStringLiteral("Rec_Text")));
+        QVERIFY(recordPointer);
+        QVERIFY2(*recordPointer >= FirstRow + 9 && *recordPointer <= FirstRow + 20,
+                 qPrintable(QString::number(*recordPointer, 16)));
+
+        // Exactly one STOP after the REC (the pointer read above gave a second STOP time
+        // to turn up), taken by the chip, about the file's length later.
+        const QList<LoggedByte> recs = sim_->commands(QStringLiteral("REC"));
+        QCOMPARE(recs.size(), 1);
+        const LoggedByte rec = recs[0];
+        QVERIFY(!rec.refused());
+        QList<LoggedByte> stops;
+        for (const LoggedByte& b : sim_->commands(QStringLiteral("STOP")))
+            if (b.us > rec.us)
+                stops.push_back(b);
+        QCOMPARE(stops.size(), 1);
+        QVERIFY(!stops[0].refused());
+        const qint64 recordedMs = (stops[0].us - rec.us) / 1000;
+        qInfo("REC to STOP at the simulator: %lld ms (file %d ms)", recordedMs, audio.MusicLenMs);
+        QVERIFY2(recordedMs >= 1100 && recordedMs <= 3000, qPrintable(QString::number(recordedMs)));
+        QCOMPARE(p.boxes.boxes.size(), 0);
+    }
+
+    // The panel decides on STOP when its count of elapsed time reaches the file's length
+    // minus 50 ms, so that the chip stops while the sound still plays and the STOP reply
+    // finds the player playing. The STOP byte must therefore reach the chip before the
+    // file, started with the record button, has played to its end.
+    void automaticStopReachesTheChipBeforeTheFileEnds() {
+        FileRecording r;
+        recordFile(r);
+        if (QTest::currentTestFailed())
+            return;
+        const QList<LoggedByte> stops = sim_->commands(QStringLiteral("STOP"));
+        QCOMPARE(stops.size(), 1);
+        const qint64 fileEndUs = r.playUs + qint64(r.panel->form().audio().MusicLenMs) * 1000;
+        const double marginMs = double(fileEndUs - stops[0].us) / 1000.0;
+        qInfo("STOP reached the chip %.1f ms before the end of the file (negative: after it); "
+              "player:\n%s",
+              marginMs, qPrintable(r.player->show(r.playUs)));
+        QVERIFY2(marginMs > 0,
+                 qPrintable(QStringLiteral("STOP came %1 ms after the file's end").arg(-marginMs)));
+    }
+};
+
+QTEST_MAIN(TestE2eRecording)
+#include "tst_e2e_recording.moc"
