@@ -41,6 +41,16 @@ public:
     }
 };
 
+// The real adapter, with the moment each byte is handed to it.
+class StampedPort : public QtSerialPort {
+public:
+    void write(std::uint8_t byte) override {
+        writes.push_back(Clock::now());
+        QtSerialPort::write(byte);
+    }
+    std::vector<Clock::time_point> writes;
+};
+
 // The bridge board on the master side of the pair.
 class Board {
 public:
@@ -133,7 +143,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    QtSerialPort port;
+    StampedPort port;
     port.setPortNumber(PortNumber);
     if (!port.open()) {
         std::fprintf(stderr, "open failed: %s\n", qPrintable(port.errorText()));
@@ -166,18 +176,21 @@ int main(int argc, char** argv) {
     const int rc = app.exec();
     board.finish();
 
-    const auto& arrivals = board.arrivals();
-    std::vector<double> gapErrors;
-    for (std::size_t i = 1; i < arrivals.size(); ++i) {
-        if (i % FrameBytes != 0) // within a frame
-            gapErrors.push_back(std::abs(msBetween(arrivals[i - 1], arrivals[i]) - 50.0));
-    }
+    auto gapErrorsOf = [](const std::vector<Clock::time_point>& times) {
+        std::vector<double> errors;
+        for (std::size_t i = 1; i < times.size(); ++i) {
+            if (i % FrameBytes != 0) // within a frame
+                errors.push_back(std::abs(msBetween(times[i - 1], times[i]) - 50.0));
+        }
+        return errors;
+    };
     std::vector<double> replyDelays;
     const auto& written = board.replyWritten();
     for (std::size_t i = 0; i < std::min(written.size(), actionAt.size()); ++i)
         replyDelays.push_back(msBetween(written[i], actionAt[i]));
 
-    const Figures gaps = figuresOf(gapErrors);
+    const Figures gaps = figuresOf(gapErrorsOf(board.arrivals()));
+    const Figures ticks = figuresOf(gapErrorsOf(port.writes));
     const Figures delays = figuresOf(replyDelays);
     const char* dispatcher = QAbstractEventDispatcher::instance()
                                  ? QAbstractEventDispatcher::instance()->metaObject()->className()
@@ -186,6 +199,8 @@ int main(int argc, char** argv) {
                 FrameBytes, dispatcher);
     std::printf("|gap - 50 ms| over %zu gaps:   p50 %.3f ms   p99 %.3f ms   max %.3f ms\n",
                 gaps.count, gaps.p50, gaps.p99, gaps.max);
+    std::printf("  the same at the writes:     p50 %.3f ms   p99 %.3f ms   max %.3f ms\n",
+                ticks.p50, ticks.p99, ticks.max);
     std::printf("reply delay over %zu replies:  p50 %.3f ms   p99 %.3f ms   max %.3f ms\n",
                 delays.count, delays.p50, delays.p99, delays.max);
     std::printf("targets: p99 gap error <= 1 ms, reply delay <= 2 ms\n");

@@ -44,6 +44,9 @@ void Transmitter::tick() {
         port_.discardTransmitBuffer();
         port_.write(frame_[sendIdx_]);
         ++sendIdx_;
+        // The next byte is due a full interval after this one left, however late this tick
+        // came: a late tick stretches one gap instead of stretching one and squeezing the next.
+        timer_.start(PaceMs);
         return;
     }
     timer_.stop();

@@ -41,7 +41,6 @@ private slots:
     void closeDropsFrameInFlight();
     void deviceLostTellsOperatorOnce();
     void deviceLostWhileClosedIsIgnored();
-    void captionsAndLampColours();
 };
 
 void PortControlTest::opensOnTypedNumberAndClosesAgain_data() {
@@ -220,13 +219,6 @@ void PortControlTest::deviceLostWhileClosedIsIgnored() {
     panel.port.raise(CommEvent::Error);
     QVERIFY(panel.boxes.boxes.isEmpty());
     QVERIFY(panel.openChanged.isEmpty());
-}
-
-void PortControlTest::captionsAndLampColours() {
-    QCOMPARE(PortControl::caption(false), QStringLiteral("打开串口"));
-    QCOMPARE(PortControl::caption(true), QStringLiteral("关闭串口"));
-    QCOMPARE(PortControl::lampColor(false).rgb() & 0xFFFFFF, 0xFFFFFFu);
-    QCOMPARE(PortControl::lampColor(true).rgb() & 0xFFFFFF, 0x00FF00u);
 }
 
 QTEST_GUILESS_MAIN(PortControlTest)
