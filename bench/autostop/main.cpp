@@ -1,0 +1,337 @@
+// bench_autostop: a recording started with the record button on a generated file, the
+// automatic STOP sent by the status tick through the transmitter and the serial adapter to a
+// pseudo-terminal. Measures in wall-clock time when the STOP byte 0x02 reaches the far end
+// of the terminal against when the player really ends the file, minus 50 ms.
+//
+//   bench_autostop [--runs N] [--short-only]
+//
+// Runs N recordings of a 10 s WAV file, N of a 10 s MP3 file (when lame is installed) and
+// one of a 180 s WAV file, and prints every run and a summary. "tick error" is the audio
+// source's own share: when the status tick hands STOP to the transmitter, against the same
+// mark; the transmitter then writes the byte on its next 50 ms tick. Targets: error at most 30 ms
+// on 10 s, at most 0.3 % on 180 s.
+#include "audio/AudioSource.h"
+#include "audio/QtAudioPlayer.h"
+#include "link/QtSerialPort.h"
+#include "link/Receiver.h"
+#include "link/Transmitter.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QMediaPlayer>
+#include <QProcess>
+#include <QSlider>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <mutex>
+#include <pty.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace tamberlo;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double msBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+bool writeWav(const QString& path, int rate, int ms) {
+    const qint64 frames = static_cast<qint64>(rate) * ms / 1000;
+    const quint32 dataBytes = static_cast<quint32>(frames * 2);
+    QByteArray out;
+    out.reserve(static_cast<qsizetype>(44 + dataBytes));
+    auto put32 = [&out](quint32 v) {
+        char b[4];
+        qToLittleEndian(v, b);
+        out.append(b, 4);
+    };
+    auto put16 = [&out](quint16 v) {
+        char b[2];
+        qToLittleEndian(v, b);
+        out.append(b, 2);
+    };
+    out.append("RIFF");
+    put32(36 + dataBytes);
+    out.append("WAVEfmt ");
+    put32(16);
+    put16(1);
+    put16(1);
+    put32(static_cast<quint32>(rate));
+    put32(static_cast<quint32>(rate * 2));
+    put16(2);
+    put16(16);
+    out.append("data");
+    put32(dataBytes);
+    for (qint64 i = 0; i < frames; ++i)
+        put16(static_cast<quint16>(
+            static_cast<qint16>(6000 * std::sin(2 * M_PI * 440.0 * i / rate))));
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
+}
+
+// Bytes arriving at the master side of the pseudo-terminal, stamped on arrival by a thread
+// of their own, so the panel's event loop does not delay the stamp.
+class WireWatch {
+public:
+    explicit WireWatch(int master) : master_(master), thread_([this] { run(); }) {}
+    ~WireWatch() {
+        stop_ = true;
+        thread_.join();
+    }
+
+    // The first arrival of `byte` at or after `since`.
+    bool find(std::uint8_t byte, Clock::time_point since, Clock::time_point* at) {
+        std::lock_guard lock(mutex_);
+        for (const auto& [b, t] : seen_) {
+            if (b == byte && t >= since) {
+                *at = t;
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    void run() {
+        while (!stop_) {
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(master_, &set);
+            timeval wait{0, 100000};
+            if (select(master_ + 1, &set, nullptr, nullptr, &wait) <= 0)
+                continue;
+            unsigned char buf[64];
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            const auto now = Clock::now();
+            if (n <= 0)
+                continue;
+            std::lock_guard lock(mutex_);
+            for (ssize_t i = 0; i < n; ++i)
+                seen_.emplace_back(buf[i], now);
+        }
+    }
+
+    int master_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<std::pair<std::uint8_t, Clock::time_point>> seen_;
+    std::thread thread_;
+};
+
+class PrintedBoxes : public MessageBoxes {
+public:
+    void show(const QString& text, const QString& title, MessageIcon) override {
+        std::fprintf(stderr, "message box: %s %s\n", qPrintable(title), qPrintable(text));
+        ++count;
+    }
+    int count = 0;
+};
+
+class FixedDialog : public FileDialog {
+public:
+    void showOpen(const QString&, const QStringList&) override {}
+    QString fileName() const override { return name; }
+    QString name;
+};
+
+struct Run {
+    QString label;
+    std::int32_t lengthMs = 0;
+    double handoffMs = 0; // the tick that sent STOP, from the Play command
+    double wireMs = 0;    // STOP at the far end, from the Play command
+    double endMs = 0;     // the player reported the end, from the Play command
+    double error() const { return wireMs - (endMs - AudioSource::StopBeforeEndMs); }
+    // The audio source's own share: the tick that hands STOP to the transmitter.
+    double tickError() const { return handoffMs - (endMs - AudioSource::StopBeforeEndMs); }
+    double errorFromStart() const { return wireMs - (lengthMs - AudioSource::StopBeforeEndMs); }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    QApplication app(argc, argv);
+
+    int runs = 3;
+    bool shortOnly = false;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--runs") && i + 1 < args.size())
+            runs = std::max(1, args[++i].toInt());
+        else if (args[i] == QLatin1String("--short-only"))
+            shortOnly = true;
+    }
+
+    // The pseudo-terminal, reached through port number 7 of the panel.
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+    const QString slavePath = QString::fromLocal8Bit(ttyname(slave));
+    QDir(runtime.path()).mkpath(QStringLiteral("tamberlo"));
+    QFile::link(slavePath, runtime.filePath(QStringLiteral("tamberlo/port7")));
+    WireWatch wire(master);
+
+    QTemporaryDir files;
+    QList<std::pair<QString, QString>> plan; // label, file
+    if (!writeWav(files.filePath(QStringLiteral("10s.wav")), 22050, 10000))
+        return 1;
+    for (int i = 0; i < runs; ++i)
+        plan.append({QStringLiteral("10 s WAV"), files.filePath(QStringLiteral("10s.wav"))});
+    const QString lame = QStandardPaths::findExecutable(QStringLiteral("lame"));
+    if (!lame.isEmpty() &&
+        QProcess::execute(lame,
+                          {QStringLiteral("--quiet"), files.filePath(QStringLiteral("10s.wav")),
+                           files.filePath(QStringLiteral("10s.mp3"))}) == 0) {
+        for (int i = 0; i < runs; ++i)
+            plan.append({QStringLiteral("10 s MP3"), files.filePath(QStringLiteral("10s.mp3"))});
+    }
+    if (!shortOnly) {
+        if (!writeWav(files.filePath(QStringLiteral("180s.wav")), 22050, 180000))
+            return 1;
+        plan.append({QStringLiteral("180 s WAV"), files.filePath(QStringLiteral("180s.wav"))});
+    }
+
+    // The panel's audio source and device link, wired as the window wires them.
+    QtSerialPort port;
+    Receiver receiver(port);
+    QObject::connect(&port, &SerialPort::communication, &receiver, &Receiver::onCommunication);
+    PrintedBoxes boxes;
+    Transmitter transmitter(port, receiver, boxes);
+    QtAudioPlayer player;
+    FixedDialog dialog;
+    QLineEdit nameText, lengthText, recTime;
+    QSlider slider(Qt::Horizontal);
+    slider.setRange(0, 30000);
+    AudioSource source(player, dialog, boxes, {&nameText, &lengthText, &recTime, &slider});
+    Clock::time_point handoff;
+    source.setStopCommand([&] {
+        handoff = Clock::now();
+        receiver.RecvExpect = 1;
+        transmitter.SendBuf = {0x02};
+        transmitter.Isd_Comm2_Send(1);
+    });
+    port.setPortNumber(7);
+    if (!port.open()) {
+        std::fprintf(stderr, "cannot open the pseudo-terminal: %s\n", qPrintable(port.errorText()));
+        return 1;
+    }
+
+    std::printf("automatic stop: STOP byte at the wire against the end of the file - 50 ms\n");
+    std::printf(
+        "(positive error: STOP late; the status tick is %d ms, the transmitter paces %d ms)\n\n",
+        AudioSource::TickMs, Transmitter::PaceMs);
+    std::printf("%-10s %9s %10s %10s %10s %10s %9s %10s\n", "file", "length", "ended", "tick-STOP",
+                "wire-STOP", "error", "error%", "tick error");
+
+    QList<Run> results;
+    for (const auto& [label, file] : plan) {
+        dialog.name = file;
+        source.openFile();
+        if (source.MusicLenMs <= 0) {
+            std::fprintf(stderr, "%s did not open\n", qPrintable(file));
+            return 1;
+        }
+        QMediaPlayer* media = player.mediaPlayer();
+        Run run;
+        run.label = label;
+        run.lengthMs = source.MusicLenMs;
+        Clock::time_point ended{};
+        QEventLoop loop;
+        auto c2 = QObject::connect(media, &QMediaPlayer::mediaStatusChanged, &loop,
+                                   [&](QMediaPlayer::MediaStatus s) {
+                                       if (s == QMediaPlayer::EndOfMedia) {
+                                           ended = Clock::now();
+                                           QTimer::singleShot(200, &loop, &QEventLoop::quit);
+                                       }
+                                   });
+        QTimer::singleShot(run.lengthMs + 10000, &loop, &QEventLoop::quit);
+        handoff = {};
+
+        // The record button: RecElapsedMs 0 and RecOn, REC to the chip, the audio started.
+        source.RecElapsedMs = 0;
+        source.RecOn = true;
+        receiver.RecvExpect = 1;
+        transmitter.SendBuf = {0x41};
+        transmitter.Isd_Comm2_Send(1);
+        const Clock::time_point play = Clock::now();
+        source.startRecordingSource();
+        loop.exec();
+        QObject::disconnect(c2);
+        source.holdRecordingSource();
+        source.MusicOn = false;
+        source.RecOn = false;
+
+        Clock::time_point onWire{};
+        if (handoff == Clock::time_point{} || ended == Clock::time_point{} ||
+            !wire.find(0x02, play, &onWire)) {
+            std::fprintf(stderr, "%s: no STOP or no end seen\n", qPrintable(label));
+            return 1;
+        }
+        run.handoffMs = msBetween(play, handoff);
+        run.wireMs = msBetween(play, onWire);
+        run.endMs = msBetween(play, ended);
+        results.append(run);
+        std::printf("%-10s %9d %10.1f %10.1f %10.1f %+10.1f %+8.3f%% %+10.1f\n", qPrintable(label),
+                    run.lengthMs, run.endMs, run.handoffMs, run.wireMs, run.error(),
+                    100.0 * run.error() / run.lengthMs, run.tickError());
+        std::fflush(stdout);
+    }
+
+    std::printf("\nsummary (times in ms from the Play command)\n");
+    QStringList labels;
+    for (const auto& r : results)
+        if (!labels.contains(r.label))
+            labels.append(r.label);
+    for (const QString& label : labels) {
+        double sum = 0, worst = 0, sumFromStart = 0, sumPacing = 0, sumLateEnd = 0, sumTick = 0;
+        int n = 0;
+        std::int32_t length = 0;
+        for (const auto& r : results) {
+            if (r.label != label)
+                continue;
+            ++n;
+            length = r.lengthMs;
+            sum += r.error();
+            worst = std::max(worst, std::abs(r.error()));
+            sumFromStart += r.errorFromStart();
+            sumPacing += r.wireMs - r.handoffMs;
+            sumLateEnd += r.endMs - r.lengthMs;
+            sumTick += r.tickError();
+        }
+        const double target = length <= 60000 ? 30.0 : 0.003 * length;
+        std::printf(
+            "%-10s runs %d: error mean %+.1f ms, worst |%.1f| ms (%.3f %%), target %.0f ms: %s\n",
+            qPrintable(label), n, sum / n, worst, 100.0 * worst / length, target,
+            worst <= target ? "met" : "NOT met");
+        std::printf("%-10s   of it: the tick handing STOP over %+.1f ms, the transmitter's pacing "
+                    "to the wire %+.1f ms\n",
+                    "", sumTick / n, sumPacing / n);
+        std::printf("%-10s   player's end after Play + length %+.1f ms; STOP against Play + length "
+                    "- 50 %+.1f ms\n",
+                    "", sumLateEnd / n, sumFromStart / n);
+    }
+    port.close();
+    ::close(slave);
+    ::close(master);
+    return 0;
+}
