@@ -185,9 +185,9 @@ void Form1::route() {
 
     AudioSource* a = audio_.get();
     connect(ui->open_file, &QPushButton::clicked, a, &AudioSource::openFile);
-    connect(ui->PlayPoint, &QSlider::valueChanged, a, &AudioSource::sliderChanged);
-    // The player's status event and the serial notification are connected by the audio
-    // source and the receiver themselves; Timer1's tick by the transmitter.
+    // PlayPoint's value change and the player's status event are connected by the audio
+    // source itself, the serial notification by the receiver, Timer1's tick by the
+    // transmitter.
 
     // Each port number's tool tip names the device it stands for when the list opens.
     ui->Combo1->installEventFilter(this);
@@ -250,8 +250,7 @@ void Form1::showPortState(bool open) {
 void Form1::refreshPortToolTips() {
     const QList<SerialDevice> devices = presentSerialDevices();
     for (int i = 0; i < ui->Combo1->count(); ++i)
-        ui->Combo1->setItemData(i, portToolTip(ui->Combo1->itemText(i), devices),
-                                Qt::ToolTipRole);
+        ui->Combo1->setItemData(i, portToolTip(ui->Combo1->itemText(i), devices), Qt::ToolTipRole);
     ui->Combo1->setToolTip(portToolTip(ui->Combo1->currentText(), devices));
 }
 

@@ -152,7 +152,7 @@ void AudioSource::statusTick() {
         addTick(RecElapsedMs);
         if (w_.RecTimeText)
             w_.RecTimeText->setText(DipPlayPosit(RecElapsedMs));
-        if (RecElapsedMs >= static_cast<std::int64_t>(MusicLenMs) - StopBeforeEndMs) {
+        if (RecElapsedMs >= static_cast<std::int64_t>(MusicLenMs) - StopLeadMs) {
             // Cleared before sending: ticks that arrive while a box of the transmitter is
             // open send no second STOP.
             RecOn = false;

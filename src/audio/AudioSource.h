@@ -3,6 +3,7 @@
 #include "audio/AudioPlayer.h"
 #include "audio/FileDialog.h"
 #include "link/MessageBoxes.h"
+#include "link/Transmitter.h"
 
 #include <QObject>
 #include <QString>
@@ -21,7 +22,13 @@ class AudioSource : public QObject {
     Q_OBJECT
 public:
     static constexpr int TickMs = 30;
+    // The chip is to stop this long before the end of the file.
     static constexpr int StopBeforeEndMs = 50;
+    // The transmitter writes a frame's first byte one pacing interval after it is handed
+    // the frame, so the automatic stop hands STOP over that much earlier again: the byte
+    // then reaches the chip StopBeforeEndMs before the end, while the audio still plays
+    // and the STOP reply finds the player playing.
+    static constexpr int StopLeadMs = StopBeforeEndMs + Transmitter::PaceMs;
 
     struct Widgets {
         QLineEdit* DisFileNanmeText = nullptr;

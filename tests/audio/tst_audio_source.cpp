@@ -76,7 +76,7 @@ private slots:
     void unopenableFile();
     void fileOfUnknownLength();
 
-    void tenSecondFileStopsOn332ndTick();
+    void tenSecondFileStopsOn330thTick();
     void recordBeforeAnyFileStopsOnFirstTick();
     void recordRangeHasNoAutomaticStop();
     void operatorMoveDoesNotMoveAutomaticStop();
@@ -212,7 +212,7 @@ void TestAudioSource::fileOfUnknownLength() {
     QCOMPARE(rig.source->MusicScale, 0);
 }
 
-void TestAudioSource::tenSecondFileStopsOn332ndTick() {
+void TestAudioSource::tenSecondFileStopsOn330thTick() {
     Rig rig;
     rig.open(QStringLiteral("/music/ten.mp3"), 10000);
     rig.record();
@@ -220,26 +220,28 @@ void TestAudioSource::tenSecondFileStopsOn332ndTick() {
     QVERIFY(rig.source->MusicOn);
     QCOMPARE(rig.player.updateInterval(), 30);
 
-    rig.tick(331);
+    // STOP is handed to the transmitter when the count reaches 10,000 - 100 ms: its byte
+    // leaves one 50 ms pacing interval later, 50 ms before the end of the file.
+    rig.tick(329);
     QCOMPARE(rig.stops, 0);
-    QCOMPARE(rig.source->RecElapsedMs, 9930);
-    QCOMPARE(rig.recTime.text(), QStringLiteral("0:9:93"));
+    QCOMPARE(rig.source->RecElapsedMs, 9870);
+    QCOMPARE(rig.recTime.text(), QStringLiteral("0:9:87"));
     QVERIFY(rig.source->RecOn);
 
     rig.tick();
     QCOMPARE(rig.stops, 1);
-    QCOMPARE(rig.stopTick, 332);
-    QCOMPARE(rig.source->RecElapsedMs, 9960);
-    QCOMPARE(rig.recTime.text(), QStringLiteral("0:9:96"));
+    QCOMPARE(rig.stopTick, 330);
+    QCOMPARE(rig.source->RecElapsedMs, 9900);
+    QCOMPARE(rig.recTime.text(), QStringLiteral("0:9:90"));
     QVERIFY(!rig.source->RecOn);
 
     // Without a STOP reply the audio goes on: the position counts, the recording time
     // does not, and no second STOP is sent.
     rig.tick(20);
     QCOMPARE(rig.stops, 1);
-    QCOMPARE(rig.source->RecElapsedMs, 9960);
-    QCOMPARE(rig.recTime.text(), QStringLiteral("0:9:96"));
-    QCOMPARE(rig.source->MusicPosMs, 352 * 30);
+    QCOMPARE(rig.source->RecElapsedMs, 9900);
+    QCOMPARE(rig.recTime.text(), QStringLiteral("0:9:90"));
+    QCOMPARE(rig.source->MusicPosMs, 350 * 30);
 }
 
 void TestAudioSource::recordBeforeAnyFileStopsOnFirstTick() {
@@ -276,10 +278,10 @@ void TestAudioSource::operatorMoveDoesNotMoveAutomaticStop() {
     rig.slider.setValue(27000); // the operator drags it near the end
     QCOMPARE(rig.source->MusicPosMs, 9000);
     QCOMPARE(rig.player.startPoint, 9000);
-    rig.tick(231);
+    rig.tick(229);
     QCOMPARE(rig.stops, 0);
     rig.tick();
-    QCOMPARE(rig.stopTick, 332);
+    QCOMPARE(rig.stopTick, 330);
 }
 
 void TestAudioSource::ticksWithoutMusicChangeNothing() {

@@ -325,25 +325,18 @@ private slots:
         AudioSource& audio = p.form().audio();
         QVERIFY(!audio.MusicOn);
         QVERIFY(!audio.RecOn);
-        QVERIFY(audio.RecElapsedMs >= audio.MusicLenMs - AudioSource::StopBeforeEndMs);
+        QVERIFY(audio.RecElapsedMs >= audio.MusicLenMs - AudioSource::StopLeadMs);
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d+:\\d+:\\d+$"))
                      .match(p.edit(QStringLiteral("RecTimeText"))->text())
                      .hasMatch(),
                  qPrintable(p.edit(QStringLiteral("RecTimeText"))->text()));
 
         // The STOP reply holds the player ("Pause", no more status events) and lights the
-        // stop lamp. When the player reached the end of the file before the reply came, the
-        // end-of-file rewind has already stopped it and the reply leaves it and the lamps
-        // alone: see automaticStopReachesTheChipBeforeTheFileEnds for why that happens.
+        // stop lamp: the STOP reached the chip before the file had played to its end.
         const QString trace = r.player->show(r.playUs);
-        if (r.player->lastCommand() == PlayerCommand::Pause) {
-            QVERIFY2(p.lit(QStringLiteral("Lift(1)")), qPrintable(trace));
-            QCOMPARE(r.player->updateInterval(), 0);
-        } else {
-            qWarning("the file ended before the STOP reply came:\n%s", qPrintable(trace));
-            QCOMPARE(r.player->lastCommand(), PlayerCommand::Stop);
-            QVERIFY2(r.player->has(QStringLiteral("status event at the end")), qPrintable(trace));
-        }
+        QCOMPARE(r.player->lastCommand(), PlayerCommand::Pause);
+        QVERIFY2(p.lit(QStringLiteral("Lift(1)")), qPrintable(trace));
+        QCOMPARE(r.player->updateInterval(), 0);
 
         const std::optional<int> recordPointer =
             hexTextValue(p.readInto(QStringLiteral("读录音地址"), QStringLiteral("Rec_Text")));
@@ -369,10 +362,9 @@ private slots:
         QCOMPARE(p.boxes.boxes.size(), 0);
     }
 
-    // The panel decides on STOP when its count of elapsed time reaches the file's length
-    // minus 50 ms, so that the chip stops while the sound still plays and the STOP reply
-    // finds the player playing. The STOP byte must therefore reach the chip before the
-    // file, started with the record button, has played to its end.
+    // The chip is to stop 50 ms before the end of the file, while the sound still plays,
+    // so that the STOP reply finds the player playing. The STOP byte must therefore reach
+    // the chip before the file, started with the record button, has played to its end.
     void automaticStopReachesTheChipBeforeTheFileEnds() {
         FileRecording r;
         recordFile(r);
