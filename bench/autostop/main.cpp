@@ -15,6 +15,7 @@
 #include "link/QtSerialPort.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "support/Wav.h"
 
 #include <QApplication>
 #include <QDir>
@@ -47,40 +48,6 @@ namespace {
 
 double msBetween(Clock::time_point from, Clock::time_point to) {
     return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-bool writeWav(const QString& path, int rate, int ms) {
-    const qint64 frames = static_cast<qint64>(rate) * ms / 1000;
-    const quint32 dataBytes = static_cast<quint32>(frames * 2);
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(44 + dataBytes));
-    auto put32 = [&out](quint32 v) {
-        char b[4];
-        qToLittleEndian(v, b);
-        out.append(b, 4);
-    };
-    auto put16 = [&out](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        out.append(b, 2);
-    };
-    out.append("RIFF");
-    put32(36 + dataBytes);
-    out.append("WAVEfmt ");
-    put32(16);
-    put16(1);
-    put16(1);
-    put32(static_cast<quint32>(rate));
-    put32(static_cast<quint32>(rate * 2));
-    put16(2);
-    put16(16);
-    out.append("data");
-    put32(dataBytes);
-    for (qint64 i = 0; i < frames; ++i)
-        put16(static_cast<quint16>(
-            static_cast<qint16>(6000 * std::sin(2 * M_PI * 440.0 * i / rate))));
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
 }
 
 // Bytes arriving at the master side of the pseudo-terminal, stamped on arrival by a thread
@@ -193,7 +160,7 @@ int main(int argc, char** argv) {
 
     QTemporaryDir files;
     QList<std::pair<QString, QString>> plan; // label, file
-    if (!writeWav(files.filePath(QStringLiteral("10s.wav")), 22050, 10000))
+    if (!tamberlo::test::writeWav(files.filePath(QStringLiteral("10s.wav")), 22050, 1, 10000))
         return 1;
     for (int i = 0; i < runs; ++i)
         plan.append({QStringLiteral("10 s WAV"), files.filePath(QStringLiteral("10s.wav"))});
@@ -206,7 +173,7 @@ int main(int argc, char** argv) {
             plan.append({QStringLiteral("10 s MP3"), files.filePath(QStringLiteral("10s.mp3"))});
     }
     if (!shortOnly) {
-        if (!writeWav(files.filePath(QStringLiteral("180s.wav")), 22050, 180000))
+        if (!tamberlo::test::writeWav(files.filePath(QStringLiteral("180s.wav")), 22050, 1, 180000))
             return 1;
         plan.append({QStringLiteral("180 s WAV"), files.filePath(QStringLiteral("180s.wav"))});
     }

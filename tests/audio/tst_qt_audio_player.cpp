@@ -1,6 +1,7 @@
 // The Qt Multimedia player against WAV and MP3 files made here at run time. It must work
 // without a sound device: the test machines have none.
 #include "audio/QtAudioPlayer.h"
+#include "support/Wav.h"
 
 #include <QFile>
 #include <QMediaPlayer>
@@ -13,44 +14,11 @@
 #include <cmath>
 
 using namespace tamberlo;
+using tamberlo::test::writeWav;
 
 namespace {
 
 // A 16-bit PCM WAV file of a quiet 440 Hz tone.
-bool writeWav(const QString& path, int rate, int channels, int ms) {
-    const qint64 frames = static_cast<qint64>(rate) * ms / 1000;
-    const quint32 dataBytes = static_cast<quint32>(frames * channels * 2);
-    QByteArray out;
-    auto put32 = [&out](quint32 v) {
-        char b[4];
-        qToLittleEndian(v, b);
-        out.append(b, 4);
-    };
-    auto put16 = [&out](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        out.append(b, 2);
-    };
-    out.append("RIFF");
-    put32(36 + dataBytes);
-    out.append("WAVEfmt ");
-    put32(16);
-    put16(1); // PCM
-    put16(static_cast<quint16>(channels));
-    put32(static_cast<quint32>(rate));
-    put32(static_cast<quint32>(rate * channels * 2));
-    put16(static_cast<quint16>(channels * 2));
-    put16(16);
-    out.append("data");
-    put32(dataBytes);
-    for (qint64 i = 0; i < frames; ++i) {
-        const auto s = static_cast<qint16>(6000 * std::sin(2 * M_PI * 440.0 * i / rate));
-        for (int c = 0; c < channels; ++c)
-            put16(static_cast<quint16>(s));
-    }
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
-}
 
 // The encoder's choices (bit rate, VBR header) follow the WAV's sample rate.
 // At 128 kbit/s the encoder writes a VBR header with the length; at its own choice for a

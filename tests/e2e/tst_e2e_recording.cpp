@@ -6,6 +6,7 @@
 #include "audio/AudioSource.h"
 #include "audio/QtAudioPlayer.h"
 #include "e2e/SimulatorRig.h"
+#include "support/Wav.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -24,41 +25,6 @@ using namespace tamberlo;
 using namespace tamberlo::e2e;
 
 namespace {
-
-// A mono 16-bit PCM WAV file of a quiet tone, `ms` long.
-bool writeWav(const QString& path, int ms) {
-    constexpr int rate = 8000;
-    const qint64 frames = static_cast<qint64>(rate) * ms / 1000;
-    const auto dataBytes = static_cast<quint32>(frames * 2);
-    QByteArray out;
-    const auto put32 = [&out](quint32 v) {
-        char b[4];
-        qToLittleEndian(v, b);
-        out.append(b, 4);
-    };
-    const auto put16 = [&out](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        out.append(b, 2);
-    };
-    out.append("RIFF");
-    put32(36 + dataBytes);
-    out.append("WAVEfmt ");
-    put32(16);
-    put16(1); // PCM
-    put16(1); // mono
-    put32(rate);
-    put32(rate * 2);
-    put16(2);
-    put16(16);
-    out.append("data");
-    put32(dataBytes);
-    for (qint64 i = 0; i < frames; ++i)
-        put16(static_cast<quint16>(
-            static_cast<qint16>(4000 * std::sin(2 * M_PI * 440.0 * double(i) / rate))));
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
-}
 
 constexpr int FirstRow = 0x010;
 
@@ -178,7 +144,7 @@ class TestE2eRecording : public QObject {
     void recordFile(FileRecording& r) {
         QVERIFY(r.files.isValid());
         const QString wav = r.files.filePath(QStringLiteral("source.wav"));
-        QVERIFY(writeWav(wav, 1500));
+        QVERIFY(test::writeWav(wav, 8000, 1, 1500));
 
         QVERIFY(startSimulator());
         r.panel = std::make_unique<Panel>(r.player.get());
