@@ -94,10 +94,15 @@ for program in tamberlo tamberlo-bridge-sim; do
     fi
 done
 # Every shared library the programs load must come from a package the .deb depends on.
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
 needed_packages() {
     local binary=$1 soname owner
     readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | while read -r soname; do
-        owner=$(dpkg -S "*/$soname" 2>/dev/null | head -n 1 | cut -d: -f1)
+        # The copy in this architecture's library folder: a soname can also be owned by a
+        # package of another architecture (libc6-i386 has /lib32/libm.so.6).
+        owner=$(dpkg -S "*/$soname" 2>/dev/null |
+            awk -v p="/$multiarch/$soname" 'substr($0, length($0) - length(p) + 1) == p { print; exit }' |
+            cut -d: -f1)
         if [ -z "$owner" ]; then
             echo "?$soname"
         else
