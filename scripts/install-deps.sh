@@ -14,6 +14,9 @@ packages+=(sox lame)
 # Tools the packaging tests use: menu entry and metainfo validators, dpkg-shlibdeps for the .deb.
 packages+=(desktop-file-utils appstream dpkg-dev)
 
+# The start-up benchmark maps real windows on an X server of its own.
+packages+=(xvfb libxcb1-dev)
+
 missing=()
 for p in "${packages[@]}"; do
     if ! dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null | grep -qx installed; then

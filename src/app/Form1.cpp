@@ -107,7 +107,6 @@ Form1::Form1(Platform platform, QWidget* parent)
 
     ui->Seril_StDig->setFill(PortControl::lampColor(false));
     route();
-    refreshPortToolTips();
     startUp();
 }
 
@@ -189,11 +188,10 @@ void Form1::route() {
     // source itself, the serial notification by the receiver, Timer1's tick by the
     // transmitter.
 
-    // Each port number's tool tip names the device it stands for when the list opens.
+    // The tool tips name the device each port number stands for at the moment they are
+    // looked at: when the list opens or the mouse rests on the box. Looking the devices
+    // up is not free, so it is not done before the operator asks.
     ui->Combo1->installEventFilter(this);
-    connect(ui->Combo1, &QComboBox::editTextChanged, this, [this](const QString& text) {
-        ui->Combo1->setToolTip(portToolTip(text, presentSerialDevices()));
-    });
 }
 
 void Form1::startUp() {
@@ -233,7 +231,8 @@ void Form1::paintEvent(QPaintEvent*) {
 
 bool Form1::eventFilter(QObject* watched, QEvent* event) {
     if (watched == ui->Combo1 &&
-        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress))
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::KeyPress ||
+         event->type() == QEvent::ToolTip))
         refreshPortToolTips();
     return QWidget::eventFilter(watched, event);
 }
