@@ -12,10 +12,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using namespace tamberlo;
@@ -339,6 +341,25 @@ private slots:
         QCOMPARE(button->text(), QStringLiteral("打开串口"));
         QCOMPARE(lamp->fill(), QColor(0xFF, 0xFF, 0xFF));
         QVERIFY(setLamp->isHidden());
+    }
+
+    // The tool tips are filled when they are looked at, with the device a number stands for.
+    void portToolTipsNameTheDevice() {
+        QTemporaryDir runtime;
+        QVERIFY(QDir().mkpath(runtime.filePath("tamberlo")));
+        QVERIFY(QFile::link("/dev/null", runtime.filePath("tamberlo/port3")));
+        const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+        Panel p;
+        auto* combo = p.get<QComboBox>("Combo1");
+        QVERIFY(combo->itemData(2, Qt::ToolTipRole).toString().isEmpty());
+        QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), combo->mapToGlobal(QPoint(2, 2)));
+        QApplication::sendEvent(combo, &hover);
+        qputenv("XDG_RUNTIME_DIR", saved);
+        QVERIFY2(combo->itemData(2, Qt::ToolTipRole).toString().contains("/dev/null"),
+                 qPrintable(combo->itemData(2, Qt::ToolTipRole).toString()));
+        QVERIFY(!combo->itemData(15, Qt::ToolTipRole).toString().isEmpty());
+        QVERIFY(!combo->toolTip().isEmpty());
     }
 
     void portOpenFailureStaysClosed() {
