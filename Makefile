@@ -3,12 +3,14 @@
 #   make demo   the same, with the simulated bridge board registered as port 1
 #   make test   the same set-up, then every test through ctest (offscreen)
 #   make package  a Debian package in build/package/
+#   make check-asan  every test built with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
+#   make fuzz   the libFuzzer targets (clang, build-fuzz/), each run FUZZ_SECONDS
 
 PRESET ?= default
 BUILD_DIR := build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo test package clean
+.PHONY: all deps configure build run demo test package check-asan fuzz clean
 
 all: build
 
@@ -33,5 +35,29 @@ test: build
 package: build
 	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)/package
 
+# The sanitizer build has its own tree, so it never disturbs build/.
+check-asan: deps
+	@cmake --preset asan-ubsan >/dev/null
+	@cmake --build --preset asan-ubsan -j $(JOBS)
+	ctest --preset asan-ubsan -j $(JOBS)
+
+# Builds the fuzz targets and runs each one for FUZZ_SECONDS, both at once (one core each),
+# keeping what they learn in build-fuzz/corpus/. A finding stops its run and leaves its input
+# as build-fuzz/<target>-crash-* (or -leak-*, -timeout-*); add it to the regression cases of
+# tests/reliability/tst_properties.cpp once it is fixed.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := fuzz_strtohex fuzz_receiver
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	@cd build-fuzz && pids=; for t in $(FUZZ_TARGETS); do \
+		mkdir -p corpus/$$t && \
+		{ LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp QT_QPA_PLATFORM=offscreen \
+			./bin/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$$t- \
+			-dict=../fuzz/$$t.dict corpus/$$t ../fuzz/corpus/$$t > $$t.log 2>&1 & } ; \
+		pids="$$pids $$!"; \
+	done; status=0; for p in $$pids; do wait $$p || status=1; done; \
+	for t in $(FUZZ_TARGETS); do echo "== $$t"; tail -n 12 $$t.log; done; exit $$status
+
 clean:
-	rm -rf $(BUILD_DIR) build-asan
+	rm -rf $(BUILD_DIR) build-asan build-fuzz

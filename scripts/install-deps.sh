@@ -13,6 +13,8 @@ packages=(
 packages+=(sox lame)
 # Tools the packaging tests use: menu entry and metainfo validators, dpkg-shlibdeps for the .deb.
 packages+=(desktop-file-utils appstream dpkg-dev)
+# clang with its sanitizer and libFuzzer runtimes, for the fuzz preset (make fuzz).
+packages+=(clang libclang-rt-14-dev)
 
 # The start-up benchmark maps real windows on an X server of its own.
 packages+=(xvfb libxcb1-dev)
