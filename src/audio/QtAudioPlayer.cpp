@@ -67,6 +67,15 @@ void QtAudioPlayer::command(PlayerCommand command) {
 }
 
 void QtAudioPlayer::open() {
+    // After a file the backend could not play, its pipeline fails the next file too
+    // ("Internal data stream error"): the next file gets a new player.
+    if (player_ && !error_.isEmpty()) {
+        player_->disconnect(this);
+        delete player_;
+        delete output_;
+        player_ = nullptr;
+        output_ = nullptr;
+    }
     ensurePlayer();
     error_.clear();
     startPoint_.reset();
