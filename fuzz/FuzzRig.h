@@ -177,9 +177,10 @@ struct Rig {
         QMetaObject::invokeMethod(chip.get(), slot.c_str(), Qt::DirectConnection);
     }
 
-    // Ticks Timer1 until the frame in flight is out (a frame takes at most six ticks).
+    // Ticks Timer1 until what it was handed is out: at most the rest of one frame and a
+    // whole one, nine bytes, and the tick that stops it.
     void drain() {
-        for (int i = 0; i < 8 && tx.isSending(); ++i)
+        for (int i = 0; i < 16 && tx.isSending(); ++i)
             tx.tick();
     }
 

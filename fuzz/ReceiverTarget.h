@@ -13,9 +13,10 @@
 //  - a completed reply did what its command's action does (text box, message box, lamps,
 //    recording flags), and an incomplete one changed nothing;
 //  - at most one command lamp is lit, and every message box is one the panel can show;
-//  - the receiver never writes to the port, and every byte written belongs to the frame of the
-//    last command sent, in order, on an open port; a frame runs to its end unless a new
-//    command or the port's closing cuts it.
+//  - the receiver never writes to the port; every byte written is the next byte of what the
+//    transmitter was handed (the rest of a frame already going out, then the last command's
+//    frame), on an open port; and read as the bridge reads it, opcode first, the bytes on the
+//    wire are whole catalogue frames: only the port's closing may cut one short.
 //
 // checkReceiverInput() returns an empty string when everything holds, otherwise what failed.
 
@@ -49,6 +50,9 @@ public:
         }
         rig_.drain();
         checkWire();
+        if (failure_.empty() && rig_.port.isOpen() && bridgeNeeds_ > 0)
+            failure_ = "the last frame on the wire is cut short: the bridge waits for " +
+                       std::to_string(bridgeNeeds_) + " more bytes";
         if (failure_.empty() && frameShouldBeWhole_ && !inFlight_.empty()) {
             // The last frame ran to its end.
             const auto& wire = rig_.port.wire;
@@ -103,16 +107,20 @@ private:
             rig_.rx.RecvExpect = next();
             break;
         case 7: {
-            // Any CurCmd: a frame of no bytes with that opcode. Nothing goes on the wire.
+            // Any CurCmd: a frame of no bytes with that opcode. Only the rest of a frame
+            // already going out goes on the wire.
+            std::vector<std::uint8_t> rest = restOfFrame();
             rig_.tx.SendBuf.assign(1, next());
             rig_.tx.Isd_Comm2_Send(0);
             idx_ = 0;
-            inFlight_.clear();
-            frameShouldBeWhole_ = false;
+            continued_ = rest.size();
+            inFlight_ = std::move(rest);
+            frameShouldBeWhole_ = rig_.port.isOpen();
             break;
         }
         case 8:
-            for (int n = next() % 7; n > 0; --n)
+            // Timer1's ticks, which come only while it runs.
+            for (int n = next() % 7; n > 0 && rig_.tx.isSending(); --n)
                 rig_.tx.tick();
             break;
         case 9:
@@ -126,6 +134,23 @@ private:
             duringBox_ = take(1 + next() % 8);
             break;
         }
+    }
+
+    // The unsent rest of a frame some of which is out already: it goes out before whatever
+    // is sent next. inFlight_ is what the transmitter was handed: the rest of an earlier frame
+    // (its first continued_ bytes), then the last command's frame.
+    std::vector<std::uint8_t> restOfFrame() const {
+        const Transmitter& tx = rig_.tx;
+        const std::size_t at = tx.SendIdx();
+        if (!tx.isSending() || at >= tx.SendCnt() || tx.SendCnt() > inFlight_.size())
+            return {};
+        std::size_t end = at;
+        if (at < continued_)
+            end = continued_;
+        else if (at > continued_)
+            end = tx.SendCnt();
+        return {inFlight_.begin() + static_cast<std::ptrdiff_t>(at),
+                inFlight_.begin() + static_cast<std::ptrdiff_t>(end)};
     }
 
     // A click on one of the sixteen command buttons or the volume button.
@@ -163,6 +188,7 @@ private:
             const auto apc = apcFrame(settings);
             frame.assign(apc.begin(), apc.end());
         }
+        std::vector<std::uint8_t> rest = restOfFrame();
         const std::size_t wireBefore = rig_.port.wire.size();
         rig_.click(row);
         if (rig_.port.wire.size() != wireBefore)
@@ -171,7 +197,9 @@ private:
             cnt_ = 0;
         if (sends) {
             idx_ = 0;
-            inFlight_ = frame;
+            continued_ = rest.size();
+            rest.insert(rest.end(), frame.begin(), frame.end());
+            inFlight_ = std::move(rest);
             frameShouldBeWhole_ = rig_.port.isOpen();
         }
         if (rig_.rx.RecvCnt != cnt_ || rig_.rx.RecvIdx != idx_)
@@ -313,8 +341,12 @@ private:
             rig_.port.raise(CommEvent::Error);
             break;
         }
-        if (!rig_.port.isOpen())
+        if (!rig_.port.isOpen()) {
             frameShouldBeWhole_ = false;
+            // The close may cut a frame; the bridge drops an incomplete frame after a pause,
+            // and reopening the port takes the operator longer than that.
+            bridgeNeeds_ = 0;
+        }
         if (rig_.tx.isSending() && !rig_.port.isOpen())
             fail("Timer1 runs on a closed port");
         if (rig_.rx.RecvCnt != cnt_ || rig_.rx.RecvIdx != idx_)
@@ -358,8 +390,9 @@ private:
         checkWire();
     }
 
-    // Every byte written since the last look: on an open port, in frame order, the bytes of
-    // the frame of the last command sent.
+    // Every byte written since the last look: on an open port, the next byte of what the
+    // transmitter was handed; and, read the way the bridge reads the line, each opcode of the
+    // catalogue followed by exactly its frame's data.
     void checkWire() {
         const auto& wire = rig_.port.wire;
         for (; checked_ < wire.size(); ++checked_) {
@@ -368,21 +401,23 @@ private:
                 fail("a byte written to a closed port");
             if (b.index >= inFlight_.size() || b.value != inFlight_[b.index])
                 fail("byte " + std::to_string(b.index) + " = " + std::to_string(b.value) +
-                     " is not in the frame of the last command, " +
+                     " is not the next byte of what was sent, " +
                      hexDump(inFlight_.data(), inFlight_.size()));
-            if (b.index == 0) {
-                const CommandRow* row = nullptr;
-                for (const CommandRow& candidate : CommandCatalogue)
-                    if (candidate.opcode == b.value)
-                        row = &candidate;
-                if (!row || b.value != b.curCmd)
-                    fail("a frame starts with " + std::to_string(b.value) +
-                         ", which is not the opcode of a catalogue command");
-            } else if (checked_ == 0 || wire[checked_ - 1].index + 1 != b.index ||
-                       wire[checked_ - 1].curCmd != b.curCmd) {
-                fail("a frame's byte " + std::to_string(b.index) +
-                     " does not follow the byte before it");
+            if (b.index > 0 && (checked_ == 0 || wire[checked_ - 1].index + 1 != b.index))
+                fail("byte " + std::to_string(b.index) + " does not follow the byte before it");
+            if (bridgeNeeds_ > 0) {
+                --bridgeNeeds_;
+                continue;
             }
+            const CommandRow* row = nullptr;
+            for (const CommandRow& candidate : CommandCatalogue)
+                if (candidate.opcode == b.value)
+                    row = &candidate;
+            if (!row)
+                fail("the bridge reads " + std::to_string(b.value) +
+                     " as an opcode, and no catalogue command has it");
+            else
+                bridgeNeeds_ = row->frameLength - 1;
         }
     }
 
@@ -395,8 +430,10 @@ private:
     int cnt_ = 0; // RecvCnt as the receiver must have it
     int idx_ = 0; // RecvIdx
     std::vector<std::uint8_t> inFlight_;
+    std::size_t continued_ = 0;
     bool frameShouldBeWhole_ = false;
     std::size_t checked_ = 0;
+    int bridgeNeeds_ = 0; // data bytes the bridge still waits for, by the opcodes on the wire
     QByteArray duringBox_;
     bool reentered_ = false;
 };

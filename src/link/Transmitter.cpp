@@ -15,10 +15,28 @@ Transmitter::Transmitter(SerialPort& port, Receiver& receiver, MessageBoxes& box
 void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
     receiver_.RecvIdx = 0;
     curCmd_ = SendBuf.empty() ? 0 : SendBuf[0];
-    sendIdx_ = 0;
+    // The bridge frames by opcode: the bytes after an opcode are that command's data however
+    // late they come. A frame that has started to go out therefore goes out whole, and the new
+    // one follows the rest of it; cut short, its missing data would be taken from the new
+    // frame (an erase range the operator never typed). A frame not yet started is replaced.
+    std::vector<std::uint8_t> next;
+    if (timer_.isActive() && sendIdx_ < sendCnt_) {
+        // The first continued_ bytes of frame_ finish an earlier frame; the rest is the frame
+        // handed over last, started once any byte of it is out.
+        std::size_t end = sendIdx_;
+        if (sendIdx_ < continued_)
+            end = continued_;
+        else if (sendIdx_ > continued_)
+            end = sendCnt_;
+        next.assign(frame_.begin() + sendIdx_, frame_.begin() + static_cast<std::ptrdiff_t>(end));
+    }
+    continued_ = next.size();
     // Never read past the frame, whatever count a caller passes.
-    sendCnt_ = static_cast<std::uint8_t>(std::min<std::size_t>(SendBytCnt, SendBuf.size()));
-    frame_ = SendBuf;
+    const std::size_t count = std::min<std::size_t>(SendBytCnt, SendBuf.size());
+    next.insert(next.end(), SendBuf.begin(), SendBuf.begin() + static_cast<std::ptrdiff_t>(count));
+    frame_ = std::move(next);
+    sendIdx_ = 0;
+    sendCnt_ = static_cast<std::uint8_t>(std::min<std::size_t>(frame_.size(), 255));
 
     if (!port_.isOpen()) {
         boxes_.show(QStringLiteral("串口没打开"), QStringLiteral("串口状态"),
@@ -31,6 +49,7 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
 void Transmitter::abort() {
     timer_.stop();
     sendIdx_ = 0;
+    continued_ = 0;
 }
 
 void Transmitter::tick() {
@@ -51,6 +70,7 @@ void Transmitter::tick() {
     }
     timer_.stop();
     sendIdx_ = 0;
+    continued_ = 0;
 }
 
 } // namespace tamberlo

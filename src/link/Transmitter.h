@@ -12,7 +12,8 @@
 namespace tamberlo {
 
 // Paces a command frame out one byte per 50 ms tick of Timer1. Only one frame is in
-// flight; a new call replaces it at once.
+// flight; a new call replaces it at once, except that a frame already partly out is
+// finished first (the new frame follows the rest of it).
 class Transmitter : public QObject {
     Q_OBJECT
 public:
@@ -52,6 +53,8 @@ private:
     std::uint8_t curCmd_ = 0;
     std::uint8_t sendCnt_ = 0;
     std::uint8_t sendIdx_ = 0;
+    // Leading bytes of frame_ that finish a frame partly out when frame_ was handed over.
+    std::size_t continued_ = 0;
 };
 
 } // namespace tamberlo

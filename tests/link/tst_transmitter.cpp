@@ -128,7 +128,8 @@ void TransmitterTest::restartAfterOneTickReplacesFrame() {
     link.tx.Isd_Comm2_Send(5);
     link.tx.tick(); // 50 ms: byte 0 of the first frame
 
-    // 60 ms: the next command replaces the frame at once.
+    // 60 ms: the next command names itself at once, but the bridge takes the bytes after an
+    // opcode as its data, so the first frame's other four bytes go out before the new frame.
     link.tx.SendBuf = second;
     link.tx.Isd_Comm2_Send(5);
     QCOMPARE(link.tx.CurCmd(), 0x82);
@@ -137,12 +138,22 @@ void TransmitterTest::restartAfterOneTickReplacesFrame() {
     // The clock starts again: the next byte is a full interval away.
     QVERIFY(link.tx.Timer1().remainingTime() > 25);
 
-    for (int k = 0; k < 6; ++k)
+    for (int k = 0; k < 10; ++k)
         link.tx.tick();
     QVERIFY(!link.tx.isSending());
-    Frame expected{first[0]};
+    Frame expected = first;
     expected.insert(expected.end(), second.begin(), second.end());
     QCOMPARE(link.port.written, bytesOf(expected));
+
+    // A frame none of which has gone out yet is simply replaced.
+    link.port.written.clear();
+    link.tx.SendBuf = first;
+    link.tx.Isd_Comm2_Send(5);
+    link.tx.SendBuf = {0x40};
+    link.tx.Isd_Comm2_Send(1);
+    for (int k = 0; k < 3 && link.tx.isSending(); ++k)
+        link.tx.tick();
+    QCOMPARE(link.port.written, QByteArray("\x40", 1));
 }
 
 void TransmitterTest::closedPortRefusesWithBox() {

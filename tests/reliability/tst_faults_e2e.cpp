@@ -217,6 +217,41 @@ private slots:
         QCOMPARE(p.boxes.boxes.size(), boxes);
     }
 
+    // A command given while a five-byte frame is going out. The bridge frames by opcode: it
+    // takes whatever follows an opcode as that command's data. So the frame goes out whole
+    // and the new command after it; were it cut short, the chip would take the read's opcode
+    // as an address byte of the erase range. The erase's reply then counts for the read (the
+    // receiver knows only the command in flight), so that read shows nothing; the next one
+    // does.
+    void commandDuringAFrameFollowsIt() {
+        QVERIFY(startSimulator());
+        panel_ = std::make_unique<Panel>();
+        Panel& p = *panel_;
+        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(p.resetAndPowerUp());
+
+        p.button(QStringLiteral("设置擦除地址"))->click();
+        QVERIFY(waitFor([&] { return sim_->received().size() >= 3; }));
+        p.button(QStringLiteral("读播放地址"))->click();
+        QVERIFY(waitFor([&] { return sim_->received().size() >= 8; }));
+        QVERIFY(repliesOut(5 + 4));
+
+        QList<quint8> in;
+        QStringList frames;
+        for (const LoggedByte& b : sim_->received()) {
+            in << b.value;
+            if (b.note.contains(QLatin1String("5/5")))
+                frames << b.note;
+        }
+        QCOMPARE(frames, QStringList{QStringLiteral("SET_ERASE 5/5: SET_ERASE 0x010..0x020")});
+        QCOMPARE(in, (QList<quint8>{0x03, 0x01, 0x82, 0x00, 0x10, 0x00, 0x20, 0x06}));
+        QCOMPARE(sim_->commands(QStringLiteral("RD_PLAY_PTR")).size(), 1);
+        QCOMPARE(p.edit(QStringLiteral("Play_Text"))->text(), QString());
+
+        QCOMPARE(p.readInto(QStringLiteral("读播放地址"), QStringLiteral("Play_Text")),
+                 QStringLiteral("00 10 "));
+    }
+
     // An unsolicited byte every 20 ms for 10 s while a pointer read is in flight: the panel
     // counts them against the read, writes nothing, keeps the port, and stays nearly idle.
     // The simulator's noise has no end, so the noise is ended by replacing the bridge on the

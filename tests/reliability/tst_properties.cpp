@@ -189,6 +189,10 @@ private slots:
                                                     "\x0b\x02\x00\x00\xa0"
                                                     "\x02\x02\x00\x00\x90",
                                                     12);
+        // SET_PLAY (click 12), two ticks, then PLAY (click 0) and DEVID (click 9): the rest of
+        // the range frame goes out before them, so the bridge never reads an opcode as data.
+        QTest::newRow("command during a frame")
+            << true << QByteArray("\x00\x0c\x08\x02\x00\x00\x08\x01\x00\x09", 10);
         // Nothing expected and 33 groups of 8 bytes: the count passes 255, meets RecvExpect 0
         // at 256 and starts again.
         QByteArray wrap;
