@@ -20,6 +20,7 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <cstdio>
 #include <random>
 
@@ -111,6 +112,8 @@ int main(int argc, char* argv[]) {
         QElapsedTimer clock;
         clock.start();
         qint64 lastMark = 0;
+        // The first paint of the window and the font caches come before the first figure.
+        QTest::qWait(500);
         const long rssStart = rssKb();
         long rssWarm = -1; // after the first 1,000 commands: fonts, caches and the like in place
         std::printf("soak: %d commands, seed %u, against %s\n", total, seed,
