@@ -61,6 +61,16 @@ bool Simulator::start(int port, const QStringList& options, QString* why) {
     return true;
 }
 
+bool startSimulator(std::unique_ptr<Simulator>& sim, const RuntimeDir& runtime, int port,
+                    const QStringList& options) {
+    sim = std::make_unique<Simulator>(runtime);
+    QString why;
+    if (sim->start(port, options, &why))
+        return true;
+    qWarning("%s", qPrintable(why));
+    return false;
+}
+
 void Simulator::stop() {
     if (process_.state() == QProcess::NotRunning)
         return;

@@ -84,6 +84,11 @@ private:
     int port_ = 0;
 };
 
+// A simulator started as port `port`; on failure a warning says why and `sim` keeps the
+// process, so a test's cleanup can still show the end of its log.
+bool startSimulator(std::unique_ptr<Simulator>& sim, const RuntimeDir& runtime, int port,
+                    const QStringList& options = {});
+
 // The real Form1 with the real QtSerialPort adapter, fakes for the message boxes and the
 // file dialog, and either the fake player or the one given.
 class Panel {

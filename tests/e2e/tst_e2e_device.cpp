@@ -23,13 +23,7 @@ class TestE2eDevice : public QObject {
 
     // A simulator on a port number no other case of this run has used.
     bool startSimulator(const QStringList& options = {}) {
-        sim_ = std::make_unique<Simulator>(*runtime_);
-        QString why;
-        if (!sim_->start(nextPort_++, options, &why)) {
-            qWarning("%s", qPrintable(why));
-            return false;
-        }
-        return true;
+        return tamberlo::e2e::startSimulator(sim_, *runtime_, nextPort_++, options);
     }
 
 private slots:

@@ -98,13 +98,7 @@ class TestE2eRecording : public QObject {
     int nextPort_ = 41;
 
     bool startSimulator(const QStringList& options = {}) {
-        sim_ = std::make_unique<Simulator>(*runtime_);
-        QString why;
-        if (!sim_->start(nextPort_++, options, &why)) {
-            qWarning("%s", qPrintable(why));
-            return false;
-        }
-        return true;
+        return tamberlo::e2e::startSimulator(sim_, *runtime_, nextPort_++, options);
     }
 
     // Polls "当前地址" until the row is `last` (or time is up); returns the rows read.

@@ -55,13 +55,7 @@ class TestFaultsE2e : public QObject {
     int nextPort_ = 41;
 
     bool startSimulator(const QStringList& options = {}, int port = 0) {
-        sim_ = std::make_unique<Simulator>(*runtime_);
-        QString why;
-        if (!sim_->start(port ? port : nextPort_++, options, &why)) {
-            qWarning("%s", qPrintable(why));
-            return false;
-        }
-        return true;
+        return tamberlo::e2e::startSimulator(sim_, *runtime_, port ? port : nextPort_++, options);
     }
 
     // Bytes the simulator has written so far.
