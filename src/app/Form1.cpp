@@ -16,6 +16,7 @@
 
 #include <QCloseEvent>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QStandardItemModel>
 #include <QSvgRenderer>
 
@@ -117,25 +118,14 @@ Form1::~Form1() {
 // Object names are the control names; array elements carry their index in brackets.
 // Controls without a caption of their own are known to accessibility by that name too.
 void Form1::nameControls() {
-    const auto rename = [](QWidget* w, const QString& name) { w->setObjectName(name); };
-    const std::array<QWidget*, 5> bars{ui->VolicDisPlay_0, ui->VolicDisPlay_1, ui->VolicDisPlay_2,
-                                       ui->VolicDisPlay_3, ui->VolicDisPlay_4};
-    for (int i = 0; i < 5; ++i)
-        rename(bars[i], QStringLiteral("VolicDisPlay(%1)").arg(i));
-    const std::array<QWidget*, 7> lift{ui->Lift_0, ui->Lift_1, ui->Lift_2, ui->Lift_3,
-                                       ui->Lift_4, ui->Lift_5, ui->Lift_6};
-    for (int i = 0; i < 7; ++i)
-        rename(lift[i], QStringLiteral("Lift(%1)").arg(i));
-    const std::array<QWidget*, 5> right{ui->Right_0, ui->Right_1, ui->Right_2, ui->Right_3,
-                                        ui->Right_4};
-    for (int i = 0; i < 5; ++i)
-        rename(right[i], QStringLiteral("Right(%1)").arg(i));
-    rename(ui->Bottmp_0, QStringLiteral("Bottmp(0)"));
-    rename(ui->Bottmp_1, QStringLiteral("Bottmp(1)"));
-    rename(ui->Bottmp_3, QStringLiteral("Bottmp(3)"));
-    rename(ui->Bottmp_4, QStringLiteral("Bottmp(4)"));
-
+    // The form file cannot hold brackets in a name: "Lift_0" there is "Lift(0)" here.
+    static const QRegularExpression element(
+        QStringLiteral("^(VolicDisPlay|Lift|Right|Bottmp)_(\\d+)$"));
     const QList<QWidget*> all = findChildren<QWidget*>();
+    for (QWidget* w : all)
+        if (const QRegularExpressionMatch m = element.match(w->objectName()); m.hasMatch())
+            w->setObjectName(QStringLiteral("%1(%2)").arg(m.captured(1), m.captured(2)));
+
     for (QWidget* w : all) {
         const bool captionless = qobject_cast<QLineEdit*>(w) || qobject_cast<QComboBox*>(w) ||
                                  qobject_cast<QCheckBox*>(w) || qobject_cast<QSlider*>(w) ||
