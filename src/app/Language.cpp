@@ -38,7 +38,9 @@ Translations::Translations(PanelLanguage language) : language_(language) {
         // The panel's Chinese is the simplified script, and so is Qt's then.
         panelLoaded_ = true;
         qtLoaded_ = qt_.load(QStringLiteral("qt_zh_CN"), qtCatalogues) &&
-                    QCoreApplication::installTranslator(&qt_);
+                    QCoreApplication::installTranslator(&qt_) &&
+                    serialPort_.load(QStringLiteral("qtserialport_zh_CN"), qtCatalogues) &&
+                    QCoreApplication::installTranslator(&serialPort_);
         break;
     case PanelLanguage::English:
         // Qt's own texts are English already.

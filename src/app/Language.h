@@ -28,7 +28,8 @@ public:
     Translations& operator=(const Translations&) = delete;
 
     PanelLanguage language() const { return language_; }
-    // Whether each catalogue the language needs was found and installed.
+    // Whether the catalogues the language needs, the panel's and Qt's, were found and
+    // installed.
     bool panelLoaded() const { return panelLoaded_; }
     bool qtLoaded() const { return qtLoaded_; }
 
@@ -38,7 +39,8 @@ public:
 private:
     PanelLanguage language_;
     QTranslator panel_;
-    QTranslator qt_;
+    QTranslator qt_;         // Qt's widgets and dialogs, and Qt Multimedia's messages
+    QTranslator serialPort_; // Qt Serial Port's reasons in the "cannot open" box
     bool panelLoaded_ = false;
     bool qtLoaded_ = false;
 };

@@ -396,22 +396,27 @@ private slots:
         QVERIFY(found >= english.size()); // the scan saw the texts at all
     }
 
-    // Qt's own texts follow the panel: "OK" and "Cancel" of a message box, the file dialog.
+    // Qt's own texts follow the panel: "OK" and "Cancel" of a message box, the file dialog,
+    // the serial port's reasons.
     void qtDialogsFollow_data() {
         QTest::addColumn<PanelLanguage>("language");
         QTest::addColumn<QString>("ok");
         QTest::addColumn<QString>("cancel");
         QTest::addColumn<QString>("fileDialogOpen");
+        QTest::addColumn<QString>("portLocked");
         QTest::newRow("Chinese") << PanelLanguage::Chinese << QStringLiteral("确定")
-                                 << QStringLiteral("取消") << QStringLiteral("打开(&O)");
+                                 << QStringLiteral("取消") << QStringLiteral("打开(&O)")
+                                 << QStringLiteral("锁定设备时出现权限错误");
         QTest::newRow("English") << PanelLanguage::English << QStringLiteral("OK")
-                                 << QStringLiteral("Cancel") << QStringLiteral("&Open");
+                                 << QStringLiteral("Cancel") << QStringLiteral("&Open")
+                                 << QStringLiteral("Permission error while locking the device");
     }
     void qtDialogsFollow() {
         QFETCH(PanelLanguage, language);
         QFETCH(QString, ok);
         QFETCH(QString, cancel);
         QFETCH(QString, fileDialogOpen);
+        QFETCH(QString, portLocked);
         const Translations translations(language);
         QVERIFY2(translations.qtLoaded(), "Qt's translations (qt6-translations-l10n) are missing");
         QMessageBox box;
@@ -419,6 +424,9 @@ private slots:
         QCOMPARE(box.button(QMessageBox::Ok)->text(), ok);
         QCOMPARE(box.button(QMessageBox::Cancel)->text(), cancel);
         QCOMPARE(QCoreApplication::translate("QFileDialog", "&Open"), fileDialogOpen);
+        QCOMPARE(
+            QCoreApplication::translate("QSerialPort", "Permission error while locking the device"),
+            portLocked);
     }
 
     // No caption is clipped at the window's fixed size, in either language, in either state
