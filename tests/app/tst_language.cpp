@@ -99,78 +99,48 @@ struct Panel {
 
 // Why a caption does not fit its widget as laid out, or nothing.
 QString clipped(const QWidget* w) {
-    if (!w->isVisibleTo(w->window()))
-        return {};
-    if (auto* b = qobject_cast<const QPushButton*>(w)) {
-        if (b->text().isEmpty())
-            return {};
+    QString text;
+    QRect room;
+    int flags = Qt::TextShowMnemonic;
+    QFont font = w->font();
+    if (auto* b = qobject_cast<const QAbstractButton*>(w)) {
         QStyleOptionButton opt;
         opt.initFrom(b);
-        opt.text = b->text();
-        const QRect room = b->style()->subElementRect(QStyle::SE_PushButtonContents, &opt, b);
-        const QSize need = b->fontMetrics().size(Qt::TextShowMnemonic, b->text());
-        if (need.width() > room.width() || need.height() > room.height())
-            return QStringLiteral("needs %1x%2, has %3x%4")
-                .arg(need.width())
-                .arg(need.height())
-                .arg(room.width())
-                .arg(room.height());
-        return {};
-    }
-    if (qobject_cast<const QCheckBox*>(w) || qobject_cast<const QRadioButton*>(w)) {
-        auto* b = static_cast<const QAbstractButton*>(w);
-        if (b->text().isEmpty())
-            return {};
-        QStyleOptionButton opt;
-        opt.initFrom(b);
-        opt.text = b->text();
-        const bool check = qobject_cast<const QCheckBox*>(w);
-        const QRect room = b->style()->subElementRect(
-            check ? QStyle::SE_CheckBoxContents : QStyle::SE_RadioButtonContents, &opt, b);
-        const int need = b->fontMetrics().horizontalAdvance(b->text());
-        if (need > room.width())
-            return QStringLiteral("needs %1 wide, has %2").arg(need).arg(room.width());
-        return {};
-    }
-    if (auto* l = qobject_cast<const QLabel*>(w)) {
-        if (l->text().isEmpty())
-            return {};
-        const QRect room =
-            l->contentsRect().adjusted(l->margin(), l->margin(), -l->margin(), -l->margin());
-        const QRect need = l->fontMetrics().boundingRect(
-            room, int(l->alignment()) | (l->wordWrap() ? Qt::TextWordWrap : 0), l->text());
-        if (need.width() > room.width() || need.height() > room.height())
-            return QStringLiteral("needs %1x%2, has %3x%4")
-                .arg(need.width())
-                .arg(need.height())
-                .arg(room.width())
-                .arg(room.height());
-        return {};
-    }
-    if (auto* g = qobject_cast<const QGroupBox*>(w)) {
-        if (g->title().isEmpty())
-            return {};
+        opt.text = text = b->text();
+        const QStyle::SubElement contents =
+            qobject_cast<const QCheckBox*>(w)      ? QStyle::SE_CheckBoxContents
+            : qobject_cast<const QRadioButton*>(w) ? QStyle::SE_RadioButtonContents
+                                                   : QStyle::SE_PushButtonContents;
+        room = b->style()->subElementRect(contents, &opt, b);
+    } else if (auto* l = qobject_cast<const QLabel*>(w)) {
+        text = l->text();
+        const int m = l->margin();
+        room = l->contentsRect().marginsRemoved(QMargins(m, m, m, m));
+        flags = int(l->alignment()) | (l->wordWrap() ? Qt::TextWordWrap : 0);
+    } else if (auto* g = qobject_cast<const QGroupBox*>(w)) {
         QStyleOptionGroupBox opt;
         opt.initFrom(g);
-        opt.text = g->title();
+        opt.text = text = g->title();
         opt.textAlignment = g->alignment();
         opt.lineWidth = 1;
         opt.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
         const QRect label =
             g->style()->subControlRect(QStyle::CC_GroupBox, &opt, QStyle::SC_GroupBoxLabel, g);
-        // Some styles draw the title bold: it has to fit either way.
-        QFont bold = g->font();
-        bold.setBold(true);
-        const int need = std::max(QFontMetrics(bold).horizontalAdvance(g->title()),
-                                  g->fontMetrics().horizontalAdvance(g->title()));
-        if (label.left() < 0 || label.left() + need > g->width())
-            return QStringLiteral("title needs %1 from x=%2, box is %3 wide")
-                .arg(need)
-                .arg(label.left())
-                .arg(g->width());
-        return {};
+        room = QRect(label.left(), 0, g->width() - label.left(), g->height());
+        font.setBold(true); // some styles draw the title bold: the wider one has to fit
     }
-    return {};
+    if (text.isEmpty() || !w->isVisibleTo(w->window()))
+        return {};
+    const QRect need = QFontMetrics(font).boundingRect(room, flags, text);
+    if (room.left() >= 0 && need.width() <= room.width() && need.height() <= room.height())
+        return {};
+    return QStringLiteral("\"%1\" needs %2x%3, has %4x%5 at x=%6")
+        .arg(text)
+        .arg(need.width())
+        .arg(need.height())
+        .arg(room.width())
+        .arg(room.height())
+        .arg(room.left());
 }
 
 } // namespace
