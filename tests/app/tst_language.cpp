@@ -21,6 +21,7 @@
 #include <QRadioButton>
 #include <QRegularExpression>
 #include <QStyleOptionButton>
+#include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
 #include <cstdio>
