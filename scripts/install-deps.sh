@@ -8,6 +8,9 @@ packages=(
     qt6-qpa-plugins
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly
     fonts-wqy-microhei
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
+    # The Latin font the English captions are checked against (tests/app/tst_language).
+    fonts-dejavu-core
 )
 # Tools the tests and benchmarks use to make audio files and watch the window.
 packages+=(sox lame)

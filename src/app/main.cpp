@@ -1,6 +1,8 @@
 #include "app/Form1.h"
+#include "app/Language.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
@@ -8,6 +10,15 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Tamberlo"));
     QApplication::setApplicationVersion(QStringLiteral("2.3"));
     QApplication::setDesktopFileName(QStringLiteral("tamberlo"));
+
+    // Chinese or English, from the user's locale settings; Qt's own dialogs follow.
+    const tamberlo::Translations translations(tamberlo::systemPanelLanguage());
+    if (!translations.panelLoaded())
+        qWarning("tamberlo: the English translation is missing from this build");
+    if (!translations.qtLoaded())
+        qWarning("tamberlo: Qt's Chinese translations are not in %s (Debian package "
+                 "qt6-translations-l10n): message boxes and the file dialog stay English",
+                 qPrintable(QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
 
     tamberlo::Form1 window;
     window.show();

@@ -70,12 +70,11 @@ std::int32_t AudioSource::msForSliderValue(int value) const {
 }
 
 void AudioSource::openFile() {
-    dialog_.showOpen(QStringLiteral("请选择音频文件"),
-                     {QStringLiteral("音频文件 (*.mp3)"), QStringLiteral("动画文件 (*.wav)"),
-                      QStringLiteral("所有文件 (*.*)")});
+    dialog_.showOpen(tr("请选择音频文件"),
+                     {tr("音频文件 (*.mp3)"), tr("动画文件 (*.wav)"), tr("所有文件 (*.*)")});
     const QString name = dialog_.fileName();
     if (name.isEmpty()) {
-        boxes_.show(QStringLiteral("请先选择音频文件"), QString(), MessageIcon::None);
+        boxes_.show(tr("请先选择音频文件"), QString(), MessageIcon::None);
         return;
     }
 
@@ -130,11 +129,11 @@ void AudioSource::setScale(std::int32_t sliderMaximum) {
 void AudioSource::reportUnusableFile() {
     const QString why = player_.errorText();
     if (!why.isEmpty()) {
-        boxes_.show(QStringLiteral("无法打开音频文件：%1\n%2").arg(MusicFileName, why), QString(),
+        boxes_.show(tr("无法打开音频文件：%1\n%2").arg(MusicFileName, why), QString(),
                     MessageIcon::Critical);
     } else if (MusicLenMs <= 0) {
         // It opened but its length is unknown: the automatic stop would fire at once.
-        boxes_.show(QStringLiteral("无法读取音频文件的长度：%1").arg(MusicFileName), QString(),
+        boxes_.show(tr("无法读取音频文件的长度：%1").arg(MusicFileName), QString(),
                     MessageIcon::Critical);
     }
 }

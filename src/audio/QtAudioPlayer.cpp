@@ -36,7 +36,7 @@ void QtAudioPlayer::ensurePlayer() {
     connect(player_, &QMediaPlayer::errorOccurred, this,
             [this](QMediaPlayer::Error, const QString& text) {
                 if (opening_ && error_.isEmpty())
-                    error_ = text.isEmpty() ? QStringLiteral("无法识别的媒体文件") : text;
+                    error_ = text.isEmpty() ? tr("无法识别的媒体文件") : text;
             });
 }
 
@@ -84,11 +84,11 @@ void QtAudioPlayer::open() {
     player_->setSource(QUrl());
 
     if (fileName_.isEmpty()) {
-        error_ = QStringLiteral("没有文件名");
+        error_ = tr("没有文件名");
         return;
     }
     if (!QFileInfo(fileName_).isFile()) {
-        error_ = QStringLiteral("文件不存在");
+        error_ = tr("文件不存在");
         return;
     }
 
@@ -110,7 +110,7 @@ void QtAudioPlayer::open() {
         timeout.start(openTimeoutMs_);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
         if (player_->mediaStatus() == QMediaPlayer::LoadingMedia && error_.isEmpty()) {
-            error_ = QStringLiteral("加载超时");
+            error_ = tr("加载超时");
             player_->setSource(QUrl());
         }
     }
@@ -118,7 +118,7 @@ void QtAudioPlayer::open() {
 
     if (player_->mediaStatus() == QMediaPlayer::InvalidMedia) {
         if (error_.isEmpty())
-            error_ = player_->errorString().isEmpty() ? QStringLiteral("无法识别的媒体文件")
+            error_ = player_->errorString().isEmpty() ? tr("无法识别的媒体文件")
                                                       : player_->errorString();
     } else if (!error_.isEmpty()) {
         // An error while loading leaves nothing usable behind.

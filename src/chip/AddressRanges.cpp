@@ -24,7 +24,7 @@ void ChipCommands::sendRange(Command command, QLineEdit* startBox, QLineEdit* en
     const QString start = textOf(startBox);
     const QString end = textOf(endBox);
     if (start.size() < AddressChars || end.size() < AddressChars) {
-        boxes_.show(QStringLiteral("数据格式非法"), QStringLiteral("错误"), MessageIcon::Critical);
+        boxes_.show(tr("数据格式非法"), tr("错误"), MessageIcon::Critical);
         return;
     }
     // Longer texts can only come from the erase boxes, which have no typing limit: they

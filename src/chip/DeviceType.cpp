@@ -1,5 +1,7 @@
 #include "chip/DeviceType.h"
 
+#include <QCoreApplication>
+
 namespace tamberlo {
 
 QString DeviceType(std::uint8_t inputTypeData) {
@@ -27,7 +29,7 @@ QString DeviceType(std::uint8_t inputTypeData) {
     case 0xF0:
         return QStringLiteral("ISD17180");
     default:
-        return QStringLiteral("未知器件");
+        return QCoreApplication::translate("DeviceType", "未知器件");
     }
 }
 

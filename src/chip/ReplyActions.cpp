@@ -36,7 +36,7 @@ void ChipCommands::replyComplete() {
         showText(w_.Rec_Text, MyRinByteToStr(reply, 2, 2));
         break;
     case Opcode::DEVID:
-        boxes_.show(DeviceType(reply[2]), QStringLiteral("器件类型"), MessageIcon::Information);
+        boxes_.show(DeviceType(reply[2]), tr("器件类型"), MessageIcon::Information);
         break;
     case Opcode::REC:
         recReply();
@@ -85,7 +85,7 @@ void ChipCommands::recReply() {
 
 void ChipCommands::setRecReply() {
     if (audio_.RecOn) {
-        boxes_.show(QStringLiteral("请先停止上一次录音"), QString(), MessageIcon::None);
+        boxes_.show(tr("请先停止上一次录音"), QString(), MessageIcon::None);
         return;
     }
     AudioPlayer& player = audio_.player();

@@ -4,10 +4,6 @@
 
 namespace tamberlo {
 
-namespace {
-const QString StatusTitle = QStringLiteral("串口状态");
-}
-
 PortControl::PortControl(SerialPort& port, Transmitter& transmitter, MessageBoxes& boxes,
                          QObject* parent)
     : QObject(parent), port_(port), transmitter_(transmitter), boxes_(boxes) {
@@ -15,7 +11,7 @@ PortControl::PortControl(SerialPort& port, Transmitter& transmitter, MessageBoxe
 }
 
 QString PortControl::caption(bool open) {
-    return open ? QStringLiteral("关闭串口") : QStringLiteral("打开串口");
+    return open ? tr("关闭串口") : tr("打开串口");
 }
 
 QColor PortControl::lampColor(bool open) {
@@ -23,7 +19,7 @@ QColor PortControl::lampColor(bool open) {
 }
 
 void PortControl::tellOperator(const QString& text) {
-    boxes_.show(text, StatusTitle, MessageIcon::Critical);
+    boxes_.show(text, tr("串口状态"), MessageIcon::Critical);
 }
 
 void PortControl::toggle(const QString& comboText) {
@@ -42,7 +38,7 @@ void PortControl::toggle(const QString& comboText) {
     if (!number) {
         shownOpen_ = false;
         emit openChanged(false);
-        tellOperator(QStringLiteral("串口打开失败：串口号无效，%1。").arg(reason));
+        tellOperator(tr("串口打开失败：串口号无效，%1。").arg(reason));
         return;
     }
 
@@ -51,11 +47,11 @@ void PortControl::toggle(const QString& comboText) {
         port_.close();
         shownOpen_ = false;
         emit openChanged(false);
-        QString text = QStringLiteral("串口打开失败：%1").arg(port_.errorText());
+        QString text = tr("串口打开失败：%1").arg(port_.errorText());
 #ifdef Q_OS_LINUX
         if (port_.openFailure() == OpenFailure::AccessDenied)
-            text += QStringLiteral("\n当前用户没有使用这个串口的权限：须把用户加入 dialout 组"
-                                   "（sudo usermod -aG dialout $USER），重新登录后再试。");
+            text += tr("\n当前用户没有使用这个串口的权限：须把用户加入 dialout 组"
+                       "（sudo usermod -aG dialout $USER），重新登录后再试。");
 #endif
         tellOperator(text);
         return;
@@ -71,7 +67,7 @@ void PortControl::onCommunication(CommEvent kind) {
     transmitter_.abort();
     shownOpen_ = false;
     emit openChanged(false);
-    tellOperator(QStringLiteral("串口已断开"));
+    tellOperator(tr("串口已断开"));
 }
 
 } // namespace tamberlo

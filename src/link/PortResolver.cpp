@@ -1,5 +1,6 @@
 #include "link/PortResolver.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -18,15 +19,17 @@ std::optional<std::int16_t> parsePortNumber(const QString& text, QString* reason
         return std::nullopt;
     };
     if (trimmed.isEmpty())
-        return reject(QStringLiteral("没有填写串口号"));
+        return reject(QCoreApplication::translate("PortResolver", "没有填写串口号"));
     static const QRegularExpression wholeNumber(QStringLiteral("^[+-]?[0-9]+$"));
     if (!wholeNumber.match(trimmed).hasMatch())
-        return reject(QStringLiteral("“%1”不是整数").arg(trimmed));
+        return reject(QCoreApplication::translate("PortResolver", "“%1”不是整数").arg(trimmed));
     bool ok = false;
     const qlonglong value = trimmed.toLongLong(&ok);
     if (!ok || value < std::numeric_limits<std::int16_t>::min() ||
         value > std::numeric_limits<std::int16_t>::max())
-        return reject(QStringLiteral("“%1”超出串口号的范围（-32768 到 32767）").arg(trimmed));
+        return reject(
+            QCoreApplication::translate("PortResolver", "“%1”超出串口号的范围（-32768 到 32767）")
+                .arg(trimmed));
     if (reason)
         reason->clear();
     return static_cast<std::int16_t>(value);
@@ -135,13 +138,13 @@ PortDevice resolvePort(std::int16_t number, const QList<SerialDevice>& devices) 
             port.location = linkInfo.canonicalFilePath();
         } else {
             port.location = linkInfo.symLinkTarget();
-            port.detail = QStringLiteral("链接指向的设备不存在");
+            port.detail = QCoreApplication::translate("PortResolver", "链接指向的设备不存在");
         }
         return port;
     }
 #ifdef Q_OS_WIN
     if (number < 1) {
-        port.detail = QStringLiteral("串口号须大于 0");
+        port.detail = QCoreApplication::translate("PortResolver", "串口号须大于 0");
         return port;
     }
     port.location = QStringLiteral("COM%1").arg(number);
@@ -152,11 +155,13 @@ PortDevice resolvePort(std::int16_t number, const QList<SerialDevice>& devices) 
         }
     }
     if (!port.exists)
-        port.detail = QStringLiteral("当前不存在");
+        port.detail = QCoreApplication::translate("PortResolver", "当前不存在");
 #else
     if (number < 1 || number > devices.size()) {
-        port.detail = number < 1 ? QStringLiteral("串口号须大于 0")
-                                 : QStringLiteral("本机现有 %1 个串口设备").arg(devices.size());
+        port.detail = number < 1
+                          ? QCoreApplication::translate("PortResolver", "串口号须大于 0")
+                          : QCoreApplication::translate("PortResolver", "本机现有 %1 个串口设备")
+                                .arg(devices.size());
         return port;
     }
     const SerialDevice& device = devices.at(number - 1);
@@ -174,17 +179,25 @@ PortDevice resolvePort(std::int16_t number) {
 QString describePort(std::int16_t number, const QList<SerialDevice>& devices) {
     const PortDevice port = resolvePort(number, devices);
     if (port.location.isEmpty())
-        return QStringLiteral("串口 %1：没有对应的设备（%2）").arg(number).arg(port.detail);
+        return QCoreApplication::translate("PortResolver", "串口 %1：没有对应的设备（%2）")
+            .arg(number)
+            .arg(port.detail);
     if (!port.link.isEmpty()) {
         if (!port.exists)
-            return QStringLiteral("串口 %1：%2 指向的 %3 不存在")
+            return QCoreApplication::translate("PortResolver", "串口 %1：%2 指向的 %3 不存在")
                 .arg(number)
                 .arg(port.link, port.location);
-        return QStringLiteral("串口 %1：%2（经由 %3）").arg(number).arg(port.location, port.link);
+        return QCoreApplication::translate("PortResolver", "串口 %1：%2（经由 %3）")
+            .arg(number)
+            .arg(port.location, port.link);
     }
     if (port.detail.isEmpty())
-        return QStringLiteral("串口 %1：%2").arg(number).arg(port.location);
-    return QStringLiteral("串口 %1：%2（%3）").arg(number).arg(port.location, port.detail);
+        return QCoreApplication::translate("PortResolver", "串口 %1：%2")
+            .arg(number)
+            .arg(port.location);
+    return QCoreApplication::translate("PortResolver", "串口 %1：%2（%3）")
+        .arg(number)
+        .arg(port.location, port.detail);
 }
 
 QString describePort(std::int16_t number) {

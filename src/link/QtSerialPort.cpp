@@ -48,7 +48,7 @@ bool QtSerialPort::open() {
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = port_.error();
-        const QString reason = QStringLiteral("%1：%2").arg(device.location, port_.errorString());
+        const QString reason = tr("%1：%2").arg(device.location, port_.errorString());
         if (error == QSerialPort::DeviceNotFoundError) {
             fail(OpenFailure::NoDevice, reason);
         } else if (error == QSerialPort::PermissionError) {
@@ -57,8 +57,9 @@ bool QtSerialPort::open() {
             const QFileInfo info(device.location);
             const bool mayUse = info.isReadable() && info.isWritable();
             if (mayUse)
-                fail(OpenFailure::Busy, QStringLiteral("%1：串口正被其他程序使用（%2）")
-                                            .arg(device.location, port_.errorString()));
+                fail(
+                    OpenFailure::Busy,
+                    tr("%1：串口正被其他程序使用（%2）").arg(device.location, port_.errorString()));
             else
                 fail(OpenFailure::AccessDenied, reason);
         } else {

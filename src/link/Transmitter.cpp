@@ -39,8 +39,7 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
     sendCnt_ = static_cast<std::uint8_t>(std::min<std::size_t>(frame_.size(), 255));
 
     if (!port_.isOpen()) {
-        boxes_.show(QStringLiteral("串口没打开"), QStringLiteral("串口状态"),
-                    MessageIcon::Critical);
+        boxes_.show(tr("串口没打开"), tr("串口状态"), MessageIcon::Critical);
         return;
     }
     timer_.start(PaceMs);

@@ -1,6 +1,7 @@
 // The real window, offscreen, with fakes at the platform edges: design values, names,
 // start-up state and the routing of every control event.
 #include "app/Form1.h"
+#include "app/Language.h"
 #include "audio/AudioSource.h"
 #include "audio/LevelBar.h"
 #include "chip/ChipCommands.h"
@@ -57,7 +58,17 @@ class TestForm1 : public QObject {
         }
     };
 
+    // What the program installs where the locale is the plain C one: Chinese captions, Qt's
+    // own texts in Chinese too.
+    std::unique_ptr<Translations> translations_;
+
 private slots:
+    void initTestCase() {
+        translations_ = std::make_unique<Translations>(panelLanguage({QStringLiteral("C")}));
+        QCOMPARE(translations_->language(), PanelLanguage::Chinese);
+        QVERIFY(translations_->qtLoaded());
+    }
+
     void windowDesign() {
         Panel p;
         QCOMPARE(p.form->windowTitle(), QStringLiteral("Tamberlo Ver2.3"));

@@ -1,5 +1,7 @@
-// Renders the window as a user first sees it into the PNG named on the command line.
+// Renders the window as a user first sees it into the PNG named on the command line, in the
+// language the locale picks (LANGUAGE=en or LANGUAGE=zh_CN choose one).
 #include "app/Form1.h"
+#include "app/Language.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -12,6 +14,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "usage: %s OUT.png\n", argv[0]);
         return 2;
     }
+    const tamberlo::Translations translations(tamberlo::systemPanelLanguage());
     tamberlo::Form1 window;
     window.show();
     QApplication::processEvents();
