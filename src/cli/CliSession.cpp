@@ -481,12 +481,36 @@ void Session::runStatus() {
 }
 
 void Session::runSimple(std::uint8_t opcode, const QString& doneText) {
-    exchange(singleFrame(opcode), true, [this, doneText](const ChipResult& r) {
+    exchange(singleFrame(opcode), true, [this, opcode, doneText](const ChipResult& r) {
         if (r.confirmation)
             json_[QStringLiteral("status")] = statusJson(*r.confirmation);
-        say(doneText);
-        finish(Done);
+        const auto report = [this, doneText] {
+            say(doneText);
+            finish(Done);
+        };
+        if (opcode == Opcode::ERASE || opcode == Opcode::G_ERASE)
+            waitForErase(EraseWaitReads, report);
+        else
+            report();
     });
+}
+
+void Session::waitForErase(int readsLeft, std::function<void()> then) {
+    // An erase keeps the chip busy for a while; "erased" means it has finished, so that the
+    // next command (of this run or the next) is not refused for it.
+    exchange(singleFrame(Opcode::CurrentAddress), false,
+             [this, readsLeft, then = std::move(then)](const ChipResult& r) {
+                 if (r.decoded.address && r.decoded.address->erasing()) {
+                     if (readsLeft <= 1) {
+                         finish(NoReply,
+                                QStringLiteral("%1: the chip is still erasing").arg(label_));
+                         return;
+                     }
+                     waitForErase(readsLeft - 1, then);
+                     return;
+                 }
+                 then();
+             });
 }
 
 void Session::runFwd() {
@@ -564,8 +588,17 @@ void Session::runRange(std::uint8_t opcode) {
                     json_[QStringLiteral("status")] = statusJson(*r.confirmation);
                 const QString verb = opcode == Opcode::SET_PLAY  ? QStringLiteral("playing")
                                      : opcode == Opcode::SET_REC ? QStringLiteral("recording into")
-                                                                 : QStringLiteral("erasing");
-                say(QStringLiteral("%1 rows %2 to %3").arg(verb, rowText(*start), rowText(*end)));
+                                                                 : QStringLiteral("erased");
+                const QString text =
+                    QStringLiteral("%1 rows %2 to %3").arg(verb, rowText(*start), rowText(*end));
+                if (opcode == Opcode::SET_ERASE) {
+                    waitForErase(EraseWaitReads, [this, text] {
+                        say(text);
+                        finish(Done);
+                    });
+                    return;
+                }
+                say(text);
                 finish(Done);
             });
     });
