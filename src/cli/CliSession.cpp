@@ -102,8 +102,12 @@ Session::Session(Options options, QObject* parent) : QObject(parent), options_(s
     connect(&recordTimer_, &QTimer::timeout, this, &Session::stopRecording);
     interruptPoll_.setInterval(20);
     connect(&interruptPoll_, &QTimer::timeout, this, [this] {
-        if (interrupted.exchange(false) && recording_)
+        if (interrupted.exchange(false) && recording_) {
             stopRecording();
+            return;
+        }
+        if (recording_)
+            showRecordingProgress();
     });
     json_[QStringLiteral("command")] = options_.subcommand;
 }
@@ -111,6 +115,7 @@ Session::Session(Options options, QObject* parent) : QObject(parent), options_(s
 Session::~Session() = default;
 
 void Session::say(const QString& line) {
+    endProgress();
     if (options_.json)
         return;
     out() << line << '\n';
@@ -537,10 +542,23 @@ void Session::runRecord() {
             const qint64 left = qint64(*options_.seconds * 1000.0) - elapsedMs;
             recordTimer_.start(static_cast<int>(std::max<qint64>(0, left)));
         }
-        progress(QStringLiteral("recording%1")
-                     .arg(options_.seconds ? QStringLiteral(" for %1 s").arg(*options_.seconds)
-                                           : QStringLiteral(" until Ctrl-C")));
+        showRecordingProgress();
     });
+}
+
+void Session::showRecordingProgress() {
+    const double elapsed = double(client_->now() - recordStartNs_) / 1e9;
+    if (!options_.seconds) {
+        progress(QStringLiteral("recording %1 s (Ctrl-C stops)").arg(elapsed, 0, 'f', 1));
+        return;
+    }
+    constexpr int Width = 30;
+    const double total = *options_.seconds;
+    const int filled = std::clamp(int(elapsed / total * Width), 0, Width);
+    progress(QStringLiteral("recording [%1%2] %3/%4 s")
+                 .arg(QString(filled, QLatin1Char('#')), QString(Width - filled, QLatin1Char('-')))
+                 .arg(std::min(elapsed, total), 0, 'f', 1)
+                 .arg(total, 0, 'f', 1));
 }
 
 void Session::stopRecording() {

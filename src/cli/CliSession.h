@@ -47,6 +47,7 @@ private:
     void runFwd();
     void runRecord();
     void stopRecording();
+    void showRecordingProgress(); // on standard error, when it is a terminal
     void runRange(std::uint8_t opcode);
     void runApc();
     void runMap();
