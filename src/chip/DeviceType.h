@@ -1,9 +1,43 @@
 #pragma once
 
 #include <QString>
+#include <array>
 #include <cstdint>
+#include <string_view>
 
 namespace tamberlo {
+
+// One chip model of the family: its device-ID byte (third byte of the DEVID reply), its
+// name and the last row of its memory (rows count from 0x000; messages use 0x010 onwards).
+struct ChipModelRow {
+    std::uint8_t id;
+    std::string_view name;
+    std::uint16_t lastRow;
+};
+
+// Every model the device-ID byte can name, in rising byte value.
+inline constexpr std::array<ChipModelRow, 11> ChipModelTable{{
+    {0x80, "ISD1730", 0x0FF},
+    {0x90, "ISD1720", 0x0AF},
+    {0xA0, "ISD1760", 0x1EF},
+    {0xA8, "ISD1750", 0x19F},
+    {0xB0, "ISD1740", 0x14F},
+    {0xC0, "ISD17150", 0x4BF},
+    {0xC8, "ISD17120", 0x3CF},
+    {0xD0, "ISD1790", 0x2DF},
+    {0xE0, "ISD17240", 0x78F},
+    {0xE8, "ISD17210", 0x69F},
+    {0xF0, "ISD17180", 0x5AF},
+}};
+
+// The model of a device-ID byte (the whole byte compared); nullptr for any other byte.
+constexpr const ChipModelRow* findChipModel(std::uint8_t id) {
+    for (const ChipModelRow& model : ChipModelTable) {
+        if (model.id == id)
+            return &model;
+    }
+    return nullptr;
+}
 
 // The chip model named by the device-ID byte of the DEVID reply ("ISD1760" for 0xA0).
 // The whole byte is compared; any byte not in the table, including a known code with one

@@ -33,8 +33,15 @@ bool QtSerialPort::open() {
         close();
     failure_ = OpenFailure::None;
     errorText_.clear();
+    systemError_.clear();
 
-    const PortDevice device = resolvePort(number_);
+    PortDevice device;
+    if (!devicePath_.isEmpty()) {
+        device.location = devicePath_;
+        device.exists = QFileInfo::exists(devicePath_);
+    } else {
+        device = resolvePort(number_);
+    }
     if (device.location.isEmpty()) {
         fail(OpenFailure::NoDevice, describePort(number_));
         return false;
@@ -48,6 +55,7 @@ bool QtSerialPort::open() {
     port_.setFlowControl(QSerialPort::NoFlowControl);
     if (!port_.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = port_.error();
+        systemError_ = port_.errorString();
         const QString reason = QStringLiteral("%1：%2").arg(device.location, port_.errorString());
         if (error == QSerialPort::DeviceNotFoundError) {
             fail(OpenFailure::NoDevice, reason);

@@ -44,6 +44,14 @@ public:
     // The device the open port is on (the target of a port link, not the link).
     QString deviceLocation() const { return location_; }
 
+    // Opens this device (a path such as /dev/ttyUSB0) instead of resolving the port number;
+    // empty: back to the number.
+    void setDevicePath(const QString& path) { devicePath_ = path; }
+    QString devicePath() const { return devicePath_; }
+    // The system's own words for why the last open failed ("Permission denied"); empty when
+    // it did not fail there.
+    QString systemErrorText() const { return systemError_; }
+
 private:
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
@@ -55,6 +63,8 @@ private:
     QTimer presenceCheck_;
     QString location_;
     QString errorText_;
+    QString devicePath_;
+    QString systemError_;
     OpenFailure failure_ = OpenFailure::None;
     std::int16_t number_ = 0;
     int threshold_ = 1;

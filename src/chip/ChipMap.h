@@ -1,0 +1,65 @@
+#pragma once
+
+#include "chip/ChipClient.h"
+
+#include <QObject>
+#include <cstdint>
+#include <vector>
+
+namespace tamberlo {
+
+// The messages in the chip, found through a ChipClient: FWD steps the play pointer from one
+// message to the next and a read of the pointer after each step says where it went, until it
+// comes round to the first message again (at most one step per row of the model).
+//
+//     auto* mapper = new ChipMapper(client);
+//     connect(mapper, &ChipMapper::finished, [](const MessageMap& map) { ... map.starts ... });
+//     mapper->start();
+//
+// Before stepping it reads the device ID (the model bounds the steps), powers the chip up
+// when it is down, waits out an erase in progress and refuses to disturb a running play or
+// record. Afterwards the play pointer is back at the first message it met.
+struct MessageMap {
+    const ChipModelRow* model = nullptr;
+    std::vector<std::uint16_t> starts; // start rows, rising
+    std::uint16_t recordPointer = 0;   // where the next recording would start
+    int frames = 0;                    // frames sent for the whole map
+    ChipError error = ChipError::None;
+    QString errorText;
+
+    bool ok() const { return error == ChipError::None; }
+};
+
+class ChipMapper : public QObject {
+    Q_OBJECT
+public:
+    // Reads of the current address while an erase is still running, before giving up.
+    static constexpr int EraseWaitReads = 40;
+
+    explicit ChipMapper(ChipClient& client, QObject* parent = nullptr);
+
+    void start();
+    const MessageMap& map() const { return map_; }
+
+signals:
+    // After each step: messages found so far, and the most there can be.
+    void progress(int found, int bound);
+    void finished(const tamberlo::MessageMap& map);
+
+private:
+    void send(std::vector<std::uint8_t> frame, bool confirm,
+              std::function<void(const ChipResult&)> next);
+    void afterId(const ChipResult& result);
+    void checkIdle(int readsLeft);
+    void step();
+    void afterStep(const ChipResult& result);
+    void done(ChipError error = ChipError::None, const QString& text = {});
+    int bound() const;
+
+    ChipClient& client_;
+    MessageMap map_;
+    std::optional<std::uint16_t> first_;
+    bool running_ = false;
+};
+
+} // namespace tamberlo
