@@ -2,38 +2,25 @@
 
 #include "chip/DeviceType.h"
 
+#include <algorithm>
 #include <array>
 
 namespace tamberlo::plan {
 
 namespace {
 
-struct ModelRow {
-    std::uint8_t deviceId;
-    int lastRow;
-};
-
-// The last rows by device byte; the names come from DeviceType, the table the panel
-// shows its device names from.
-constexpr std::array<ModelRow, 11> LastRows{{
-    {0x90, 0x0AF}, // ISD1720
-    {0x80, 0x0FF}, // ISD1730
-    {0xB0, 0x14F}, // ISD1740
-    {0xA8, 0x19F}, // ISD1750
-    {0xA0, 0x1EF}, // ISD1760
-    {0xD0, 0x2DF}, // ISD1790
-    {0xC8, 0x3CF}, // ISD17120
-    {0xC0, 0x4BF}, // ISD17150
-    {0xF0, 0x5AF}, // ISD17180
-    {0xE8, 0x69F}, // ISD17210
-    {0xE0, 0x78F}, // ISD17240
-}};
-
-const std::array<ChipMemory, 11>& models() {
-    static const std::array<ChipMemory, 11> table = [] {
-        std::array<ChipMemory, 11> t{};
-        for (std::size_t i = 0; i < LastRows.size(); ++i)
-            t[i] = {DeviceType(LastRows[i].deviceId), LastRows[i].deviceId, LastRows[i].lastRow};
+// The device table the panel names its chips from, with each model's last row.
+const std::array<ChipMemory, ChipModelTable.size()>& models() {
+    static const std::array<ChipMemory, ChipModelTable.size()> table = [] {
+        std::array<ChipMemory, ChipModelTable.size()> t{};
+        for (std::size_t i = 0; i < ChipModelTable.size(); ++i) {
+            const ChipModelRow& row = ChipModelTable[i];
+            t[i] = {QString::fromLatin1(row.name.data(), static_cast<qsizetype>(row.name.size())),
+                    row.id, row.lastRow};
+        }
+        // Smallest first, as people list them.
+        std::sort(t.begin(), t.end(),
+                  [](const ChipMemory& a, const ChipMemory& b) { return a.lastRow < b.lastRow; });
         return t;
     }();
     return table;

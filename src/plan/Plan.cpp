@@ -2,13 +2,14 @@
 
 #include "plan/ChipMemory.h"
 
+#include "chip/ChipReply.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QSet>
 #include <cmath>
 
@@ -52,22 +53,14 @@ QString unknownKey(const QJsonObject& o, const QStringList& known) {
 } // namespace
 
 std::optional<int> parseRow(const QString& text) {
-    static const QRegularExpression hex(QStringLiteral("^(?:0[xX])?([0-9A-Fa-f]{1,3})$"));
-    static const QRegularExpression pair(QStringLiteral("^([0-9A-Fa-f]{2}) ([0-9A-Fa-f]{2})$"));
-    const QString t = text.trimmed();
-    int value = -1;
-    if (const auto m = hex.match(t); m.hasMatch())
-        value = m.captured(1).toInt(nullptr, 16);
-    else if (const auto p = pair.match(t); p.hasMatch())
-        value = p.captured(1).toInt(nullptr, 16) * 256 + p.captured(2).toInt(nullptr, 16);
-    if (value < 0 || value > 0x7FF)
+    const auto row = tamberlo::parseRow(text.trimmed());
+    if (!row)
         return std::nullopt;
-    return value;
+    return *row;
 }
 
 QString rowText(int row) {
-    return QStringLiteral("0x") +
-           QString::number(row, 16).toUpper().rightJustified(3, QLatin1Char('0'));
+    return tamberlo::rowText(static_cast<std::uint16_t>(row));
 }
 
 std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QString* error) {

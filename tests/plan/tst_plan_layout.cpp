@@ -109,7 +109,7 @@ void TestPlanLayout::parseRows_data() {
     QTest::newRow("short") << "10" << 0x010;
     QTest::newRow("spaces around") << " 0x010 " << 0x010;
     QTest::newRow("past 11 bits") << "0x800" << -1;
-    QTest::newRow("four digits") << "0x0100" << -1;
+    QTest::newRow("four digits") << "0x0100" << 0x100;
     QTest::newRow("not hex") << "0x1G0" << -1;
     QTest::newRow("empty") << "" << -1;
     QTest::newRow("pair without space") << "01A0x" << -1;
