@@ -1,0 +1,53 @@
+// tamberlo-cli: the chip from a shell. Subcommands, --json, documented exit codes.
+
+#include "cli/CliOptions.h"
+#include "cli/CliSession.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTextStream>
+
+using namespace tamberlo::cli;
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tamberlo-cli"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TAMBERLO_VERSION));
+
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const ParseResult parsed = parseArguments(QCoreApplication::arguments().mid(1));
+    const Options& o = parsed.options;
+    if (o.version) {
+        out << "tamberlo-cli " << TAMBERLO_VERSION << '\n';
+        return Done;
+    }
+    if (o.help || o.subcommand == QLatin1String("help")) {
+        QString name = o.subcommand == QLatin1String("help") ? o.arguments.value(0) : o.subcommand;
+        if (name.isEmpty()) {
+            out << mainHelp();
+            return Done;
+        }
+        const SubcommandInfo* info = findSubcommand(name);
+        if (!info) {
+            err << "tamberlo-cli: unknown command '" << name << "' (try --help)\n";
+            return Usage;
+        }
+        out << subcommandHelp(*info);
+        return Done;
+    }
+    if (!parsed.error.isEmpty()) {
+        err << "tamberlo-cli: " << parsed.error << '\n';
+        if (o.json) {
+            QJsonObject doc{{"command", o.subcommand},
+                            {"ok", false},
+                            {"exitCode", int(Usage)},
+                            {"error", QStringLiteral("tamberlo-cli: %1").arg(parsed.error)}};
+            out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
+        }
+        return Usage;
+    }
+    Session session(o);
+    return session.run();
+}
