@@ -11,6 +11,8 @@
 #include <QLoggingCategory>
 #include <QTextStream>
 #include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace tamberlo::cli {
@@ -39,6 +41,36 @@ void quietMultimedia(const Options& options) {
     if (!options.verbose)
         QLoggingCategory::setFilterRules(QStringLiteral("qt.multimedia*.warning=false"));
 }
+
+// Standard error closed for the time the player opens a file: on a machine without a sound
+// device the audio libraries behind it print a screenful each time, which says nothing to
+// the user. Not with --verbose.
+class QuietStderr {
+public:
+    explicit QuietStderr(bool quiet) {
+        if (!quiet)
+            return;
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (saved_ >= 0 && null >= 0)
+            ::dup2(null, STDERR_FILENO);
+        if (null >= 0)
+            ::close(null);
+    }
+    ~QuietStderr() {
+        if (saved_ < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_ = -1;
+};
 
 QString padded(const QString& text, qsizetype width, bool right = false) {
     return right ? text.rightJustified(width) : text.leftJustified(width);
@@ -73,11 +105,16 @@ QString table(const Layout& layout) {
 }
 
 QJsonObject messageJson(const PlacedMessage& m) {
-    return QJsonObject{{"number", m.number},        {"name", m.name},
-                       {"identifier", m.identifier}, {"file", m.file},
-                       {"length_ms", m.lengthMs},    {"rows", m.rows},
-                       {"start", m.start},           {"end", m.end},
-                       {"start_hex", rowText(m.start)}, {"end_hex", rowText(m.end)}};
+    return QJsonObject{{"number", m.number},
+                       {"name", m.name},
+                       {"identifier", m.identifier},
+                       {"file", m.file},
+                       {"length_ms", m.lengthMs},
+                       {"rows", m.rows},
+                       {"start", m.start},
+                       {"end", m.end},
+                       {"start_hex", rowText(m.start)},
+                       {"end_hex", rowText(m.end)}};
 }
 
 QJsonObject layoutJson(const LoadedPlan& loaded) {
@@ -135,7 +172,10 @@ int dryRun(const Options& options, const LoadedPlan& loaded) {
                                       static_cast<std::uint16_t>(m.end));
         QStringList bytes;
         for (std::uint8_t b : frame)
-            bytes << QStringLiteral("0x%1").arg(b, 2, 16, QLatin1Char('0')).toUpper().replace("0X", "0x");
+            bytes << QStringLiteral("0x%1")
+                         .arg(b, 2, 16, QLatin1Char('0'))
+                         .toUpper()
+                         .replace("0X", "0x");
         lines << QStringLiteral("message %1 \"%2\": SET_REC %3 (rows %4..%5), play %6 (%7), STOP "
                                 "(0x02) at its end, RD_REC_PTR (0x08)")
                      .arg(m.number)
@@ -188,18 +228,21 @@ LoadedPlan loadPlan(const Options& options) {
                 found = static_cast<int>(i) + 1;
         }
         if (!found) {
-            loaded.error = QStringLiteral("tamberlo-cli: --from %1: the plan has no message %2 "
-                                          "(messages 1 to %3)")
-                               .arg(options.from,
-                                    number ? options.from : QStringLiteral("named so"))
-                               .arg(loaded.plan.messages.size());
+            loaded.error =
+                QStringLiteral("tamberlo-cli: --from %1: the plan has no message %2 "
+                               "(messages 1 to %3)")
+                    .arg(options.from, number ? options.from : QStringLiteral("named so"))
+                    .arg(loaded.plan.messages.size());
             return loaded;
         }
         loaded.from = found;
     }
     quietMultimedia(options);
     QtAudioPlayer player;
-    loaded.files = measureFiles(loaded.plan, player);
+    {
+        const QuietStderr quiet(!options.verbose);
+        loaded.files = measureFiles(loaded.plan, player);
+    }
     loaded.layout = allocate(loaded.plan, loaded.files, plannedChip(loaded.plan));
     return loaded;
 }
@@ -226,7 +269,8 @@ int runPlanCommand(const Options& options) {
         const ExportFormat format = exportFormat(options.format).value_or(ExportFormat::Header);
         const QByteArray text = exportLayout(layout, format, QFileInfo(loaded.name).fileName());
         if (options.json) {
-            printJson({{"format", options.format}, {"text", QString::fromUtf8(text)}}, command, Done);
+            printJson({{"format", options.format}, {"text", QString::fromUtf8(text)}}, command,
+                      Done);
         } else {
             out().flush();
             ::fflush(stdout);
@@ -243,9 +287,8 @@ int runPlanCommand(const Options& options) {
     // plan
     if (!options.json) {
         out() << QStringLiteral("%1: %2, %3 Hz (%4 ms a row), from row %5, margin %6 ms\n")
-                     .arg(loaded.name,
-                          layout.chip ? layout.chip->name
-                                      : QStringLiteral("model read from the chip"))
+                     .arg(loaded.name, layout.chip ? layout.chip->name
+                                                   : QStringLiteral("model read from the chip"))
                      .arg(layout.sampleRate)
                      .arg(layout.row.ms(), 0, 'g', 5)
                      .arg(rowText(loaded.plan.firstRow))
@@ -265,17 +308,25 @@ int runPlanCommand(const Options& options) {
 
 // ---- program ------------------------------------------------------------------------
 
-ProgramRun::ProgramRun(LoadedPlan loaded, const Options& options, ChipClient& client,
-                       QString label, QJsonObject& json, Say say, Progress progress, Done done,
-                       QObject* parent)
+bool QuietRecordingAudio::load(const QString& path, QString* why) {
+    const QuietStderr quiet(quiet_);
+    return QtRecordingAudio::load(path, why);
+}
+
+ProgramRun::ProgramRun(LoadedPlan loaded, const Options& options, ChipClient& client, QString label,
+                       QJsonObject& json, Say say, Progress progress, Done done, QObject* parent)
     : QObject(parent), loaded_(std::move(loaded)), options_(options), label_(std::move(label)),
       json_(json), say_(std::move(say)), progress_(std::move(progress)), done_(std::move(done)),
-      chip_(client) {}
+      chip_(client) {
+    audio_.setQuiet(!options.verbose);
+}
 
 QString ProgramRun::bar(std::int64_t positionMs, std::int64_t lengthMs) const {
     constexpr int Width = 24;
     const int filled =
-        lengthMs > 0 ? static_cast<int>(std::clamp<std::int64_t>(positionMs * Width / lengthMs, 0, Width)) : 0;
+        lengthMs > 0
+            ? static_cast<int>(std::clamp<std::int64_t>(positionMs * Width / lengthMs, 0, Width))
+            : 0;
     return QStringLiteral("[%1%2]").arg(QString(filled, QLatin1Char('#')),
                                         QString(Width - filled, QLatin1Char('-')));
 }
@@ -289,16 +340,17 @@ void ProgramRun::start() {
     for (int i = loaded_.from - 1; i < count; ++i)
         remainingAudioMs_ += loaded_.files[i].lengthMs.value_or(0);
 
-    connect(programmer_.get(), &Programmer::step, this, [this](const QString& text) { say_(text); });
-    connect(programmer_.get(), &Programmer::messageStarted, this,
-            [this](int number, int total, const PlacedMessage& m) {
-                current_ = number;
-                say_(QStringLiteral("message %1/%2 \"%3\": SET_REC %4..%5, playing %6 (%7)")
-                         .arg(number)
-                         .arg(total)
-                         .arg(m.name, rowText(m.start), rowText(m.end), m.file,
-                              seconds(m.lengthMs)));
-            });
+    connect(programmer_.get(), &Programmer::step, this,
+            [this](const QString& text) { say_(text); });
+    connect(
+        programmer_.get(), &Programmer::messageStarted, this,
+        [this](int number, int total, const PlacedMessage& m) {
+            current_ = number;
+            say_(QStringLiteral("message %1/%2 \"%3\": SET_REC %4..%5, playing %6 (%7)")
+                     .arg(number)
+                     .arg(total)
+                     .arg(m.name, rowText(m.start), rowText(m.end), m.file, seconds(m.lengthMs)));
+        });
     connect(programmer_.get(), &Programmer::messageProgress, this,
             [this](int number, std::int64_t position, std::int64_t length) {
                 const PlacedMessage& m = programmer_->layout().messages[number - 1];
@@ -372,7 +424,7 @@ void ProgramRun::finished(const ProgramOutcome& outcome) {
         say_(QStringLiteral("done: %1 message(s) recorded; %2")
                  .arg(outcome.complete.size())
                  .arg(layout.usageText()));
-        done_(Done, {});
+        done_(tamberlo::cli::Done, {});
         return;
     }
     case ProgramOutcome::Kind::Mismatch:
@@ -399,36 +451,39 @@ void ProgramRun::finished(const ProgramOutcome& outcome) {
 
 namespace tamberlo::cli {
 
-void Session::runProgram() {
+void runProgram(Session& session) {
+    const Options& options = session.options();
     // Measured and checked before anything is sent: a plan that cannot be programmed is
     // refused with every reason.
-    LoadedPlan loaded = loadPlan(options_);
+    LoadedPlan loaded = loadPlan(options);
     if (!loaded.error.isEmpty()) {
-        finish(Usage, loaded.error);
+        session.finish(Usage, loaded.error);
         return;
     }
     if (!loaded.layout.ok()) {
         const QStringList& problems = loaded.layout.problems;
         for (qsizetype i = 0; i + 1 < problems.size(); ++i)
             err() << "tamberlo-cli: " << loaded.name << ": " << problems[i] << '\n';
-        json_[QStringLiteral("problems")] = QJsonArray::fromStringList(problems);
-        finish(Usage, QStringLiteral("tamberlo-cli: %1: %2").arg(loaded.name, problems.last()));
+        err().flush();
+        session.json()[QStringLiteral("problems")] = QJsonArray::fromStringList(problems);
+        session.finish(Usage,
+                       QStringLiteral("tamberlo-cli: %1: %2").arg(loaded.name, problems.last()));
         return;
     }
-    if (options_.eraseFirst && !options_.yes &&
-        !confirmDestructive(QStringLiteral("Erase every message in the chip on %1 before "
-                                           "programming %2?")
-                                .arg(label_, loaded.name)))
+    if (options.eraseFirst && !options.yes &&
+        !session.confirmDestructive(QStringLiteral("Erase every message in the chip on %1 before "
+                                                   "programming %2?")
+                                        .arg(session.label(), loaded.name)))
         return;
-    program_ = std::make_unique<ProgramRun>(
-        std::move(loaded), options_, *client_, label_, json_,
-        [this](const QString& line) {
-            endProgress();
-            say(line);
+    auto* run = new ProgramRun(
+        std::move(loaded), options, session.client(), session.label(), session.json(),
+        [&session](const QString& line) {
+            session.endProgress();
+            session.say(line);
         },
-        [this](const QString& text) { progress(text); },
-        [this](int code, const QString& error) { finish(code, error); });
-    program_->start();
+        [&session](const QString& text) { session.progress(text); },
+        [&session](int code, const QString& error) { session.finish(code, error); }, &session);
+    run->start();
 }
 
 } // namespace tamberlo::cli

@@ -6,6 +6,7 @@
 
 #include "chip/ChipClient.h"
 #include "cli/CliOptions.h"
+#include "cli/CliSession.h"
 #include "plan/ClientChip.h"
 #include "plan/Programmer.h"
 #include "plan/QtRecordingAudio.h"
@@ -33,6 +34,19 @@ struct LoadedPlan {
 };
 LoadedPlan loadPlan(const Options& options);
 
+// The real player, its audio libraries' chatter kept off standard error while it opens a file.
+class QuietRecordingAudio : public plan::QtRecordingAudio {
+public:
+    void setQuiet(bool quiet) { quiet_ = quiet; }
+    bool load(const QString& path, QString* why) override;
+
+private:
+    bool quiet_ = true;
+};
+
+// `program`: the session's extension, run once the port is open.
+void runProgram(Session& session);
+
 // `program` on an open port: the programmer with the chip client and the real player,
 // its progress on the terminal, its outcome as text or JSON.
 class ProgramRun : public QObject {
@@ -45,8 +59,7 @@ public:
     using Done = std::function<void(int code, const QString& error)>;
 
     ProgramRun(LoadedPlan loaded, const Options& options, ChipClient& client, QString label,
-               QJsonObject& json, Say say, Progress progress, Done done,
-               QObject* parent = nullptr);
+               QJsonObject& json, Say say, Progress progress, Done done, QObject* parent = nullptr);
     void start();
 
 private:
@@ -61,7 +74,7 @@ private:
     Progress progress_;
     Done done_;
     plan::ClientChip chip_;
-    plan::QtRecordingAudio audio_;
+    QuietRecordingAudio audio_;
     std::unique_ptr<plan::Programmer> programmer_;
     int current_ = 0;
     std::int64_t remainingAudioMs_ = 0;
