@@ -68,6 +68,9 @@ public:
                ProgramOptions options, QObject* parent = nullptr);
 
     void start();
+    // Ends the run as a fault (Ctrl-C): STOP if a recording may be running, the outcome says
+    // which messages are complete.
+    void interrupt(const QString& why);
     const Layout& layout() const { return layout_; }
     // The clock, in microseconds of the monotonic clock (tests set their own).
     void setClock(std::function<std::int64_t()> clockUs) { clock_ = std::move(clockUs); }
