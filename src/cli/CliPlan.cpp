@@ -104,7 +104,10 @@ QString table(const Layout& layout) {
             const bool right = c == 0 || c == 3 || c == 4;
             parts << padded(cells[c], widths[c], right);
         }
-        return parts.join(QStringLiteral("  ")).trimmed().prepend(QLatin1String("  "));
+        QString text = QLatin1String("  ") + parts.join(QStringLiteral("  "));
+        while (text.endsWith(QLatin1Char(' ')))
+            text.chop(1);
+        return text;
     };
     QString text = line(header) + QLatin1Char('\n');
     for (const QStringList& r : rows)
