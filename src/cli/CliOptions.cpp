@@ -7,8 +7,9 @@ namespace tamberlo::cli {
 
 namespace {
 
-const QStringList ValueOptions{"port", "timeout", "seconds", "volume", "source"};
-const QStringList FlagOptions{"verbose", "json", "help", "version", "yes", "monitor", "speaker"};
+const QStringList ValueOptions{"port", "timeout", "seconds", "volume", "source", "format", "from"};
+const QStringList FlagOptions{"verbose", "json",    "help",        "version", "yes",
+                              "monitor", "speaker", "erase-first", "dry-run"};
 // Accepted by every subcommand.
 const QStringList GlobalOptions{"port", "timeout", "verbose", "json", "help", "version", "yes"};
 
@@ -135,6 +136,40 @@ const std::vector<SubcommandInfo>& subcommands() {
          true,
          false,
          {}},
+        {"plan",
+         "FILE | AUDIO...",
+         "a plan of prompts: rows, addresses, memory use",
+         "Reads a plan file (JSON: model, sample_rate, first_row, margin_ms, messages with\n"
+         "name, file and optionally rows or start) or takes the audio files given, measures\n"
+         "each file with the panel's player, lays the messages out in rows and prints the\n"
+         "table (number, name, file, length, rows, start, end) and the memory use. A plan\n"
+         "that cannot be programmed (does not fit, overlapping rows, missing or unplayable\n"
+         "files, names used twice) is refused with every reason. Opens no port.",
+         false,
+         false,
+         {}},
+        {"program",
+         "FILE | AUDIO... [--erase-first] [--from K] [--dry-run]",
+         "record every prompt of a plan at its rows, then check",
+         "Checks the chip's model, then for each message sends SET_REC with its rows, plays\n"
+         "its file on this PC as the sound the chip records and sends STOP at the file's end,\n"
+         "and reads the record pointer to see that the chip stopped inside the rows. At the\n"
+         "end it reads the messages back (map) and compares them with the plan (exit code 5\n"
+         "when they differ). --erase-first erases the chip first (G_ERASE; asks, or --yes);\n"
+         "--from K resumes at message K, by number or name; --dry-run prints the frames it\n"
+         "would send and opens no port.",
+         true,
+         false,
+         {"erase-first", "from", "dry-run"}},
+        {"export",
+         "FILE | AUDIO... [--format h|csv|json]",
+         "the plan's address table as a C header, CSV or JSON",
+         "Writes the start and end row of every message to standard output: a C header\n"
+         "(<NAME>_START, <NAME>_END, PROMPT_COUNT and the {start, end} array; compiles as\n"
+         "C99), CSV or JSON. Opens no port.",
+         false,
+         false,
+         {"format"}},
         {"help", "[COMMAND]", "this help, or a command's", "", false, false, {}},
     };
     return list;
@@ -217,6 +252,19 @@ ParseResult parseArguments(const QStringList& arguments) {
                 value != QLatin1String("LM"))
                 return fail(QStringLiteral("--source is Lin, Mic or LM, not '%1'").arg(value));
             o.source = value;
+        } else if (name == QLatin1String("format")) {
+            if (value != QLatin1String("h") && value != QLatin1String("csv") &&
+                value != QLatin1String("json"))
+                return fail(QStringLiteral("--format is h, csv or json, not '%1'").arg(value));
+            o.format = value;
+        } else if (name == QLatin1String("from")) {
+            if (value.trimmed().isEmpty())
+                return fail(QStringLiteral("--from needs a message number or name"));
+            o.from = value;
+        } else if (name == QLatin1String("erase-first")) {
+            o.eraseFirst = true;
+        } else if (name == QLatin1String("dry-run")) {
+            o.dryRun = true;
         } else if (name == QLatin1String("verbose")) {
             o.verbose = true;
         } else if (name == QLatin1String("json")) {
@@ -244,6 +292,11 @@ ParseResult parseArguments(const QStringList& arguments) {
         if (!GlobalOptions.contains(name) && !info->options.contains(name))
             return fail(QStringLiteral("--%1 is not an option of %2").arg(name, info->name));
     }
+    if (info->synopsis.startsWith(QLatin1String("FILE"))) {
+        if (o.arguments.isEmpty())
+            return fail(QStringLiteral("%1 needs a plan file or audio files").arg(info->name));
+        return result;
+    }
     const bool twoRows = info->synopsis == QLatin1String("START END");
     const qsizetype wanted = twoRows ? 2 : 0;
     if (info->name == QLatin1String("help")) {
@@ -266,7 +319,8 @@ QString exitCodesText() {
                           "  1  usage error: unknown command or option, bad value or address\n"
                           "  2  the port could not be opened\n"
                           "  3  no reply, or the device went away\n"
-                          "  4  the chip refused the command\n");
+                          "  4  the chip refused the command\n"
+                          "  5  program: the chip's messages differ from the plan\n");
 }
 
 QString mainHelp() {
@@ -287,7 +341,7 @@ QString mainHelp() {
            "  --verbose, -v    every byte in and out, with a millisecond timestamp, on\n"
            "                   standard error\n"
            "  --json           one JSON document on standard output instead of text\n"
-           "  --yes, -y        do not ask before erase-all or set-erase\n"
+           "  --yes, -y        do not ask before erase-all, set-erase or --erase-first\n"
            "  --help, -h       this help; COMMAND --help for one command\n"
            "  --version        the program's version\n"
            "\n"

@@ -17,6 +17,7 @@ enum Exit : int {
     PortNotOpened = 2,
     NoReply = 3, // no reply, or the device went away
     Refused = 4,
+    PlanDiffers = 5, // program: the chip's messages read back differ from the plan
 };
 
 struct SubcommandInfo {
@@ -49,6 +50,11 @@ struct Options {
     QString source = QStringLiteral("Lin");
     bool monitor = false;
     bool speaker = false;
+    // plan, program, export
+    QString format = QStringLiteral("h");
+    bool eraseFirst = false;
+    QString from; // a message number or name
+    bool dryRun = false;
     // Options given, by name, to check them against the subcommand.
     QStringList given;
 };

@@ -189,7 +189,7 @@ int Session::run() {
         return listPorts();
 
     // Rows are checked for their form before anything is opened.
-    if (options_.arguments.size() == 2) {
+    if (options_.arguments.size() == 2 && info->synopsis == QLatin1String("START END")) {
         for (const QString& text : std::as_const(options_.arguments)) {
             QString why;
             if (!parseRow(text, nullptr, &why)) {
@@ -244,7 +244,8 @@ int Session::run() {
     // A device lost while nothing is in flight (during a recording) ends the run too; with a
     // command in flight the client reports it through that command.
     connect(&port_, &SerialPort::communication, this, [this](CommEvent kind) {
-        if (kind == CommEvent::DeviceLost && !finished_ && client_ && client_->isIdle())
+        if (kind == CommEvent::DeviceLost && !finished_ && client_ && client_->isIdle() &&
+            !extension_)
             finish(NoReply, QStringLiteral("%1: the device went away").arg(label_));
     });
 
@@ -401,6 +402,8 @@ void Session::start() {
         runApc();
     else if (c == QLatin1String("map"))
         runMap();
+    else if (extension_)
+        extension_(*this);
     else
         finish(Usage, QStringLiteral("tamberlo-cli: unknown command '%1'").arg(c));
 }

@@ -25,20 +25,30 @@ public:
     // Runs the subcommand to its end (the event loop runs inside) and returns the exit code.
     int run();
 
+    // A command built outside this class (the plan's `program`, in tamberlo-cli-plan): run
+    // from start() once the port is open and the client made, through the members below.
+    // A device lost while the client is idle is then the extension's to report.
+    using Extension = std::function<void(Session&)>;
+    void setExtension(Extension extension) { extension_ = std::move(extension); }
+    const Options& options() const { return options_; }
+    ChipClient& client() { return *client_; }
+    const QString& label() const { return label_; }
+    QJsonObject& json() { return json_; }
+    bool confirmDestructive(const QString& question);
+    void finish(int code, const QString& errorText = {});
+    void say(const QString& line);
+    void progress(const QString& text);
+    void endProgress();
+
 private:
     using Next = std::function<void(const ChipResult&)>;
 
     int listPorts();
     int openPort();
     void start();
-    bool confirmDestructive(const QString& question);
 
     void exchange(std::vector<std::uint8_t> frame, bool confirm, Next next);
-    void finish(int code, const QString& errorText = {});
     void failWith(const ChipResult& result);
-    void say(const QString& line);
-    void progress(const QString& text);
-    void endProgress();
 
     void runInit();
     void runId();
@@ -70,6 +80,7 @@ private:
     bool finished_ = false;
     bool progressShown_ = false;
     int exitCode_ = Done;
+    Extension extension_;
 };
 
 } // namespace tamberlo::cli

@@ -4,11 +4,37 @@
 #include "cli/CliSession.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTextStream>
 
+#include <unistd.h>
+
 using namespace tamberlo::cli;
+
+namespace {
+
+// plan, program and export run in tamberlo-cli-plan, which loads Qt Multimedia for the
+// audio: next to this program in a build, in ../libexec/tamberlo when installed.
+int runPlanTool(char* argv[], QTextStream& err) {
+    const QDir here(QCoreApplication::applicationDirPath());
+    const QStringList candidates{
+        here.filePath(QStringLiteral("tamberlo-cli-plan")),
+        here.filePath(QStringLiteral("../libexec/tamberlo/tamberlo-cli-plan"))};
+    for (const QString& candidate : candidates) {
+        if (!QFileInfo(candidate).isExecutable())
+            continue;
+        const QByteArray path = QFile::encodeName(QFileInfo(candidate).canonicalFilePath());
+        ::execv(path.constData(), argv);
+    }
+    err << "tamberlo-cli: the plan commands need tamberlo-cli-plan, which is not installed ("
+        << candidates.join(QStringLiteral(", ")) << ")\n";
+    return Usage;
+}
+
+} // namespace
 
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
@@ -47,6 +73,12 @@ int main(int argc, char* argv[]) {
             out << QJsonDocument(doc).toJson(QJsonDocument::Indented);
         }
         return Usage;
+    }
+    if (o.subcommand == QLatin1String("plan") || o.subcommand == QLatin1String("program") ||
+        o.subcommand == QLatin1String("export")) {
+        err.flush();
+        out.flush();
+        return runPlanTool(argv, err);
     }
     Session session(o);
     return session.run();

@@ -130,6 +130,15 @@ void TestCli::subcommands_data() {
                {{"--version"}, 0, "^tamberlo-cli \\d+\\.\\d+\\.\\d+\n$"},
                {{"help", "map"}, 0, "Usage: tamberlo-cli \\[OPTIONS\\] map"},
                {{"erase-all", "--help"}, 0, "--yes"},
+               {{"plan"}, 1, "", "plan needs a plan file or audio files"},
+               {{"export", "p.json", "--format", "xml"}, 1, "", "--format is h, csv or json"},
+               {{"plan", "p.json", "--erase-first"},
+                1,
+                "",
+                "--erase-first is not an option of plan"},
+               {{"plan", "/nonexistent/p.json"}, 1, "", "/nonexistent/p.json: cannot read"},
+               {{"program", "/nonexistent/a.wav", "--dry-run"}, 1, "", "a.wav: no such file"},
+               {{"help", "program"}, 0, "--from K"},
            };
 
     QTest::newRow("bring-up, id, status, ports")

@@ -74,6 +74,7 @@ root="$scratch/root"
 while IFS= read -r path; do
     case "$path" in
     usr/bin/tamberlo | usr/bin/tamberlo-bridge-sim | usr/bin/tamberlo-cli) ;;
+    usr/libexec/tamberlo/tamberlo-cli-plan) ;; # plan, program, export of tamberlo-cli
     usr/share/applications/*.desktop) ;;
     usr/share/icons/hicolor/*/apps/*) ;;
     usr/share/metainfo/*.metainfo.xml) ;;
@@ -119,6 +120,21 @@ for program in tamberlo tamberlo-bridge-sim tamberlo-cli; do
         esac
     done < <(needed_packages "$root/usr/bin/$program" | sort -u)
 done
+# tamberlo-cli's plan commands: present, stripped, and its libraries in Depends.
+plan_tool="$root/usr/libexec/tamberlo/tamberlo-cli-plan"
+if [ -x "$plan_tool" ]; then
+    if readelf -S "$plan_tool" 2>/dev/null | grep -q '\.debug_info'; then
+        fail "tamberlo-cli-plan is not stripped"
+    fi
+    while read -r owner; do
+        case "$owner" in
+        \?*) fail "tamberlo-cli-plan needs ${owner#?}, which no installed package provides" ;;
+        *) depends_on "$owner" || fail "tamberlo-cli-plan needs $owner, which Depends lacks" ;;
+        esac
+    done < <(needed_packages "$plan_tool" | sort -u)
+else
+    fail "/usr/libexec/tamberlo/tamberlo-cli-plan is missing or not executable"
+fi
 # The stripped, packaged simulator still starts and is of this version. (In a sanitizer build,
 # leak reports at exit are the simulator's own tests' business, not the package's.)
 if [ -x "$root/usr/bin/tamberlo-bridge-sim" ]; then

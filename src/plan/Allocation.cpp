@@ -1,0 +1,148 @@
+#include "plan/Allocation.h"
+
+#include "plan/Export.h"
+
+#include <QHash>
+#include <algorithm>
+
+namespace tamberlo::plan {
+
+namespace {
+
+QString who(const PlacedMessage& m) {
+    return QStringLiteral("message %1 \"%2\"").arg(m.number).arg(m.name);
+}
+
+QString range(int start, int end) {
+    return QStringLiteral("%1..%2").arg(rowText(start), rowText(end));
+}
+
+QString seconds(double ms) {
+    return QString::number(ms / 1000.0, 'f', 1) + QStringLiteral(" s");
+}
+
+} // namespace
+
+const ChipMemory* plannedChip(const Plan& plan) {
+    return plan.autoModel() ? nullptr : findChipMemory(plan.model);
+}
+
+QString Layout::usageText() const {
+    if (!chip)
+        return QStringLiteral("uses %1 rows, %2").arg(rowsUsed).arg(seconds(row.msOf(rowsUsed)));
+    return QStringLiteral("uses %1 of %2 rows, %3 of %4")
+        .arg(rowsUsed)
+        .arg(rowsAvailable())
+        .arg(seconds(row.msOf(rowsUsed)), seconds(row.msOf(rowsAvailable())));
+}
+
+Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMemory* chip) {
+    Layout layout;
+    if (chip)
+        layout.chip = *chip;
+    layout.sampleRate = plan.sampleRate;
+    if (const auto r = rowDuration(plan.sampleRate))
+        layout.row = *r;
+    else
+        layout.problems << QStringLiteral("sample rate %1 Hz is not one of the chip's (%2)")
+                               .arg(plan.sampleRate)
+                               .arg(sampleRateNames().join(", "));
+
+    QHash<QString, int> byName;
+    QHash<QString, int> byIdentifier;
+    int cursor = plan.firstRow;
+    for (qsizetype i = 0; i < plan.messages.size(); ++i) {
+        const PlanMessage& pm = plan.messages[i];
+        PlacedMessage m;
+        m.number = static_cast<int>(i) + 1;
+        m.name = pm.name;
+        m.identifier = messageIdentifier(pm.name, m.number);
+        m.file = pm.file;
+        m.path = pm.path;
+
+        if (const auto seen = byName.constFind(pm.name); seen != byName.constEnd())
+            layout.problems << QStringLiteral("%1: the name is already used by message %2")
+                                   .arg(who(m))
+                                   .arg(*seen);
+        else if (const auto same = byIdentifier.constFind(m.identifier);
+                 same != byIdentifier.constEnd())
+            layout.problems << QStringLiteral("%1: the name becomes %2 in the header, as message "
+                                              "%3's does")
+                                   .arg(who(m), m.identifier)
+                                   .arg(*same);
+        byName.insert(pm.name, m.number);
+        byIdentifier.insert(m.identifier, m.number);
+
+        const MeasuredFile measured = i < files.size() ? files[i] : MeasuredFile{};
+        if (measured.lengthMs) {
+            m.lengthMs = *measured.lengthMs;
+        } else {
+            layout.problems << QStringLiteral("%1: %2: %3")
+                                   .arg(who(m), pm.file,
+                                        measured.problem.isEmpty() ? QStringLiteral("not measured")
+                                                                   : measured.problem);
+        }
+
+        const int needed =
+            std::max(1, layout.row.rowsFor(std::int64_t(m.lengthMs) + plan.marginMs));
+        if (pm.rows) {
+            m.rows = *pm.rows;
+            if (measured.lengthMs && m.rows < needed)
+                layout.problems << QStringLiteral(
+                                       "%1: %2 rows given, its audio needs %3 (%4 ms + %5 ms "
+                                       "margin at %6 ms a row)")
+                                       .arg(who(m))
+                                       .arg(m.rows)
+                                       .arg(needed)
+                                       .arg(m.lengthMs)
+                                       .arg(plan.marginMs)
+                                       .arg(layout.row.ms(), 0, 'g', 4);
+        } else {
+            m.rows = needed;
+        }
+        m.start = pm.start.value_or(cursor);
+        m.end = m.start + m.rows - 1;
+        cursor = m.end + 1;
+        layout.rowsUsed += m.rows;
+        layout.messages.append(m);
+    }
+
+    // Overlaps, between any two messages (a fixed start can land inside an earlier one).
+    QList<const PlacedMessage*> sorted;
+    for (const PlacedMessage& m : layout.messages)
+        sorted.append(&m);
+    std::sort(sorted.begin(), sorted.end(), [](const PlacedMessage* a, const PlacedMessage* b) {
+        return a->start != b->start ? a->start < b->start : a->number < b->number;
+    });
+    for (qsizetype i = 1; i < sorted.size(); ++i) {
+        for (qsizetype j = 0; j < i; ++j) {
+            if (sorted[j]->end >= sorted[i]->start)
+                layout.problems << QStringLiteral("%1 (rows %2) and %3 (rows %4) overlap")
+                                       .arg(who(*sorted[j]),
+                                            range(sorted[j]->start, sorted[j]->end),
+                                            who(*sorted[i]),
+                                            range(sorted[i]->start, sorted[i]->end));
+        }
+    }
+
+    if (!layout.messages.isEmpty()) {
+        layout.firstRow = sorted.front()->start;
+        layout.lastRow = 0;
+        for (const PlacedMessage& m : layout.messages)
+            layout.lastRow = std::max(layout.lastRow, m.end);
+    }
+    if (chip && !layout.messages.isEmpty() && layout.lastRow > chip->lastRow) {
+        const int needs = layout.lastRow - Plan::FirstMessageRow + 1;
+        layout.problems << QStringLiteral("the plan does not fit: it needs %1 rows (up to row %2, "
+                                          "%3), %4 has %5 (%6, %7)")
+                               .arg(needs)
+                               .arg(rowText(layout.lastRow), seconds(layout.row.msOf(needs)),
+                                    chip->name)
+                               .arg(chip->messageRows())
+                               .arg(range(Plan::FirstMessageRow, chip->lastRow),
+                                    seconds(layout.row.msOf(chip->messageRows())));
+    }
+    return layout;
+}
+
+} // namespace tamberlo::plan

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "plan/ChipMemory.h"
+#include "plan/Plan.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace tamberlo::plan {
+
+// What the length measurement found for one message's file.
+struct MeasuredFile {
+    std::optional<int> lengthMs; // nothing: missing or unplayable
+    QString problem;             // why, when there is no length
+};
+
+// One message with its rows.
+struct PlacedMessage {
+    int number = 0; // from 1, in plan order
+    QString name;
+    QString identifier; // the C identifier the header uses
+    QString file;
+    QString path;
+    int lengthMs = 0;
+    int rows = 0;
+    int start = 0;
+    int end = 0; // inclusive
+};
+
+// The plan laid out in rows, or the reasons it cannot be.
+//
+// Rows: a message gets ceil((length + margin) / row duration) rows unless the plan fixes
+// its number, placed after the previous message (from the plan's first row) unless the
+// plan fixes its start.
+//
+// The margin (100 ms unless the plan says otherwise) covers the timing of a recording:
+// the chip starts at the end of the SET_REC frame and the audio up to 20 ms later; the
+// STOP byte leaves up to 30 ms after the file's end and takes 1 ms on the wire at 9600
+// baud. That is at most 51 ms of recording beyond the audio; the other 49 ms are a
+// reserve for the runs beyond the 95th percentile on a busy machine. A message whose
+// rows are too few is cut by the chip at the end of its range, so the margin errs long:
+// it costs 0.8 of a 125 ms row per message on average.
+struct Layout {
+    QList<PlacedMessage> messages;
+    QStringList problems;           // empty: the plan can be programmed
+    std::optional<ChipMemory> chip; // nothing for model "auto" before the chip is asked
+    RowDuration row{125, 1};
+    int sampleRate = Plan::DefaultSampleRate;
+    int rowsUsed = 0;
+    // Rows the messages span, from the first planned row to the last one.
+    int firstRow = 0;
+    int lastRow = 0;
+
+    bool ok() const { return problems.isEmpty(); }
+    int rowsAvailable() const { return chip ? chip->messageRows() : 0; }
+    // "uses 312 of 480 rows, 39.0 s of 60.0 s" (without the chip: "uses 312 rows, 39.0 s").
+    QString usageText() const;
+};
+
+// Lays the plan out. `files` holds one entry per message (from measureFiles); `chip` is
+// the model's memory, or null when it is not known yet (the fit is then not checked).
+Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMemory* chip);
+
+// The plan's model, if it names one.
+const ChipMemory* plannedChip(const Plan& plan);
+
+} // namespace tamberlo::plan

@@ -1,0 +1,106 @@
+#include "plan/ClientChip.h"
+
+#include "chip/Catalogue.h"
+#include "chip/ChipReply.h"
+
+namespace tamberlo::plan {
+
+ClientChip::ClientChip(ChipClient& client, QObject* parent) : QObject(parent), client_(client) {
+    connect(&client_, &ChipClient::frameSent, this, [this](std::uint8_t opcode, qint64) {
+        if (sent_ && opcode == sentOpcode_) {
+            const Sent sent = std::move(sent_);
+            sent_ = {};
+            sent();
+        }
+    });
+}
+
+ProgrammerChip::Result ClientChip::resultOf(const ChipResult& r) {
+    Result result;
+    switch (r.error) {
+    case ChipError::None:
+        break;
+    case ChipError::Refused:
+        result.fault = Fault::Refused;
+        break;
+    case ChipError::DeviceLost:
+    case ChipError::PortClosed:
+        result.fault = Fault::DeviceGone;
+        break;
+    case ChipError::Timeout:
+    case ChipError::Cancelled:
+        result.fault = Fault::NoReply;
+        break;
+    }
+    result.text = r.errorText;
+    if (r.decoded.status && r.decoded.status->row())
+        result.currentRow = *r.decoded.status->row();
+    if (r.decoded.pointer)
+        result.pointer = *r.decoded.pointer;
+    if (r.decoded.deviceId)
+        result.deviceId = *r.decoded.deviceId;
+    if (r.decoded.address) {
+        result.ready = r.decoded.address->ready();
+        result.currentRow = r.decoded.address->row;
+    }
+    return result;
+}
+
+void ClientChip::send(std::vector<std::uint8_t> frame, bool confirm, Done done) {
+    client_.submit({std::move(frame), confirm, 0},
+                   [done = std::move(done)](const ChipResult& r) { done(resultOf(r)); });
+}
+
+void ClientChip::powerUp(Done done) {
+    send(singleFrame(Opcode::PU), false, std::move(done));
+}
+
+void ClientChip::deviceId(Done done) {
+    send(singleFrame(Opcode::DEVID), false, std::move(done));
+}
+
+void ClientChip::eraseAll(Done done) {
+    send(singleFrame(Opcode::G_ERASE), true, std::move(done));
+}
+
+void ClientChip::readStatus(Done done) {
+    send(singleFrame(Opcode::CurrentAddress), false, std::move(done));
+}
+
+void ClientChip::setRecord(int start, int end, Sent sent, Done done) {
+    sentOpcode_ = Opcode::SET_REC;
+    sent_ = std::move(sent);
+    send(rangeFrame(Opcode::SET_REC, static_cast<std::uint16_t>(start),
+                    static_cast<std::uint16_t>(end)),
+         true, std::move(done));
+}
+
+void ClientChip::stop(Sent sent, Done done) {
+    sentOpcode_ = Opcode::STOP;
+    sent_ = std::move(sent);
+    client_.stopNow([done = std::move(done)](const ChipResult& r) { done(resultOf(r)); });
+}
+
+void ClientChip::readRecordPointer(Done done) {
+    send(singleFrame(Opcode::RD_REC_PTR), false, std::move(done));
+}
+
+void ClientChip::scanMessages(Done done) {
+    mapper_ = std::make_unique<ChipMapper>(client_);
+    connect(mapper_.get(), &ChipMapper::finished, this,
+            [done = std::move(done)](const MessageMap& map) {
+                Result result;
+                if (!map.ok()) {
+                    ChipResult failed;
+                    failed.error = map.error;
+                    failed.errorText = map.errorText;
+                    result = resultOf(failed);
+                }
+                for (std::uint16_t s : map.starts)
+                    result.starts.append(s);
+                done(result);
+            });
+    mapper_->start();
+}
+
+} // namespace tamberlo::plan

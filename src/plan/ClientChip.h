@@ -1,0 +1,45 @@
+#pragma once
+
+#include "chip/ChipClient.h"
+#include "chip/ChipMap.h"
+#include "plan/ProgrammerParts.h"
+
+#include <QObject>
+#include <memory>
+
+namespace tamberlo::plan {
+
+// The programmer's chip on the chip client: each step one request, its result handed on.
+// SET_REC is confirmed by the client's status read right after it, so a refused SET_REC
+// is known about 100 ms into the recording rather than at its end.
+class ClientChip : public QObject, public ProgrammerChip {
+    Q_OBJECT
+public:
+    explicit ClientChip(ChipClient& client, QObject* parent = nullptr);
+
+    void powerUp(Done done) override;
+    void deviceId(Done done) override;
+    void eraseAll(Done done) override;
+    void readStatus(Done done) override;
+    void setRecord(int start, int end, Sent sent, Done done) override;
+    void stop(Sent sent, Done done) override;
+    void readRecordPointer(Done done) override;
+    void scanMessages(Done done) override;
+    // The client writes a frame's first byte at once once the line has been quiet for a
+    // pacing interval, as it has by the end of a file.
+    int handOverLeadMs() const override { return 0; }
+
+    // Results as the programmer sees them.
+    static Result resultOf(const ChipResult& r);
+
+private:
+    void send(std::vector<std::uint8_t> frame, bool confirm, Done done);
+
+    ChipClient& client_;
+    std::unique_ptr<ChipMapper> mapper_;
+    // Run when the next frame with this opcode has left.
+    std::uint8_t sentOpcode_ = 0;
+    Sent sent_;
+};
+
+} // namespace tamberlo::plan

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "plan/Allocation.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace tamberlo::plan {
+
+enum class ExportFormat { Header, Csv, Json };
+
+// "h", "csv" or "json"; nothing for anything else.
+std::optional<ExportFormat> exportFormat(const QString& name);
+
+// A message name as a C identifier: ASCII letters upper-cased, digits and underscores
+// kept, every run of spaces and ASCII punctuation one underscore, underscores at either
+// end dropped. Nothing when that leaves no identifier: a name with other characters
+// (not ASCII), one that starts with a digit or one with no letter or digit at all; the
+// header then uses MSG_<number>.
+std::optional<QString> cIdentifier(const QString& name);
+// The identifier message `number` gets in the header.
+QString messageIdentifier(const QString& name, int number);
+
+// The address table in one of the formats. The header compiles as C99 without warnings:
+// <ID>_START and <ID>_END per message, PROMPT_COUNT, struct prompt_range, the initializer
+// PROMPT_TABLE_INIT and the array prompt_table (defined where PROMPT_TABLE_DEFINE is).
+QByteArray exportLayout(const Layout& layout, ExportFormat format, const QString& planName);
+
+} // namespace tamberlo::plan

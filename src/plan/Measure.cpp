@@ -1,0 +1,61 @@
+#include "plan/Measure.h"
+
+#include <QFileInfo>
+
+namespace tamberlo::plan {
+
+namespace {
+
+// The player's reasons are the panel's texts; the command line speaks English.
+QString playerReason(const QString& text) {
+    if (text == QStringLiteral("无法识别的媒体文件"))
+        return QStringLiteral("not an audio file the player can play");
+    if (text == QStringLiteral("加载超时"))
+        return QStringLiteral("the player took too long to load it");
+    if (text == QStringLiteral("文件不存在"))
+        return QStringLiteral("no such file");
+    return text;
+}
+
+} // namespace
+
+void openHeld(AudioPlayer& player, const QString& path) {
+    player.command(PlayerCommand::close);
+    player.setUpdateInterval(0);
+    player.setWait(true);
+    player.setFileName(path);
+    player.command(PlayerCommand::Stop);
+    player.command(PlayerCommand::Open);
+    player.command(PlayerCommand::Play);
+    player.command(PlayerCommand::Pause);
+}
+
+MeasuredFile measureFile(const QString& path, AudioPlayer& player) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return {std::nullopt, QStringLiteral("no such file")};
+    if (!info.isFile())
+        return {std::nullopt, QStringLiteral("not a file")};
+    if (!info.isReadable())
+        return {std::nullopt, QStringLiteral("not readable")};
+    openHeld(player, path);
+    MeasuredFile result;
+    if (!player.errorText().isEmpty())
+        result.problem =
+            QStringLiteral("cannot be played: %1").arg(playerReason(player.errorText()));
+    else if (player.length() <= 0)
+        result.problem = QStringLiteral("the player cannot tell its length");
+    else
+        result.lengthMs = player.length();
+    player.command(PlayerCommand::close);
+    return result;
+}
+
+QList<MeasuredFile> measureFiles(const Plan& plan, AudioPlayer& player) {
+    QList<MeasuredFile> files;
+    for (const PlanMessage& m : plan.messages)
+        files.append(measureFile(m.path, player));
+    return files;
+}
+
+} // namespace tamberlo::plan

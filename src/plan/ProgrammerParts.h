@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <cstdint>
+#include <functional>
+
+namespace tamberlo::plan {
+
+// What the programmer needs of the chip: one command at a time, each answered through its
+// callback once the reply is in (or the command failed). The adapter over the chip client
+// lives with the command line; tests use a scripted fake.
+class ProgrammerChip {
+public:
+    enum class Fault { None, NoReply, DeviceGone, Refused };
+    struct Result {
+        Fault fault = Fault::None;
+        QString text;        // the client's line for a fault: port, device, command, what
+        int currentRow = -1; // from the reply's SR0, where it carries one
+        int pointer = -1;    // pointer reads
+        int deviceId = -1;   // DEVID
+        bool ready = false;  // status reads: the chip is idle (RDY)
+        QList<int> starts;   // the map scan: message start rows in the chip
+        bool ok() const { return fault == Fault::None; }
+    };
+    using Done = std::function<void(const Result&)>;
+    using Sent = std::function<void()>;
+
+    virtual ~ProgrammerChip() = default;
+    virtual void powerUp(Done done) = 0;
+    virtual void deviceId(Done done) = 0;
+    virtual void eraseAll(Done done) = 0;
+    virtual void readStatus(Done done) = 0;
+    // SET_REC start..end; `sent` runs the moment the frame's last byte has been written.
+    virtual void setRecord(int start, int end, Sent sent, Done done) = 0;
+    // STOP; `sent` runs the moment its byte has been written.
+    virtual void stop(Sent sent, Done done) = 0;
+    virtual void readRecordPointer(Done done) = 0;
+    virtual void scanMessages(Done done) = 0;
+    // How long after being handed a one-byte command its byte leaves, in milliseconds.
+    virtual int handOverLeadMs() const = 0;
+};
+
+// The audio a recording takes: the file played on the PC.
+class RecordingAudio {
+public:
+    virtual ~RecordingAudio() = default;
+    // Loads the file and holds it at its start; false with a reason when it cannot.
+    virtual bool load(const QString& path, QString* why) = 0;
+    virtual void start() = 0;
+    virtual void stop() = 0;
+    // Where the playing file is, in milliseconds; 0 before it moves.
+    virtual std::int64_t positionMs() const = 0;
+    virtual std::int64_t lengthMs() const = 0;
+};
+
+} // namespace tamberlo::plan

@@ -1,0 +1,254 @@
+// tamberlo-cli plan | program | export against tamberlo-bridge-sim: generated WAV and MP3
+// prompts recorded into the simulated chip through the real serial adapter and the real
+// player, checked in the simulator's byte log and by the map scan. Real time; loose bounds
+// (the tight timing figures are bench_plan's).
+#include "e2e/SimulatorRig.h"
+#include "support/Wav.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace tamberlo;
+using namespace tamberlo::e2e;
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+    QJsonObject json;
+};
+
+// The SET_REC ranges the simulator received, "0x010..0x018", in order.
+QStringList setRecRanges(const Simulator& sim) {
+    static const QRegularExpression done(
+        QStringLiteral("SET_REC 5/5: SET_REC (0x[0-9A-F]{3}\\.\\.0x[0-9A-F]{3})"));
+    QStringList ranges;
+    for (const LoggedByte& b : sim.received()) {
+        const auto m = done.match(b.note);
+        if (m.hasMatch())
+            ranges << m.captured(1);
+    }
+    return ranges;
+}
+
+qint64 frameEndUs(const Simulator& sim, const QString& range) {
+    for (const LoggedByte& b : sim.received()) {
+        if (b.note.contains(QStringLiteral("SET_REC 5/5: SET_REC ") + range))
+            return b.us;
+    }
+    return -1;
+}
+
+} // namespace
+
+class TestPlanE2e : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void planAndExport();
+    void programsThePlan();
+    void hangUpInMessageTwoThenResume();
+    void planThatDoesNotFit();
+    void cleanup();
+
+private:
+    Run cli(const QStringList& arguments, int timeoutMs = 90000);
+    QString path(const QString& name) const { return files_.filePath(name); }
+    bool writePlan(const QString& name, const QByteArray& json);
+
+    RuntimeDir runtime_;
+    QTemporaryDir files_;
+    std::unique_ptr<Simulator> sim_;
+    bool haveMp3_ = false;
+    // name, file, length in ms
+    QList<std::tuple<QString, QString, int>> prompts_;
+};
+
+void TestPlanE2e::initTestCase() {
+    QVERIFY(runtime_.isValid());
+    QVERIFY(files_.isValid());
+    QVERIFY(test::writeWav(path("hello.wav"), 8000, 1, 700));
+    QVERIFY(test::writeWav(path("beep.wav"), 22050, 1, 400));
+    QVERIFY(test::writeWav(path("long.wav"), 16000, 2, 1300));
+    QVERIFY(test::writeWav(path("tone.wav"), 22050, 1, 900));
+    const QString lame = QStandardPaths::findExecutable("lame");
+    haveMp3_ = !lame.isEmpty() &&
+               QProcess::execute(lame, {"--quiet", path("tone.wav"), path("tone.mp3")}) == 0;
+    prompts_ = {
+        {"hello", "hello.wav", 700}, {"beep", "beep.wav", 400}, {"long one", "long.wav", 1300}};
+    if (haveMp3_)
+        prompts_.append({"tone", "tone.mp3", 900});
+    QJsonArray messages;
+    for (const auto& [name, file, ms] : prompts_)
+        messages.append(QJsonObject{{"name", name}, {"file", file}});
+    QVERIFY(
+        writePlan("plan.json",
+                  QJsonDocument(QJsonObject{{"model", "auto"}, {"messages", messages}}).toJson()));
+}
+
+bool TestPlanE2e::writePlan(const QString& name, const QByteArray& json) {
+    QFile f(path(name));
+    return f.open(QIODevice::WriteOnly) && f.write(json) == json.size();
+}
+
+Run TestPlanE2e::cli(const QStringList& arguments, int timeoutMs) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", runtime_.path());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(TAMBERLO_CLI), arguments);
+    Run run;
+    if (!p.waitForFinished(timeoutMs)) {
+        p.kill();
+        p.waitForFinished();
+        run.err = "did not finish";
+        return run;
+    }
+    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    run.out = QString::fromUtf8(p.readAllStandardOutput());
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    run.json = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    return run;
+}
+
+void TestPlanE2e::cleanup() {
+    if (QTest::currentTestFailed() && sim_)
+        qWarning("%s", qPrintable(sim_->tail()));
+    sim_.reset();
+}
+
+void TestPlanE2e::planAndExport() {
+    const Run plan = cli({"plan", path("plan.json")});
+    QVERIFY2(plan.exitCode == 0, qPrintable(plan.err));
+    // hello: 700 + 100 ms = 6.4 rows of 125 ms: 7 rows from 0x010.
+    QVERIFY2(
+        plan.out.contains(QRegularExpression("1 +hello +hello\\.wav +0\\.70 s +7 +0x010 +0x016")),
+        qPrintable(plan.out));
+    QVERIFY2(plan.out.contains("uses "), qPrintable(plan.out));
+
+    const Run header = cli({"export", path("plan.json"), "--format", "h"});
+    QCOMPARE(header.exitCode, 0);
+    QVERIFY2(header.out.contains("#define HELLO_START 0x010") &&
+                 header.out.contains("#define LONG_ONE_END"),
+             qPrintable(header.out));
+    const Run json = cli({"export", path("plan.json"), "--format", "json"});
+    QCOMPARE(json.exitCode, 0);
+    QCOMPARE(json.json.value("messages").toArray().size(), prompts_.size());
+
+    // Files straight on the command line: one message each, named after the file.
+    const Run files = cli({"plan", path("hello.wav"), path("beep.wav")});
+    QCOMPARE(files.exitCode, 0);
+    QVERIFY2(files.out.contains(QRegularExpression("2 +beep +.*beep\\.wav")),
+             qPrintable(files.out));
+    const Run missing = cli({"plan", path("hello.wav"), path("nothing.wav")});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY2(missing.err.contains("message 2 \"nothing\"") && missing.err.contains("no such file"),
+             qPrintable(missing.err));
+}
+
+void TestPlanE2e::programsThePlan() {
+    QVERIFY(startSimulator(sim_, runtime_, 41));
+    const Run run = cli({"--port", "41", "--json", "program", path("plan.json")});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.out + run.err));
+
+    // The planned rows went out, in order, and nothing was erased.
+    const QJsonArray messages = run.json.value("messages").toArray();
+    QCOMPARE(messages.size(), prompts_.size());
+    QStringList planned;
+    QList<int> starts;
+    for (const QJsonValue& v : messages) {
+        const QJsonObject m = v.toObject();
+        planned << m.value("start_hex").toString() + ".." + m.value("end_hex").toString();
+        starts << m.value("start").toInt();
+    }
+    QCOMPARE(setRecRanges(*sim_), planned);
+    QVERIFY(sim_->commands("G_ERASE").isEmpty());
+    QVERIFY(sim_->commands("ERASE").isEmpty());
+
+    // STOP reached the chip about one file's length after the SET_REC frame was complete:
+    // never early; late only by what a busy machine adds (the figures are bench_plan's).
+    const QList<LoggedByte> stops = sim_->commands("STOP");
+    QVERIFY(stops.size() >= prompts_.size());
+    for (qsizetype i = 0; i < prompts_.size(); ++i) {
+        const qint64 frameEnd = frameEndUs(*sim_, planned[i]);
+        qint64 stopUs = -1;
+        for (const LoggedByte& s : stops) {
+            if (s.us > frameEnd) {
+                stopUs = s.us;
+                break;
+            }
+        }
+        const double recordedMs = (stopUs - frameEnd) / 1000.0;
+        const int length = std::get<2>(prompts_[i]);
+        QVERIFY2(frameEnd > 0 && recordedMs > length - 100 && recordedMs < length + 1000,
+                 qPrintable(QString("message %1: STOP %2 ms after SET_REC, file %3 ms")
+                                .arg(i + 1)
+                                .arg(recordedMs)
+                                .arg(length)));
+    }
+
+    // The map read back equals the plan.
+    QJsonArray chipStarts = run.json.value("chip_starts").toArray();
+    QList<int> chip;
+    for (const QJsonValue& v : chipStarts)
+        chip << v.toInt();
+    QCOMPARE(chip, starts);
+    QVERIFY(run.json.value("mismatches").toArray().isEmpty());
+}
+
+void TestPlanE2e::hangUpInMessageTwoThenResume() {
+    // Bytes in: PU, DEVID; SET_REC (5) and its status read, STOP, RD_REC_PTR for message 1
+    // (8); then message 2's SET_REC (5): the simulator hangs up on its status read.
+    QVERIFY(startSimulator(sim_, runtime_, 42, {"--hangup-after", "16"}));
+    const Run broken = cli({"--port", "42", "program", path("plan.json")});
+    QCOMPARE(broken.exitCode, 3);
+    QVERIFY2(broken.err.contains("message 2 \"beep\"") && broken.err.contains("complete: 1") &&
+                 broken.err.contains("--from 2"),
+             qPrintable(broken.err));
+    QCOMPARE(setRecRanges(*sim_).size(), 2);
+    sim_.reset();
+
+    // Resumed by name on a fresh simulator: messages 2 onwards at their planned rows. The
+    // fresh chip lacks message 1, which the comparison says and nothing else.
+    QVERIFY(startSimulator(sim_, runtime_, 43));
+    const Run resumed =
+        cli({"--port", "43", "--json", "program", path("plan.json"), "--from", "beep"});
+    QCOMPARE(resumed.exitCode, 5);
+    const QStringList ranges = setRecRanges(*sim_);
+    QCOMPARE(ranges.size(), prompts_.size() - 1);
+    QCOMPARE(ranges.value(0), QStringLiteral("0x017..0x01A"));
+    const QJsonArray mismatches = resumed.json.value("mismatches").toArray();
+    QCOMPARE(mismatches.size(), 1);
+    QVERIFY2(mismatches[0].toString().contains("message 1 \"hello\""),
+             qPrintable(mismatches[0].toString()));
+}
+
+void TestPlanE2e::planThatDoesNotFit() {
+    // 200 rows for one message: an ISD1720 has 160 message rows.
+    QVERIFY(writePlan("big.json", R"({"model": "auto", "messages": [
+        {"name": "a", "file": "hello.wav"}, {"name": "b", "file": "beep.wav", "rows": 200}]})"));
+    QVERIFY(startSimulator(sim_, runtime_, 44, {"--model", "ISD1720"}));
+    const Run run = cli({"--port", "44", "program", path("big.json")});
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.err.contains("does not fit: it needs 207 rows") &&
+                 run.err.contains("ISD1720 has 160"),
+             qPrintable(run.err));
+    QVERIFY(setRecRanges(*sim_).isEmpty());
+
+    QVERIFY(writePlan("big1720.json", R"({"model": "ISD1720", "messages": [
+        {"name": "b", "file": "beep.wav", "rows": 200}]})"));
+    const Run offline = cli({"plan", path("big1720.json")});
+    QCOMPARE(offline.exitCode, 1);
+    QVERIFY2(offline.err.contains("it needs 200 rows"), qPrintable(offline.err));
+}
+
+QTEST_GUILESS_MAIN(TestPlanE2e)
+#include "tst_plan_e2e.moc"
