@@ -380,4 +380,20 @@ QString subcommandHelp(const SubcommandInfo& info) {
     return text;
 }
 
+namespace {
+QtMessageHandler previousHandler = nullptr;
+
+void quietHandler(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtWarningMsg && text.startsWith(QLatin1String("QStandardPaths: ")))
+        return;
+    if (previousHandler)
+        previousHandler(type, context, text);
+}
+} // namespace
+
+void quietenQtNotices(bool verbose) {
+    if (!verbose)
+        previousHandler = qInstallMessageHandler(quietHandler);
+}
+
 } // namespace tamberlo::cli

@@ -70,4 +70,9 @@ QString mainHelp();
 QString subcommandHelp(const SubcommandInfo& info);
 QString exitCodesText();
 
+// Drops Qt's own chatter that says nothing about the chip (the runtime-directory notice
+// QStandardPaths prints on every port lookup when XDG_RUNTIME_DIR is unset); --verbose
+// keeps it.
+void quietenQtNotices(bool verbose);
+
 } // namespace tamberlo::cli

@@ -45,6 +45,7 @@ int main(int argc, char* argv[]) {
     QTextStream err(stderr);
     const ParseResult parsed = parseArguments(QCoreApplication::arguments().mid(1));
     const Options& o = parsed.options;
+    quietenQtNotices(o.verbose);
     if (o.version) {
         out << "tamberlo-cli " << TAMBERLO_VERSION << '\n';
         return Done;

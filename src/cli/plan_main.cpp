@@ -21,6 +21,7 @@ int main(int argc, char* argv[]) {
 
     const ParseResult parsed = parseArguments(QCoreApplication::arguments().mid(1));
     const Options& o = parsed.options;
+    quietenQtNotices(o.verbose);
     if (!parsed.error.isEmpty() || !isPlanCommand(o.subcommand) || o.help || o.version) {
         QTextStream(stderr) << "tamberlo-cli-plan: run by tamberlo-cli for plan, program and "
                                "export (see tamberlo-cli --help)\n";
