@@ -161,6 +161,7 @@ std::optional<AudioFormat> identifyMpegOrAdts(QFile& file) {
     if (isMpegAudioFrame(head, 0)) {
         const int layer = (static_cast<unsigned char>(head[1]) >> 1) & 3;
         f.codec = layer == 1 ? QStringLiteral("MP3") : QStringLiteral("MPEG audio");
+        f.mpegStream = true;
         f.steps.push_back(
             {Step::Decoder,
              QStringLiteral("audio/mpeg, mpegversion=(int)1, layer=(int)%1").arg(4 - layer),

@@ -32,7 +32,9 @@ struct AudioFormat {
     int blockAlign = 0;
     std::int64_t dataOffset = 0;
     std::int64_t dataBytes = 0;
-    // An MPEG audio stream that starts with a VBR header frame ("Xing", "Info", "VBRI").
+    // A bare MPEG audio stream (MP3 and its layer I/II kin), and whether it starts with a VBR
+    // header frame ("Xing", "Info", "VBRI") that states its length.
+    bool mpegStream = false;
     bool mpegVbrHeader = false;
     // A WAV file whose sound data has an odd number of bytes and whose last byte is the pad
     // byte that follows it. (GStreamer 1.22 looks for another chunk header there, finds the

@@ -82,7 +82,8 @@ void decodeImaAdpcmBlock(const char* block, int blockBytes, int channels, int sa
 
 std::unique_ptr<ImaAdpcmAsPcm> ImaAdpcmAsPcm::open(const QString& path, const AudioFormat& format) {
     if (format.container != QLatin1String("WAV") || format.codec != QLatin1String("IMA ADPCM") ||
-        format.sampleRate <= 0 || format.dataBytes <= 0)
+        format.sampleRate <= 0 || format.sampleRate > 768000 || format.channels > 8 ||
+        format.dataBytes <= 0)
         return nullptr;
     const int samplesPerBlock = imaAdpcmSamplesPerBlock(format.blockAlign, format.channels);
     if (samplesPerBlock <= 0)

@@ -183,6 +183,12 @@ void QtAudioPlayer::open() {
         statedLengthMs_ = static_cast<std::int32_t>(std::min<std::int64_t>(
             (format->samples * 1000 + format->sampleRate / 2) / format->sampleRate,
             std::numeric_limits<std::int32_t>::max()));
+    } else if (format && format->mpegStream && !format->mpegVbrHeader) {
+        // MPEG audio without a VBR header: the backend guesses the length from the frames it
+        // has seen so far, which for VBR can be off by half or more. Its frames tell exactly.
+        const auto counted = mpegAudioFileLengthMs(fileName_);
+        statedLengthMs_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+            counted.value_or(0), 0, std::numeric_limits<std::int32_t>::max()));
     } else if (player_->mediaStatus() != QMediaPlayer::LoadingMedia && player_->duration() <= 0) {
         const auto counted = mpegAudioFileLengthMs(fileName_);
         countedLengthMs_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(

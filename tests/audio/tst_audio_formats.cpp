@@ -127,10 +127,22 @@ void TestAudioFormats::length() {
         return;
     p.command(PlayerCommand::Play);
     qint64 reached = 0;
-    QTRY_VERIFY_WITH_TIMEOUT((reached = std::max<qint64>(reached, p.position()), p.mode() == Ready),
+    QStringList seen;
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT((reached = std::max<qint64>(reached, p.position()),
+                              seen << QStringLiteral("%1:%2:%3:%4")
+                                          .arg(clock.elapsed())
+                                          .arg(p.mode())
+                                          .arg(p.position())
+                                          .arg(int(p.mediaPlayer()->mediaStatus())),
+                              p.mode() == Ready),
                              3 * ms + 10000);
     QVERIFY2(std::abs(reached - made_ms) <= tolerance,
-             qPrintable(QStringLiteral("played to %1 ms of %2 ms").arg(reached).arg(made_ms)));
+             qPrintable(QStringLiteral("played to %1 ms of %2 ms; %3")
+                            .arg(reached)
+                            .arg(made_ms)
+                            .arg(seen.join(QLatin1Char(' ')))));
 }
 
 QTEST_MAIN(TestAudioFormats)
