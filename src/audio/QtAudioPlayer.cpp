@@ -170,7 +170,7 @@ void QtAudioPlayer::open() {
     opening_ = false;
 
     if (error_.isEmpty() && (backendError_ || player_->mediaStatus() == QMediaPlayer::InvalidMedia))
-        error_ = describeBackendFailure();
+        error_ = describeBackendFailure(format);
     if (!error_.isEmpty()) {
         // An error while loading leaves nothing usable behind.
         if (player_->mediaStatus() != QMediaPlayer::InvalidMedia || device_)
@@ -196,7 +196,7 @@ void QtAudioPlayer::open() {
     }
 }
 
-QString QtAudioPlayer::describeBackendFailure() const {
+QString QtAudioPlayer::describeBackendFailure(const std::optional<AudioFormat>& format) const {
     const QMediaPlayer::Error error = backendError_.value_or(player_->error());
     const QString backendText = backendError_ ? backendErrorText_ : player_->errorString();
     // The backend's own words are English (or whatever its language is): they go to the log,
@@ -207,7 +207,7 @@ QString QtAudioPlayer::describeBackendFailure() const {
 
     // A file the backend cannot decode because a decoder (or container reader) is not
     // installed: say which format it is and where its decoder normally comes from.
-    if (const auto format = identifyAudioFile(fileName_)) {
+    if (format) {
         if (const auto missing = missingDecodeStep(*format)) {
             return tr("没有安装 %1 格式的解码器，它通常由软件包 %2 提供。")
                 .arg(format->name(), missing->package);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/AudioFormat.h"
 #include "audio/AudioPlayer.h"
 
 #include <QIODevice>
@@ -68,7 +69,7 @@ private:
     void open();
     void close();
     void play();
-    QString describeBackendFailure() const;
+    QString describeBackendFailure(const std::optional<AudioFormat>& format) const;
 
     QMediaPlayer* player_ = nullptr;
     QAudioOutput* output_ = nullptr;
