@@ -209,7 +209,7 @@ QString QtAudioPlayer::describeBackendFailure(const std::optional<AudioFormat>& 
     // installed: say which format it is and where its decoder normally comes from.
     if (format) {
         if (const auto missing = missingDecodeStep(*format)) {
-            return tr("没有安装 %1 格式的解码器，它通常由软件包 %2 提供。")
+            return tr("没有安装 %1 格式的解码器。\n它通常由软件包 %2 提供。")
                 .arg(format->name(), missing->package);
         }
     }
