@@ -1,7 +1,7 @@
 # Entry points for users, CI and developers.
-#   make run    install missing Debian packages, build, start the panel
+#   make run    install missing Debian packages, build the programs, start the panel
 #   make demo   the same, with the simulated bridge board registered as port 1
-#   make test   the same set-up, then every test through ctest (offscreen)
+#   make test   the same set-up, then build everything and run every test through ctest (offscreen)
 #   make package  a Debian package in build/package/
 #   make check-asan  every test built with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
 #   make fuzz   the libFuzzer targets (clang, build-fuzz/), each run FUZZ_SECONDS
@@ -10,7 +10,7 @@ PRESET ?= default
 BUILD_DIR := build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build run demo test package check-asan fuzz clean
+.PHONY: all deps configure build programs run demo test package check-asan fuzz clean
 
 all: build
 
@@ -23,10 +23,16 @@ configure: deps
 build: configure
 	@cmake --build --preset $(PRESET) -j $(JOBS)
 
-run: build
+# Only the programs that run and demo start (the panel, the simulated bridge board, the
+# command-line tool): the CMake target "programs" depends on those that exist. Tests,
+# benchmarks and icons wait for `make build` or `make test`.
+programs: configure
+	@cmake --build --preset $(PRESET) -j $(JOBS) --target programs
+
+run: programs
 	./$(BUILD_DIR)/bin/tamberlo
 
-demo: build
+demo: programs
 	./scripts/demo.sh
 
 test: build

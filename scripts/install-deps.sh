@@ -12,8 +12,12 @@ packages=(
     # The Latin font the English captions are checked against (tests/app/tst_language).
     fonts-dejavu-core
 )
-# Tools the tests and benchmarks use to make audio files and watch the window.
-packages+=(sox lame)
+# The audio files people have: GSM 6.10 and ADPCM WAV, AIFF ("bad" set), AAC/M4A, WMA
+# and the rest (libav); the GStreamer headers to ask its registry which decoders exist.
+packages+=(gstreamer1.0-plugins-bad gstreamer1.0-libav libgstreamer1.0-dev)
+# Tools the tests and benchmarks use to make audio files and watch the window: sox and lame,
+# and GStreamer's gst-launch-1.0 with an AAC encoder (gstreamer1.0-libav) for .m4a files.
+packages+=(sox lame gstreamer1.0-tools)
 # Tools the packaging tests use: menu entry and metainfo validators, dpkg-shlibdeps for the .deb.
 packages+=(desktop-file-utils appstream dpkg-dev)
 # clang with its sanitizer and libFuzzer runtimes, for the fuzz preset (make fuzz).

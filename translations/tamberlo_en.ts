@@ -262,10 +262,6 @@ You may not use this serial port: add your user to the dialout group (sudo userm
 <context>
     <name>tamberlo::QtAudioPlayer</name>
     <message>
-        <source>无法识别的媒体文件</source>
-        <translation>Unrecognised media file</translation>
-    </message>
-    <message>
         <source>没有文件名</source>
         <translation>No file name</translation>
     </message>
@@ -276,6 +272,24 @@ You may not use this serial port: add your user to the dialout group (sudo userm
     <message>
         <source>加载超时</source>
         <translation>Loading timed out</translation>
+    </message>
+    <message>
+        <source>没有安装 %1 格式的解码器。
+它通常由软件包 %2 提供。</source>
+        <translation>No decoder for the %1 format is installed.
+It is normally provided by the package %2.</translation>
+    </message>
+    <message>
+        <source>无法读取这个文件，或者文件已经损坏。</source>
+        <translation>The file cannot be read, or it is damaged.</translation>
+    </message>
+    <message>
+        <source>没有读取这个文件的权限。</source>
+        <translation>You may not read this file.</translation>
+    </message>
+    <message>
+        <source>文件格式无法识别，或者文件已经损坏。</source>
+        <translation>The file&apos;s format is not recognised, or the file is damaged.</translation>
     </message>
 </context>
 <context>

@@ -1,5 +1,8 @@
 #include "audio/QtAudioPlayer.h"
 
+#include "audio/AudioFormat.h"
+#include "audio/DecoderRegistry.h"
+#include "audio/ImaAdpcm.h"
 #include "audio/Mp3Length.h"
 
 #include <QAudioOutput>
@@ -9,8 +12,44 @@
 #include <QUrl>
 #include <algorithm>
 #include <limits>
+#include <memory>
 
 namespace tamberlo {
+
+namespace {
+
+// A file read as if it ended `size` bytes in: a WAV file without the pad byte after its odd
+// sized sound data, which GStreamer's WAV reader cannot take at the end of a file.
+class ShortenedFile : public QFile {
+public:
+    ShortenedFile(const QString& name, qint64 size) : QFile(name), size_(size) {}
+    qint64 size() const override { return size_; }
+    bool atEnd() const override { return pos() >= size_; }
+    qint64 bytesAvailable() const override { return std::max<qint64>(0, size_ - pos()); }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override {
+        return QFile::readData(data, std::min(maxSize, std::max<qint64>(0, size_ - pos())));
+    }
+
+private:
+    qint64 size_;
+};
+
+// The file as the backend is to read it, when not simply by its name: the formats GStreamer
+// 1.22 gets wrong.
+std::unique_ptr<QIODevice> readerFor(const QString& path, const AudioFormat& format) {
+    if (auto pcm = ImaAdpcmAsPcm::open(path, format))
+        return pcm;
+    if (format.endsInPadByte) {
+        auto file = std::make_unique<ShortenedFile>(path, QFileInfo(path).size() - 1);
+        if (file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return file;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 QtAudioPlayer::QtAudioPlayer(QObject* parent) : AudioPlayer(parent) {
     statusTimer_.setObjectName(QStringLiteral("StatusTimer"));
@@ -21,8 +60,11 @@ QtAudioPlayer::QtAudioPlayer(QObject* parent) : AudioPlayer(parent) {
 
 QtAudioPlayer::~QtAudioPlayer() {
     statusTimer_.stop();
-    if (player_)
+    if (player_) {
         player_->stop();
+        // The player is deleted after the members: it must let go of the file first.
+        player_->setSource(QUrl());
+    }
 }
 
 void QtAudioPlayer::ensurePlayer() {
@@ -34,9 +76,11 @@ void QtAudioPlayer::ensurePlayer() {
     output_ = new QAudioOutput(this);
     player_->setAudioOutput(output_);
     connect(player_, &QMediaPlayer::errorOccurred, this,
-            [this](QMediaPlayer::Error, const QString& text) {
-                if (opening_ && error_.isEmpty())
-                    error_ = text.isEmpty() ? tr("无法识别的媒体文件") : text;
+            [this](QMediaPlayer::Error error, const QString& text) {
+                if (opening_ && !backendError_) {
+                    backendError_ = error;
+                    backendErrorText_ = text;
+                }
             });
 }
 
@@ -78,10 +122,14 @@ void QtAudioPlayer::open() {
     }
     ensurePlayer();
     error_.clear();
+    backendError_.reset();
+    backendErrorText_.clear();
     startPoint_.reset();
     countedLengthMs_ = 0;
+    statedLengthMs_ = 0;
     player_->stop();
     player_->setSource(QUrl());
+    device_.reset();
 
     if (fileName_.isEmpty()) {
         error_ = tr("没有文件名");
@@ -92,8 +140,13 @@ void QtAudioPlayer::open() {
         return;
     }
 
+    const auto format = identifyAudioFile(fileName_);
     opening_ = true;
-    player_->setSource(QUrl::fromLocalFile(fileName_));
+    device_ = format ? readerFor(fileName_, *format) : nullptr;
+    if (device_)
+        player_->setSourceDevice(device_.get(), QUrl::fromLocalFile(fileName_));
+    else
+        player_->setSource(QUrl::fromLocalFile(fileName_));
     if (wait_ && player_->mediaStatus() == QMediaPlayer::LoadingMedia) {
         // Wait for the load to finish so the length read next is the real one. Timers,
         // serial notifications and repaints go on meanwhile; clicks and keys wait.
@@ -109,20 +162,33 @@ void QtAudioPlayer::open() {
         connect(player_, &QMediaPlayer::errorOccurred, &loop, &QEventLoop::quit);
         timeout.start(openTimeoutMs_);
         loop.exec(QEventLoop::ExcludeUserInputEvents);
-        if (player_->mediaStatus() == QMediaPlayer::LoadingMedia && error_.isEmpty()) {
+        if (player_->mediaStatus() == QMediaPlayer::LoadingMedia && !backendError_) {
             error_ = tr("加载超时");
             player_->setSource(QUrl());
         }
     }
     opening_ = false;
 
-    if (player_->mediaStatus() == QMediaPlayer::InvalidMedia) {
-        if (error_.isEmpty())
-            error_ = player_->errorString().isEmpty() ? tr("无法识别的媒体文件")
-                                                      : player_->errorString();
-    } else if (!error_.isEmpty()) {
+    if (error_.isEmpty() && (backendError_ || player_->mediaStatus() == QMediaPlayer::InvalidMedia))
+        error_ = describeBackendFailure(format);
+    if (!error_.isEmpty()) {
         // An error while loading leaves nothing usable behind.
-        player_->setSource(QUrl());
+        if (player_->mediaStatus() != QMediaPlayer::InvalidMedia || device_)
+            player_->setSource(QUrl());
+        device_.reset();
+        return;
+    }
+    // Compressed WAV data ends in a padded block: the samples the file states are its length.
+    if (format && format->samples > 0 && format->sampleRate > 0) {
+        statedLengthMs_ = static_cast<std::int32_t>(std::min<std::int64_t>(
+            (format->samples * 1000 + format->sampleRate / 2) / format->sampleRate,
+            std::numeric_limits<std::int32_t>::max()));
+    } else if (format && format->mpegStream && !format->mpegVbrHeader) {
+        // MPEG audio without a VBR header: the backend guesses the length from the frames it
+        // has seen so far, which for VBR can be off by half or more. Its frames tell exactly.
+        const auto counted = mpegAudioFileLengthMs(fileName_);
+        statedLengthMs_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(
+            counted.value_or(0), 0, std::numeric_limits<std::int32_t>::max()));
     } else if (player_->mediaStatus() != QMediaPlayer::LoadingMedia && player_->duration() <= 0) {
         const auto counted = mpegAudioFileLengthMs(fileName_);
         countedLengthMs_ = static_cast<std::int32_t>(std::clamp<std::int64_t>(
@@ -130,13 +196,43 @@ void QtAudioPlayer::open() {
     }
 }
 
+QString QtAudioPlayer::describeBackendFailure(const std::optional<AudioFormat>& format) const {
+    const QMediaPlayer::Error error = backendError_.value_or(player_->error());
+    const QString backendText = backendError_ ? backendErrorText_ : player_->errorString();
+    // The backend's own words are English (or whatever its language is): they go to the log,
+    // the operator is told in the panel's language.
+    if (!backendText.isEmpty())
+        qInfo("audio: the media backend could not open %s: %s", qPrintable(fileName_),
+              qPrintable(backendText));
+
+    // A file the backend cannot decode because a decoder (or container reader) is not
+    // installed: say which format it is and where its decoder normally comes from.
+    if (format) {
+        if (const auto missing = missingDecodeStep(*format)) {
+            return tr("没有安装 %1 格式的解码器。\n它通常由软件包 %2 提供。")
+                .arg(format->name(), missing->package);
+        }
+    }
+    switch (error) {
+    case QMediaPlayer::ResourceError:
+        return tr("无法读取这个文件，或者文件已经损坏。");
+    case QMediaPlayer::AccessDeniedError:
+        return tr("没有读取这个文件的权限。");
+    case QMediaPlayer::FormatError:
+    default:
+        return tr("文件格式无法识别，或者文件已经损坏。");
+    }
+}
+
 void QtAudioPlayer::close() {
     startPoint_.reset();
     countedLengthMs_ = 0;
+    statedLengthMs_ = 0;
     if (!player_)
         return;
     player_->stop();
     player_->setSource(QUrl());
+    device_.reset();
 }
 
 void QtAudioPlayer::play() {
@@ -162,6 +258,8 @@ std::int32_t QtAudioPlayer::length() const {
     default:
         break;
     }
+    if (statedLengthMs_ > 0)
+        return statedLengthMs_;
     if (player_->duration() <= 0)
         return countedLengthMs_;
     return static_cast<std::int32_t>(

@@ -1,14 +1,18 @@
 #pragma once
 
+#include "audio/AudioFormat.h"
 #include "audio/AudioPlayer.h"
 
+#include <QIODevice>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
+#include <QMediaPlayer>
+
 class QAudioOutput;
-class QMediaPlayer;
 
 namespace tamberlo {
 
@@ -20,6 +24,12 @@ namespace tamberlo {
 // The length is the backend's once the file is loaded. For an MPEG audio file whose length
 // the backend learns only by playing it to the end (low-rate MP3 without a VBR header), it
 // is counted from the file's frames instead.
+//
+// Files the backend gets wrong are read through a device of our own: IMA ADPCM WAV decoded to
+// PCM (GStreamer 1.22 takes its data rate for too high and stops early, half-way for mono),
+// and WAV files that end in the pad byte of odd-sized sound data (GStreamer plays nothing).
+// A file that does not open because a decoder is missing is reported as such, with the
+// Debian package that normally provides it.
 //
 // Backend: GStreamer. Unless QT_MEDIA_BACKEND is already set, the adapter selects it
 // before the first player is created. Qt 6.4's FFmpeg backend crashes on a machine with
@@ -59,6 +69,7 @@ private:
     void open();
     void close();
     void play();
+    QString describeBackendFailure(const std::optional<AudioFormat>& format) const;
 
     QMediaPlayer* player_ = nullptr;
     QAudioOutput* output_ = nullptr;
@@ -66,8 +77,12 @@ private:
     PlayerCommand last_ = PlayerCommand::None;
     QString fileName_;
     QString error_;
+    std::optional<QMediaPlayer::Error> backendError_; // first error while opening
+    QString backendErrorText_;
     std::optional<std::int32_t> startPoint_;
-    std::int32_t countedLengthMs_ = 0; // from the frames, when the backend gives no length
+    std::int32_t countedLengthMs_ = 0;  // from the frames, when the backend gives no length
+    std::int32_t statedLengthMs_ = 0;   // from the file's header, when it states its samples
+    std::unique_ptr<QIODevice> device_; // the file as the backend reads it, when not by name
     int interval_ = 0;
     int openTimeoutMs_ = DefaultOpenTimeoutMs;
     bool wait_ = false;

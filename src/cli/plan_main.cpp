@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QTextStream>
+#include <QTranslator>
 
 using namespace tamberlo::cli;
 
@@ -18,6 +19,10 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tamberlo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAMBERLO_VERSION));
+    // The player's reasons (a file that does not open) are the panel's texts: English here.
+    QTranslator english;
+    if (english.load(QStringLiteral(":/i18n/tamberlo_en.qm")))
+        QCoreApplication::installTranslator(&english);
 
     const ParseResult parsed = parseArguments(QCoreApplication::arguments().mid(1));
     const Options& o = parsed.options;

@@ -4,21 +4,6 @@
 
 namespace tamberlo::plan {
 
-namespace {
-
-// The player's reasons are the panel's texts; the command line speaks English.
-QString playerReason(const QString& text) {
-    if (text == QStringLiteral("无法识别的媒体文件"))
-        return QStringLiteral("not an audio file the player can play");
-    if (text == QStringLiteral("加载超时"))
-        return QStringLiteral("the player took too long to load it");
-    if (text == QStringLiteral("文件不存在"))
-        return QStringLiteral("no such file");
-    return text;
-}
-
-} // namespace
-
 void openHeld(AudioPlayer& player, const QString& path) {
     player.command(PlayerCommand::close);
     player.setUpdateInterval(0);
@@ -41,8 +26,7 @@ MeasuredFile measureFile(const QString& path, AudioPlayer& player) {
     openHeld(player, path);
     MeasuredFile result;
     if (!player.errorText().isEmpty())
-        result.problem =
-            QStringLiteral("cannot be played: %1").arg(playerReason(player.errorText()));
+        result.problem = QStringLiteral("cannot be played: %1").arg(player.errorText());
     else if (player.length() <= 0)
         result.problem = QStringLiteral("the player cannot tell its length");
     else

@@ -61,7 +61,8 @@ depends_on() {
 }
 for needed in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6serialport6 \
     libqt6multimedia6 libqt6svg6 qt6-qpa-plugins gstreamer1.0-plugins-base \
-    gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly qt6-translations-l10n; do
+    gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-plugins-bad gstreamer1.0-libav \
+    qt6-translations-l10n; do
     depends_on "$needed" || fail "Depends lacks $needed"
 done
 grep -qE '(^|\|)fonts-(wqy|noto-cjk)' <<<"$depends" || fail "Depends lacks a CJK font"

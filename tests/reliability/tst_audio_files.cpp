@@ -15,6 +15,7 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -123,6 +124,10 @@ private slots:
                      box.text.startsWith(QStringLiteral("无法读取音频文件的长度：")),
                  qPrintable(box.text));
         QVERIFY(box.text.contains(file));
+        // Told in the panel's language: nothing but the file's name in Latin letters.
+        QVERIFY2(!QString(box.text).remove(file).contains(
+                     QRegularExpression(QStringLiteral("[A-Za-z]"))),
+                 qPrintable(box.text));
         // Nothing of the good file is left: no length, the slider at its start, the file's
         // name shown as picked.
         QCOMPARE(audio.MusicLenMs, 0);
