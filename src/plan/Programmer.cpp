@@ -55,6 +55,10 @@ void Programmer::start() {
     });
 }
 
+void Programmer::requestStop() {
+    fail(QStringLiteral("stopped by the operator"), ProgrammerChip::Fault::None);
+}
+
 bool Programmer::fault(const ProgrammerChip::Result& r, const QString& doing) {
     if (r.ok() || ended_)
         return ended_;
