@@ -15,7 +15,7 @@ constexpr int LabelHeight = 16;
 const QColor OverflowColor(0xD0, 0x20, 0x20);
 
 QString rowsText(int start, int end) {
-    return MemoryBar::tr("行 %1–%2（%3 行）")
+    return MemoryBar::tr("行 %1–%2 (%3 行)")
         .arg(plan::rowText(start), plan::rowText(end))
         .arg(end - start + 1);
 }

@@ -124,6 +124,7 @@ void PlanWindow::build() {
     modelBox_ = new QComboBox(chipBox);
     modelBox_->addItem(tr("自动"));
     modelBox_->addItems(plan::chipModelNames());
+    modelBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     modelBox_->setItemData(0, tr("录音或校验时读芯片的器件 ID"), Qt::ToolTipRole);
     rateBox_ = new QComboBox(chipBox);
     rateBox_->addItems(plan::sampleRateNames());
@@ -407,7 +408,7 @@ void PlanWindow::relayout() {
     if (layout_.chip) {
         const double usedS = layout_.row.msOf(layout_.rowsUsed) / 1000.0;
         const double haveS = layout_.row.msOf(layout_.rowsAvailable()) / 1000.0;
-        usage = tr("%1：已用 %2 / %3 行（%4 s / %5 s），%6 段")
+        usage = tr("%1：已用 %2 / %3 行 (%4 s / %5 s)，%6 段")
                     .arg(layout_.chip->name)
                     .arg(layout_.rowsUsed)
                     .arg(layout_.rowsAvailable())
@@ -417,7 +418,7 @@ void PlanWindow::relayout() {
         if (bar_->missingRows() > 0)
             usage += tr("——放不下，缺 %1 行").arg(bar_->missingRows());
     } else {
-        usage = tr("型号自动：已用 %1 行（%2 s），%3 段")
+        usage = tr("型号自动：已用 %1 行 (%2 s)，%3 段")
                     .arg(layout_.rowsUsed)
                     .arg(layout_.row.msOf(layout_.rowsUsed) / 1000.0, 0, 'f', 1)
                     .arg(layout_.messages.size());
@@ -425,8 +426,9 @@ void PlanWindow::relayout() {
     usage_->setText(usage);
     usage_->setStyleSheet(bar_->missingRows() > 0 ? QStringLiteral("color: #C00000;") : QString());
     planFile_->setText(planPath_.isEmpty()
-                           ? tr("计划文件：（未保存）")
-                           : tr("计划文件：%1").arg(QDir::toNativeSeparators(planPath_)));
+                           ? tr("计划文件：未保存")
+                           : tr("计划文件：%1").arg(QFileInfo(planPath_).fileName()));
+    planFile_->setToolTip(QDir::toNativeSeparators(planPath_));
     updateControls();
 }
 
@@ -934,7 +936,11 @@ void PlanWindow::onProgramFinished(const plan::ProgramOutcome& outcome) {
                                            : PlanTableModel::RowState::None);
         }
         resumeFrom_ = outcome.failedMessage;
-        setStatus(outcome.error, true);
+        // The command line's own words under a line that says what the button does.
+        setStatus((resumeFrom_ > 0 ? tr("录音中断，可从第 %1 段继续：").arg(resumeFrom_)
+                                   : tr("录音中断：")) +
+                      QLatin1Char('\n') + outcome.error,
+                  true);
         break;
     }
     endRun();

@@ -329,8 +329,8 @@ void TestPlanWindow::memoryBarSegmentsAndFreeSpace() {
     QCOMPARE(bar.messageAt(xOfRow(bar, 0x010)), 0);
     QCOMPARE(bar.messageAt(xOfRow(bar, 0x01A)), 1);
     QCOMPARE(bar.messageAt(xOfRow(bar, 0x080)), -1);
-    QCOMPARE(bar.toolTipAt(xOfRow(bar, 0x012)), QStringLiteral("1. a\n行 0x010–0x018（9 行）"));
-    QCOMPARE(bar.toolTipAt(xOfRow(bar, 0x080)), QStringLiteral("空闲：行 0x01D–0x0FF（227 行）"));
+    QCOMPARE(bar.toolTipAt(xOfRow(bar, 0x012)), QStringLiteral("1. a\n行 0x010–0x018 (9 行)"));
+    QCOMPARE(bar.toolTipAt(xOfRow(bar, 0x080)), QStringLiteral("空闲：行 0x01D–0x0FF (227 行)"));
     QCOMPARE(bar.segmentColor(0) == bar.segmentColor(1), false);
     auto* usage = rig.find<QLabel>("usage_text");
     QVERIFY2(usage->text().contains("13 / 240"), qPrintable(usage->text()));
