@@ -709,8 +709,14 @@ void PlanWindow::dropEvent(QDropEvent* event) {
 }
 
 void PlanWindow::closeEvent(QCloseEvent* event) {
-    if (running_ && session_ && session_->programmer)
-        session_->programmer->requestStop();
+    // A recording is stopped first (STOP sent, the messages so far kept); the window closes
+    // once the run has ended.
+    if (running_ && session_ && session_->programmer) {
+        closeAfterRun_ = true;
+        stopRecording();
+        event->ignore();
+        return;
+    }
     if (player_)
         player_->command(PlayerCommand::Close);
     event->accept();
@@ -771,6 +777,8 @@ void PlanWindow::endRun() {
         if (!running_)
             closeSession();
         emit runFinished();
+        if (closeAfterRun_ && !running_)
+            close();
     });
 }
 

@@ -159,6 +159,7 @@ private:
 
     std::unique_ptr<Session> session_;
     bool running_ = false;
+    bool closeAfterRun_ = false; // the operator closed the window while it recorded
     int resumeFrom_ = 0;
     plan::ProgramOutcome outcome_;
     QTimer clock_;

@@ -97,6 +97,7 @@ private slots:
     void recordsVerifiesAndExports();
     void hangUpInMessageTwoThenContinue();
     void stopLeavesCompletedMessages();
+    void closingWhileRecordingStopsFirst();
     void screenshot();
     void cleanup();
 
@@ -238,6 +239,29 @@ void TestPlanWindowE2e::stopLeavesCompletedMessages() {
     QCOMPARE(sim_->commands("STOP").size(), 2);
     QCOMPARE(setRecRanges(*sim_).size(), 2);
     QCOMPARE(w.window->resumeFrom(), 2);
+}
+
+void TestPlanWindowE2e::closingWhileRecordingStopsFirst() {
+    QVERIFY(startSimulator(sim_, runtime_, 65));
+    Window w;
+    w.window->addFiles(prompts());
+    w.setPort(65);
+    bool closed = false;
+    bool stillShown = false;
+    QVERIFY(w.run("record_all", [&] {
+        if (!closed && w.window->table().rowState(0) == State::Recording &&
+            w.find<QProgressBar>("message_progress")->value() > 0) {
+            closed = true;
+            w.window->close();
+            stillShown = w.window->isVisible();
+        }
+    }));
+    QVERIFY(closed);
+    QVERIFY(stillShown); // until the chip has been stopped
+    QTRY_VERIFY(!w.window->isVisible());
+    QCOMPARE(sim_->commands("STOP").size(), 1);
+    QCOMPARE(setRecRanges(*sim_).size(), 1);
+    QCOMPARE(w.window->lastOutcome().failedMessage, 1);
 }
 
 void TestPlanWindowE2e::screenshot() {
