@@ -25,6 +25,7 @@ void ChipMapper::start() {
     running_ = true;
     map_ = {};
     first_.reset();
+    initial_ = 0;
     send(singleFrame(Opcode::DEVID), false, [this](const ChipResult& r) { afterId(r); });
 }
 
@@ -72,7 +73,10 @@ void ChipMapper::checkIdle(int readsLeft) {
         }
         send(singleFrame(Opcode::RD_REC_PTR), false, [this](const ChipResult& rec) {
             map_.recordPointer = rec.decoded.pointer.value_or(0);
-            step();
+            send(singleFrame(Opcode::RD_PLAY_PTR), false, [this](const ChipResult& play) {
+                initial_ = play.decoded.pointer.value_or(0);
+                step();
+            });
         });
     });
 }
@@ -98,8 +102,15 @@ void ChipMapper::afterStep(const ChipResult& result) {
         return;
     }
     const std::uint16_t pointer = result.decoded.pointer.value_or(0);
-    if (first_ && pointer == *first_) {
+    // Round once a message comes again. Started on a message, the ring closes on that one,
+    // and the play pointer is back where it was.
+    const bool backToStart = pointer == initial_;
+    if ((first_ && pointer == *first_) || backToStart) {
+        if (backToStart &&
+            std::find(map_.starts.begin(), map_.starts.end(), pointer) == map_.starts.end())
+            map_.starts.push_back(pointer);
         std::sort(map_.starts.begin(), map_.starts.end());
+        emit progress(static_cast<int>(map_.starts.size()), bound());
         done();
         return;
     }

@@ -18,7 +18,8 @@ namespace tamberlo {
 //
 // Before stepping it reads the device ID (the model bounds the steps), powers the chip up
 // when it is down, waits out an erase in progress and refuses to disturb a running play or
-// record. Afterwards the play pointer is back at the first message it met.
+// record. When the play pointer starts on a message it ends there again (n steps for n
+// messages); otherwise it ends on the first message it met (n + 1 steps).
 struct MessageMap {
     const ChipModelRow* model = nullptr;
     std::vector<std::uint16_t> starts; // start rows, rising
@@ -59,6 +60,7 @@ private:
     ChipClient& client_;
     MessageMap map_;
     std::optional<std::uint16_t> first_;
+    std::uint16_t initial_ = 0; // the play pointer before the first step
     bool running_ = false;
 };
 

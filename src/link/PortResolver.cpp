@@ -171,6 +171,13 @@ PortDevice resolvePort(std::int16_t number) {
     return resolvePort(number, presentSerialDevices());
 }
 
+PortDevice resolvePortLinkFirst(std::int16_t number) {
+    const QFileInfo link(portLinkPath(number));
+    if (link.isSymLink() || link.exists())
+        return resolvePort(number, {});
+    return resolvePort(number);
+}
+
 QString describePort(std::int16_t number, const QList<SerialDevice>& devices) {
     const PortDevice port = resolvePort(number, devices);
     if (port.location.isEmpty())

@@ -53,6 +53,9 @@ struct PortDevice {
 // `devices` is the ordered list of serial devices to count in (step 2 off Windows).
 PortDevice resolvePort(std::int16_t number, const QList<SerialDevice>& devices);
 PortDevice resolvePort(std::int16_t number);
+// The same, but the machine's serial devices are only looked up (which takes a while) when
+// no port link names the number.
+PortDevice resolvePortLinkFirst(std::int16_t number);
 
 // One line for the tool tip of a Combo1 item: the device the number stands for right now, or
 // that none does.

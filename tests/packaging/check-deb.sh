@@ -73,7 +73,8 @@ root="$scratch/root"
 # Only what belongs to the application: no build helpers, tests or static libraries.
 while IFS= read -r path; do
     case "$path" in
-    usr/bin/tamberlo | usr/bin/tamberlo-bridge-sim) ;;
+    usr/bin/tamberlo | usr/bin/tamberlo-bridge-sim | usr/bin/tamberlo-cli) ;;
+    usr/libexec/tamberlo/tamberlo-cli-plan) ;; # plan, program, export of tamberlo-cli
     usr/share/applications/*.desktop) ;;
     usr/share/icons/hicolor/*/apps/*) ;;
     usr/share/metainfo/*.metainfo.xml) ;;
@@ -82,7 +83,7 @@ while IFS= read -r path; do
     esac
 done < <(cd "$root" && find . -type f -o -type l | sed 's|^\./||' | sort)
 
-for program in tamberlo tamberlo-bridge-sim; do
+for program in tamberlo tamberlo-bridge-sim tamberlo-cli; do
     binary="$root/usr/bin/$program"
     if [ ! -x "$binary" ]; then
         fail "/usr/bin/$program is missing or not executable"
@@ -110,7 +111,7 @@ needed_packages() {
         fi
     done
 }
-for program in tamberlo tamberlo-bridge-sim; do
+for program in tamberlo tamberlo-bridge-sim tamberlo-cli; do
     [ -x "$root/usr/bin/$program" ] || continue
     while read -r owner; do
         case "$owner" in
@@ -119,6 +120,21 @@ for program in tamberlo tamberlo-bridge-sim; do
         esac
     done < <(needed_packages "$root/usr/bin/$program" | sort -u)
 done
+# tamberlo-cli's plan commands: present, stripped, and its libraries in Depends.
+plan_tool="$root/usr/libexec/tamberlo/tamberlo-cli-plan"
+if [ -x "$plan_tool" ]; then
+    if readelf -S "$plan_tool" 2>/dev/null | grep -q '\.debug_info'; then
+        fail "tamberlo-cli-plan is not stripped"
+    fi
+    while read -r owner; do
+        case "$owner" in
+        \?*) fail "tamberlo-cli-plan needs ${owner#?}, which no installed package provides" ;;
+        *) depends_on "$owner" || fail "tamberlo-cli-plan needs $owner, which Depends lacks" ;;
+        esac
+    done < <(needed_packages "$plan_tool" | sort -u)
+else
+    fail "/usr/libexec/tamberlo/tamberlo-cli-plan is missing or not executable"
+fi
 # The stripped, packaged simulator still starts and is of this version. (In a sanitizer build,
 # leak reports at exit are the simulator's own tests' business, not the package's.)
 if [ -x "$root/usr/bin/tamberlo-bridge-sim" ]; then
@@ -126,6 +142,15 @@ if [ -x "$root/usr/bin/tamberlo-bridge-sim" ]; then
         fail "packaged tamberlo-bridge-sim --version failed: $sim_version"
     [[ "$sim_version" == *" $version" ]] ||
         fail "packaged tamberlo-bridge-sim says '$sim_version', not $version"
+fi
+# The command-line tool starts, is of this version and loads no widgets or multimedia.
+if [ -x "$root/usr/bin/tamberlo-cli" ]; then
+    cli_version=$(ASAN_OPTIONS=detect_leaks=0 "$root/usr/bin/tamberlo-cli" --version 2>&1) ||
+        fail "packaged tamberlo-cli --version failed: $cli_version"
+    [[ "$cli_version" == *" $version" ]] || fail "packaged tamberlo-cli says '$cli_version', not $version"
+    if readelf -d "$root/usr/bin/tamberlo-cli" | grep -qE 'NEEDED.*libQt6(Widgets|Multimedia|Gui)'; then
+        fail "tamberlo-cli links Qt Widgets, Gui or Multimedia"
+    fi
 fi
 [ -f "$root/usr/share/doc/tamberlo/copyright" ] || fail "no /usr/share/doc/tamberlo/copyright"
 

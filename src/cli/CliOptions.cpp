@@ -1,0 +1,380 @@
+#include "cli/CliOptions.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+
+namespace tamberlo::cli {
+
+namespace {
+
+const QStringList ValueOptions{"port", "timeout", "seconds", "volume", "source", "format", "from"};
+const QStringList FlagOptions{"verbose", "json",    "help",        "version", "yes",
+                              "monitor", "speaker", "erase-first", "dry-run"};
+// Accepted by every subcommand.
+const QStringList GlobalOptions{"port", "timeout", "verbose", "json", "help", "version", "yes"};
+
+QString shortOption(const QString& arg) {
+    if (arg == QLatin1String("-h"))
+        return QStringLiteral("help");
+    if (arg == QLatin1String("-v"))
+        return QStringLiteral("verbose");
+    if (arg == QLatin1String("-y"))
+        return QStringLiteral("yes");
+    return {};
+}
+
+} // namespace
+
+const std::vector<SubcommandInfo>& subcommands() {
+    static const std::vector<SubcommandInfo> list{
+        {"ports",
+         "",
+         "each port number and the device it stands for now",
+         "Lists the port numbers 1 to 16, and any other number that has a port link, with the\n"
+         "device each one stands for now: the link <runtime dir>/tamberlo/port<N> first, then\n"
+         "the N-th serial device (USB and ACM adapters first). Opens no port.",
+         false,
+         false,
+         {}},
+        {"init",
+         "",
+         "bring the chip up: reset, power up, device ID",
+         "Sends RESET (0x03) and PU (0x01), reads the device ID (DEVID 0x09) and prints the\n"
+         "model.",
+         true,
+         false,
+         {}},
+        {"id",
+         "",
+         "the chip's model from its device ID",
+         "Sends DEVID (0x09) and prints the model, its device-ID byte and its last row.",
+         true,
+         false,
+         {}},
+        {"status",
+         "",
+         "status flags, pointers and current address, in words",
+         "Reads the device ID (DEVID 0x09), the play and record pointers (0x06, 0x08) and the\n"
+         "current address (0x60), and prints the status flags of SR0 (CMD_ERR, FULL, PU, EOM,\n"
+         "INT), both pointers, the current row and what the chip is doing.",
+         true,
+         false,
+         {}},
+        {"play", "", "play the message at the play pointer", "Sends PLAY (0x40).", true, false, {}},
+        {"stop", "", "stop playing, recording or erasing", "Sends STOP (0x02).", true, false, {}},
+        {"record",
+         "[--seconds S]",
+         "record a new message; STOP after S seconds or on Ctrl-C",
+         "Sends REC (0x41), which records at the record pointer, then STOP (0x02) after S\n"
+         "seconds, or when interrupted (Ctrl-C) when --seconds is not given. Prints the rows\n"
+         "of the new message.",
+         true,
+         false,
+         {"seconds"}},
+        {"fwd",
+         "",
+         "move the play pointer to the next message",
+         "Sends FWD (0x48) and prints where the play pointer went.",
+         true,
+         false,
+         {}},
+        {"erase",
+         "",
+         "erase the message at the play pointer",
+         "Sends ERASE (0x42). The chip erases only the first or the last message.",
+         true,
+         false,
+         {}},
+        {"erase-all",
+         "",
+         "erase every message (asks first)",
+         "Sends G_ERASE (0x43). Asks for confirmation on a terminal; when standard input is\n"
+         "not a terminal it refuses to act without --yes.",
+         true,
+         true,
+         {}},
+        {"set-play",
+         "START END",
+         "play the rows START to END",
+         "Sends SET_PLAY (0x80) with both rows.",
+         true,
+         false,
+         {}},
+        {"set-rec",
+         "START END",
+         "record into the rows START to END",
+         "Sends SET_REC (0x81) with both rows; STOP ends the recording early.",
+         true,
+         false,
+         {}},
+        {"set-erase",
+         "START END",
+         "erase the rows START to END (asks first)",
+         "Sends SET_ERASE (0x82) with both rows. Asks for confirmation on a terminal; when\n"
+         "standard input is not a terminal it refuses to act without --yes.",
+         true,
+         true,
+         {}},
+        {"apc",
+         "[--volume 0-4] [--source Lin|Mic|LM] [--monitor] [--speaker]",
+         "write the analog path: volume, source, monitor, speaker",
+         "Sends WR_APC2 (0x65) as the panel's analog-path set button builds it: the volume\n"
+         "step (0 quietest to 4 loudest; default 4), the source (Lin, Mic or LM; default Lin),\n"
+         "the monitor switch (on with --monitor) and the speaker (on with --speaker).",
+         true,
+         false,
+         {"volume", "source", "monitor", "speaker"}},
+        {"map",
+         "",
+         "the messages in the chip, with their start rows",
+         "Steps the play pointer from message to message with FWD (0x48), reading it after each\n"
+         "step (0x06) until it comes round to the first again, at most one step per row of the\n"
+         "model, and lists the messages by start row. Powers the chip up when it is down.",
+         true,
+         false,
+         {}},
+        {"plan",
+         "FILE | AUDIO...",
+         "a plan of prompts: rows, addresses, memory use",
+         "Reads a plan file (JSON: model, sample_rate, first_row, margin_ms, messages with\n"
+         "name, file and optionally rows or start) or takes the audio files given, measures\n"
+         "each file with the panel's player, lays the messages out in rows and prints the\n"
+         "table (number, name, file, length, rows, start, end) and the memory use. A plan\n"
+         "that cannot be programmed (does not fit, overlapping rows, missing or unplayable\n"
+         "files, names used twice) is refused with every reason. Opens no port.",
+         false,
+         false,
+         {}},
+        {"program",
+         "FILE | AUDIO... [--erase-first] [--from K] [--dry-run]",
+         "record every prompt of a plan at its rows, then check",
+         "Checks the chip's model, then for each message sends SET_REC with its rows, plays\n"
+         "its file on this PC as the sound the chip records and sends STOP at the file's end,\n"
+         "and reads the record pointer to see that the chip stopped inside the rows. At the\n"
+         "end it reads the messages back (map) and compares them with the plan (exit code 5\n"
+         "when they differ). --erase-first erases the chip first (G_ERASE; asks, or --yes);\n"
+         "--from K resumes at message K, by number or name; --dry-run prints the frames it\n"
+         "would send and opens no port.",
+         true,
+         false,
+         {"erase-first", "from", "dry-run"}},
+        {"export",
+         "FILE | AUDIO... [--format h|csv|json]",
+         "the plan's address table as a C header, CSV or JSON",
+         "Writes the start and end row of every message to standard output: a C header\n"
+         "(<NAME>_START, <NAME>_END, PROMPT_COUNT and the {start, end} array; compiles as\n"
+         "C99), CSV or JSON. Opens no port.",
+         false,
+         false,
+         {"format"}},
+        {"help", "[COMMAND]", "this help, or a command's", "", false, false, {}},
+    };
+    return list;
+}
+
+const SubcommandInfo* findSubcommand(const QString& name) {
+    for (const SubcommandInfo& info : subcommands()) {
+        if (info.name == name)
+            return &info;
+    }
+    return nullptr;
+}
+
+ParseResult parseArguments(const QStringList& arguments) {
+    ParseResult result;
+    Options& o = result.options;
+    const auto fail = [&](const QString& text) {
+        result.error = text;
+        return result;
+    };
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        QString name = shortOption(arg);
+        QString value;
+        bool hasValue = false;
+        if (name.isEmpty() && arg.startsWith(QLatin1String("--")) && arg.size() > 2) {
+            name = arg.mid(2);
+            if (const qsizetype eq = name.indexOf(QLatin1Char('=')); eq >= 0) {
+                value = name.mid(eq + 1);
+                name = name.left(eq);
+                hasValue = true;
+            }
+        } else if (name.isEmpty() && arg.startsWith(QLatin1Char('-')) && arg.size() > 1) {
+            return fail(QStringLiteral("unknown option '%1'").arg(arg));
+        }
+        if (name.isEmpty()) {
+            if (o.subcommand.isEmpty())
+                o.subcommand = arg;
+            else
+                o.arguments << arg;
+            continue;
+        }
+        if (ValueOptions.contains(name)) {
+            if (!hasValue) {
+                if (i + 1 >= arguments.size())
+                    return fail(QStringLiteral("--%1 needs a value").arg(name));
+                value = arguments.at(++i);
+            }
+        } else if (FlagOptions.contains(name)) {
+            if (hasValue)
+                return fail(QStringLiteral("--%1 takes no value").arg(name));
+        } else {
+            return fail(QStringLiteral("unknown option '--%1'").arg(name));
+        }
+        o.given << name;
+        bool ok = true;
+        if (name == QLatin1String("port")) {
+            if (value.isEmpty())
+                return fail(QStringLiteral("--port needs a number or a device path"));
+            o.port = value;
+        } else if (name == QLatin1String("timeout")) {
+            o.timeoutMs = value.toInt(&ok);
+            if (!ok || o.timeoutMs < 1 || o.timeoutMs > 3'600'000)
+                return fail(
+                    QStringLiteral("--timeout takes milliseconds from 1 to 3600000, not '%1'")
+                        .arg(value));
+        } else if (name == QLatin1String("seconds")) {
+            const double s = value.toDouble(&ok);
+            if (!ok || !(s > 0) || s > 86'400)
+                return fail(QStringLiteral("--seconds takes a number of seconds above 0, not '%1'")
+                                .arg(value));
+            o.seconds = s;
+        } else if (name == QLatin1String("volume")) {
+            o.volume = value.toInt(&ok);
+            if (!ok || o.volume < 0 || o.volume > 4)
+                return fail(
+                    QStringLiteral("--volume takes a step from 0 to 4, not '%1'").arg(value));
+        } else if (name == QLatin1String("source")) {
+            if (value != QLatin1String("Lin") && value != QLatin1String("Mic") &&
+                value != QLatin1String("LM"))
+                return fail(QStringLiteral("--source is Lin, Mic or LM, not '%1'").arg(value));
+            o.source = value;
+        } else if (name == QLatin1String("format")) {
+            if (value != QLatin1String("h") && value != QLatin1String("csv") &&
+                value != QLatin1String("json"))
+                return fail(QStringLiteral("--format is h, csv or json, not '%1'").arg(value));
+            o.format = value;
+        } else if (name == QLatin1String("from")) {
+            if (value.trimmed().isEmpty())
+                return fail(QStringLiteral("--from needs a message number or name"));
+            o.from = value;
+        } else if (name == QLatin1String("erase-first")) {
+            o.eraseFirst = true;
+        } else if (name == QLatin1String("dry-run")) {
+            o.dryRun = true;
+        } else if (name == QLatin1String("verbose")) {
+            o.verbose = true;
+        } else if (name == QLatin1String("json")) {
+            o.json = true;
+        } else if (name == QLatin1String("help")) {
+            o.help = true;
+        } else if (name == QLatin1String("version")) {
+            o.version = true;
+        } else if (name == QLatin1String("yes")) {
+            o.yes = true;
+        } else if (name == QLatin1String("monitor")) {
+            o.monitor = true;
+        } else if (name == QLatin1String("speaker")) {
+            o.speaker = true;
+        }
+    }
+    if (o.help || o.version)
+        return result;
+    if (o.subcommand.isEmpty())
+        return fail(QStringLiteral("no command given (try --help)"));
+    const SubcommandInfo* info = findSubcommand(o.subcommand);
+    if (!info)
+        return fail(QStringLiteral("unknown command '%1' (try --help)").arg(o.subcommand));
+    for (const QString& name : std::as_const(o.given)) {
+        if (!GlobalOptions.contains(name) && !info->options.contains(name))
+            return fail(QStringLiteral("--%1 is not an option of %2").arg(name, info->name));
+    }
+    if (info->synopsis.startsWith(QLatin1String("FILE"))) {
+        if (o.arguments.isEmpty())
+            return fail(QStringLiteral("%1 needs a plan file or audio files").arg(info->name));
+        return result;
+    }
+    const bool twoRows = info->synopsis == QLatin1String("START END");
+    const qsizetype wanted = twoRows ? 2 : 0;
+    if (info->name == QLatin1String("help")) {
+        if (o.arguments.size() > 1)
+            return fail(QStringLiteral("help takes at most one command name"));
+        return result;
+    }
+    if (o.arguments.size() != wanted) {
+        if (twoRows)
+            return fail(QStringLiteral("%1 needs two rows, START and END").arg(info->name));
+        return fail(QStringLiteral("%1 takes no arguments ('%2' is one too many)")
+                        .arg(info->name, o.arguments.constFirst()));
+    }
+    return result;
+}
+
+QString exitCodesText() {
+    return QStringLiteral("Exit codes:\n"
+                          "  0  done\n"
+                          "  1  usage error: unknown command or option, bad value or address\n"
+                          "  2  the port could not be opened\n"
+                          "  3  no reply, or the device went away\n"
+                          "  4  the chip refused the command\n"
+                          "  5  program: the chip's messages differ from the plan\n");
+}
+
+QString mainHelp() {
+    QString text;
+    QTextStream out(&text);
+    out << "Usage: tamberlo-cli [OPTIONS] COMMAND [ARGUMENTS]\n"
+           "\n"
+           "Drives an ISD1700-family voice chip on the bridge board behind a serial port\n"
+           "(9600 baud, 8N1): one frame at a time, one byte per 50 ms, each command waiting\n"
+           "for its reply.\n"
+           "\n"
+           "Options:\n"
+           "  --port N|DEVICE  port number N (the link <runtime dir>/tamberlo/port<N> first,\n"
+           "                   then the N-th serial device) or a device path such as\n"
+           "                   /dev/ttyUSB0; default 1\n"
+           "  --timeout MS     wait up to MS ms for a reply after a frame's last byte;\n"
+           "                   default 1000\n"
+           "  --verbose, -v    every byte in and out, with a millisecond timestamp, on\n"
+           "                   standard error\n"
+           "  --json           one JSON document on standard output instead of text\n"
+           "  --yes, -y        do not ask before erase-all, set-erase or --erase-first\n"
+           "  --help, -h       this help; COMMAND --help for one command\n"
+           "  --version        the program's version\n"
+           "\n"
+           "Commands:\n";
+    for (const SubcommandInfo& info : subcommands()) {
+        const QString head = info.synopsis.isEmpty()
+                                 ? info.name
+                                 : QStringLiteral("%1 %2").arg(info.name, info.synopsis);
+        if (head.size() > 20)
+            out << "  " << head << "\n  " << QString(20, QLatin1Char(' ')) << " " << info.summary
+                << "\n";
+        else
+            out << "  " << head.leftJustified(20) << " " << info.summary << "\n";
+    }
+    out << "\n"
+           "Rows (addresses) are written 0x1A0, 1A0 or \"01 A0\"; a row past the chip's last\n"
+           "row is a usage error. Commands that change the chip are followed by a status read\n"
+           "(DEVID); CMD_ERR in it means the chip refused the command.\n"
+           "\n"
+        << exitCodesText();
+    return text;
+}
+
+QString subcommandHelp(const SubcommandInfo& info) {
+    QString text;
+    QTextStream out(&text);
+    out << "Usage: tamberlo-cli [OPTIONS] " << info.name;
+    if (!info.synopsis.isEmpty())
+        out << " " << info.synopsis;
+    out << "\n\n" << info.summary << ".\n";
+    if (!info.details.isEmpty())
+        out << "\n" << info.details << "\n";
+    out << "\nOptions: --port N|DEVICE, --timeout MS, --verbose, --json"
+        << (info.destructive ? ", --yes" : "") << " (see tamberlo-cli --help).\n\n"
+        << exitCodesText();
+    return text;
+}
+
+} // namespace tamberlo::cli

@@ -1,0 +1,73 @@
+#pragma once
+
+// The command line of tamberlo-cli: global options, subcommands, their arguments, help texts.
+// Parsing only; nothing here touches a port.
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+namespace tamberlo::cli {
+
+// Exit codes, as --help and the README list them.
+enum Exit : int {
+    Done = 0,
+    Usage = 1,
+    PortNotOpened = 2,
+    NoReply = 3, // no reply, or the device went away
+    Refused = 4,
+    PlanDiffers = 5, // program: the chip's messages read back differ from the plan
+};
+
+struct SubcommandInfo {
+    QString name;
+    QString synopsis; // arguments and options after the name
+    QString summary;  // one line for the list
+    QString details;  // the rest of `tamberlo-cli NAME --help`
+    bool needsPort = true;
+    bool destructive = false; // asks before it acts
+    QStringList options;      // subcommand options it accepts (without "--")
+};
+
+const std::vector<SubcommandInfo>& subcommands();
+const SubcommandInfo* findSubcommand(const QString& name);
+
+struct Options {
+    QString subcommand;
+    QStringList arguments; // positional arguments after the subcommand
+    QString port = QStringLiteral("1");
+    int timeoutMs = 1000;
+    bool verbose = false;
+    bool json = false;
+    bool help = false;
+    bool version = false;
+    bool yes = false;
+    // record
+    std::optional<double> seconds;
+    // apc
+    int volume = 4;
+    QString source = QStringLiteral("Lin");
+    bool monitor = false;
+    bool speaker = false;
+    // plan, program, export
+    QString format = QStringLiteral("h");
+    bool eraseFirst = false;
+    QString from; // a message number or name
+    bool dryRun = false;
+    // Options given, by name, to check them against the subcommand.
+    QStringList given;
+};
+
+struct ParseResult {
+    Options options;
+    QString error; // non-empty: a usage error, in words
+};
+
+ParseResult parseArguments(const QStringList& arguments); // without the program name
+
+QString mainHelp();
+QString subcommandHelp(const SubcommandInfo& info);
+QString exitCodesText();
+
+} // namespace tamberlo::cli

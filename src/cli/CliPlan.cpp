@@ -1,0 +1,489 @@
+#include "cli/CliPlan.h"
+
+#include "chip/Catalogue.h"
+#include "chip/ChipReply.h"
+#include "plan/Export.h"
+#include "plan/Measure.h"
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLoggingCategory>
+#include <QTextStream>
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tamberlo::cli {
+
+using namespace tamberlo::plan;
+
+namespace {
+
+QTextStream& out() {
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream& err() {
+    static QTextStream stream(stderr);
+    return stream;
+}
+
+QString seconds(std::int64_t ms) {
+    return QStringLiteral("%1 s").arg(double(ms) / 1000.0, 0, 'f', 2);
+}
+
+// The player's own complaints about a machine without a sound server are no business of
+// the user's unless they asked for everything.
+void quietMultimedia(const Options& options) {
+    if (!options.verbose)
+        QLoggingCategory::setFilterRules(QStringLiteral("qt.multimedia*.warning=false"));
+}
+
+// Standard error closed for the time the player opens a file: on a machine without a sound
+// device the audio libraries behind it print a screenful each time, which says nothing to
+// the user. Not with --verbose.
+class QuietStderr {
+public:
+    explicit QuietStderr(bool quiet) {
+        if (!quiet)
+            return;
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        const int null = ::open("/dev/null", O_WRONLY);
+        if (saved_ >= 0 && null >= 0)
+            ::dup2(null, STDERR_FILENO);
+        if (null >= 0)
+            ::close(null);
+    }
+    ~QuietStderr() {
+        if (saved_ < 0)
+            return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    int saved_ = -1;
+};
+
+QString padded(const QString& text, qsizetype width, bool right = false) {
+    return right ? text.rightJustified(width) : text.leftJustified(width);
+}
+
+// The table of `plan`: number, name, file, length, rows, start, end.
+QString table(const Layout& layout) {
+    QStringList header{"#", "name", "file", "length", "rows", "start", "end"};
+    QList<QStringList> rows;
+    for (const PlacedMessage& m : layout.messages)
+        rows.append({QString::number(m.number), m.name, m.file,
+                     m.lengthMs > 0 ? seconds(m.lengthMs) : QStringLiteral("-"),
+                     QString::number(m.rows), rowText(m.start), rowText(m.end)});
+    QList<qsizetype> widths(header.size(), 0);
+    for (qsizetype c = 0; c < header.size(); ++c) {
+        widths[c] = header[c].size();
+        for (const QStringList& r : rows)
+            widths[c] = std::max(widths[c], r[c].size());
+    }
+    const auto line = [&](const QStringList& cells) {
+        QStringList parts;
+        for (qsizetype c = 0; c < cells.size(); ++c) {
+            const bool right = c == 0 || c == 3 || c == 4;
+            parts << padded(cells[c], widths[c], right);
+        }
+        return parts.join(QStringLiteral("  ")).trimmed().prepend(QLatin1String("  "));
+    };
+    QString text = line(header) + QLatin1Char('\n');
+    for (const QStringList& r : rows)
+        text += line(r) + QLatin1Char('\n');
+    return text;
+}
+
+QJsonObject messageJson(const PlacedMessage& m) {
+    return QJsonObject{{"number", m.number},
+                       {"name", m.name},
+                       {"identifier", m.identifier},
+                       {"file", m.file},
+                       {"length_ms", m.lengthMs},
+                       {"rows", m.rows},
+                       {"start", m.start},
+                       {"end", m.end},
+                       {"start_hex", rowText(m.start)},
+                       {"end_hex", rowText(m.end)}};
+}
+
+QJsonObject layoutJson(const LoadedPlan& loaded) {
+    const Layout& layout = loaded.layout;
+    QJsonObject o{{"plan", loaded.name},
+                  {"model", layout.chip ? layout.chip->name : QStringLiteral("auto")},
+                  {"sample_rate", layout.sampleRate},
+                  {"row_ms", layout.row.ms()},
+                  {"margin_ms", loaded.plan.marginMs},
+                  {"rows_used", layout.rowsUsed},
+                  {"usage", layout.usageText()}};
+    if (layout.chip)
+        o.insert("rows_available", layout.rowsAvailable());
+    QJsonArray list;
+    for (const PlacedMessage& m : layout.messages)
+        list.append(messageJson(m));
+    o.insert("messages", list);
+    o.insert("problems", QJsonArray::fromStringList(layout.problems));
+    return o;
+}
+
+void printJson(QJsonObject o, const QString& command, int code, const QString& error = {}) {
+    o.insert("command", command);
+    o.insert("ok", code == Done);
+    o.insert("exitCode", code);
+    if (!error.isEmpty())
+        o.insert("error", error);
+    out() << QJsonDocument(o).toJson(QJsonDocument::Indented);
+    out().flush();
+}
+
+int fail(const Options& options, const QString& error, QJsonObject o = {}) {
+    err() << error << '\n';
+    err().flush();
+    if (options.json)
+        printJson(o, options.subcommand, Usage, error);
+    return Usage;
+}
+
+// program --dry-run: what would go out, nothing opened.
+int dryRun(const Options& options, const LoadedPlan& loaded) {
+    const Layout& layout = loaded.layout;
+    QJsonObject o = layoutJson(loaded);
+    QJsonArray steps;
+    QStringList lines;
+    lines << QStringLiteral("would send PU (0x01), DEVID (0x09) and check the model%1")
+                 .arg(layout.chip ? QStringLiteral(" is %1").arg(layout.chip->name)
+                                  : QStringLiteral(" and the fit"));
+    if (options.eraseFirst)
+        lines << QStringLiteral("would erase the whole chip: G_ERASE (0x43)");
+    for (const PlacedMessage& m : layout.messages) {
+        if (m.number < loaded.from)
+            continue;
+        const auto frame = rangeFrame(Opcode::SET_REC, static_cast<std::uint16_t>(m.start),
+                                      static_cast<std::uint16_t>(m.end));
+        QStringList bytes;
+        for (std::uint8_t b : frame)
+            bytes << QStringLiteral("0x%1")
+                         .arg(b, 2, 16, QLatin1Char('0'))
+                         .toUpper()
+                         .replace("0X", "0x");
+        lines << QStringLiteral("message %1 \"%2\": SET_REC %3 (rows %4..%5), play %6 (%7), STOP "
+                                "(0x02) at its end, RD_REC_PTR (0x08)")
+                     .arg(m.number)
+                     .arg(m.name, bytes.join(' '), rowText(m.start), rowText(m.end), m.file,
+                          seconds(m.lengthMs));
+        steps.append(QJsonObject{{"number", m.number}, {"set_rec", bytes.join(' ')}});
+    }
+    lines << QStringLiteral("then read the messages back (map) and compare their starts");
+    o.insert("steps", steps);
+    if (options.json) {
+        printJson(o, options.subcommand, Done);
+    } else {
+        out() << table(layout) << layout.usageText() << '\n';
+        for (const QString& l : lines)
+            out() << l << '\n';
+        out().flush();
+    }
+    return Done;
+}
+
+} // namespace
+
+bool isPlanCommand(const QString& subcommand) {
+    return subcommand == QLatin1String("plan") || subcommand == QLatin1String("export") ||
+           subcommand == QLatin1String("program");
+}
+
+LoadedPlan loadPlan(const Options& options) {
+    LoadedPlan loaded;
+    const QStringList& args = options.arguments;
+    if (args.size() == 1 && args[0].endsWith(QLatin1String(".json"), Qt::CaseInsensitive)) {
+        QString why;
+        const auto plan = readPlan(args[0], &why);
+        if (!plan) {
+            loaded.error = QStringLiteral("tamberlo-cli: %1").arg(why);
+            return loaded;
+        }
+        loaded.plan = *plan;
+        loaded.name = args[0];
+    } else {
+        loaded.plan = planFromFiles(args);
+        loaded.name = QStringLiteral("the files given");
+    }
+    if (!options.from.isEmpty()) {
+        bool number = false;
+        const int n = options.from.toInt(&number);
+        int found = 0;
+        for (qsizetype i = 0; i < loaded.plan.messages.size(); ++i) {
+            if (number ? n == i + 1 : loaded.plan.messages[i].name == options.from)
+                found = static_cast<int>(i) + 1;
+        }
+        if (!found) {
+            loaded.error =
+                QStringLiteral("tamberlo-cli: --from %1: the plan has no message %2 "
+                               "(messages 1 to %3)")
+                    .arg(options.from, number ? options.from : QStringLiteral("named so"))
+                    .arg(loaded.plan.messages.size());
+            return loaded;
+        }
+        loaded.from = found;
+    }
+    quietMultimedia(options);
+    QtAudioPlayer player;
+    {
+        const QuietStderr quiet(!options.verbose);
+        loaded.files = measureFiles(loaded.plan, player);
+    }
+    loaded.layout = allocate(loaded.plan, loaded.files, plannedChip(loaded.plan));
+    return loaded;
+}
+
+int runPlanCommand(const Options& options) {
+    const LoadedPlan loaded = loadPlan(options);
+    if (!loaded.error.isEmpty())
+        return fail(options, loaded.error);
+    const Layout& layout = loaded.layout;
+    const QString& command = options.subcommand;
+    const auto problems = [&](QJsonObject o) {
+        for (const QString& p : layout.problems)
+            err() << "tamberlo-cli: " << loaded.name << ": " << p << '\n';
+        err().flush();
+        if (options.json)
+            printJson(o, command, Usage,
+                      QStringLiteral("%1: the plan cannot be programmed").arg(loaded.name));
+        return Usage;
+    };
+
+    if (command == QLatin1String("export")) {
+        if (!layout.ok())
+            return problems({});
+        const ExportFormat format = exportFormat(options.format).value_or(ExportFormat::Header);
+        const QByteArray text = exportLayout(layout, format, QFileInfo(loaded.name).fileName());
+        if (options.json) {
+            printJson({{"format", options.format}, {"text", QString::fromUtf8(text)}}, command,
+                      Done);
+        } else {
+            out().flush();
+            ::fflush(stdout);
+            ::write(STDOUT_FILENO, text.constData(), static_cast<size_t>(text.size()));
+        }
+        return Done;
+    }
+    if (command == QLatin1String("program")) { // --dry-run
+        if (!layout.ok())
+            return problems(layoutJson(loaded));
+        return dryRun(options, loaded);
+    }
+
+    // plan
+    if (!options.json) {
+        out() << QStringLiteral("%1: %2, %3 Hz (%4 ms a row), from row %5, margin %6 ms\n")
+                     .arg(loaded.name, layout.chip ? layout.chip->name
+                                                   : QStringLiteral("model read from the chip"))
+                     .arg(layout.sampleRate)
+                     .arg(layout.row.ms(), 0, 'g', 5)
+                     .arg(rowText(loaded.plan.firstRow))
+                     .arg(loaded.plan.marginMs)
+              << table(layout) << layout.usageText();
+        if (!layout.chip)
+            out() << " (the fit is checked against the chip's model when programming)";
+        out() << '\n';
+        out().flush();
+    }
+    if (!layout.ok())
+        return problems(layoutJson(loaded));
+    if (options.json)
+        printJson(layoutJson(loaded), command, Done);
+    return Done;
+}
+
+// ---- program ------------------------------------------------------------------------
+
+bool QuietRecordingAudio::load(const QString& path, QString* why) {
+    const QuietStderr quiet(quiet_);
+    return QtRecordingAudio::load(path, why);
+}
+
+ProgramRun::ProgramRun(LoadedPlan loaded, const Options& options, ChipClient& client, QString label,
+                       QJsonObject& json, Say say, Progress progress, Done done, QObject* parent)
+    : QObject(parent), loaded_(std::move(loaded)), options_(options), label_(std::move(label)),
+      json_(json), say_(std::move(say)), progress_(std::move(progress)), done_(std::move(done)),
+      chip_(client) {
+    audio_.setQuiet(!options.verbose);
+}
+
+QString ProgramRun::bar(std::int64_t positionMs, std::int64_t lengthMs) const {
+    constexpr int Width = 24;
+    const int filled =
+        lengthMs > 0
+            ? static_cast<int>(std::clamp<std::int64_t>(positionMs * Width / lengthMs, 0, Width))
+            : 0;
+    return QStringLiteral("[%1%2]").arg(QString(filled, QLatin1Char('#')),
+                                        QString(Width - filled, QLatin1Char('-')));
+}
+
+void ProgramRun::start() {
+    ProgramOptions po;
+    po.eraseFirst = options_.eraseFirst;
+    po.from = loaded_.from;
+    programmer_ = std::make_unique<Programmer>(loaded_.plan, loaded_.files, chip_, audio_, po);
+    const int count = static_cast<int>(loaded_.plan.messages.size());
+    for (int i = loaded_.from - 1; i < count; ++i)
+        remainingAudioMs_ += loaded_.files[i].lengthMs.value_or(0);
+
+    connect(programmer_.get(), &Programmer::step, this,
+            [this](const QString& text) { say_(text); });
+    connect(
+        programmer_.get(), &Programmer::messageStarted, this,
+        [this](int number, int total, const PlacedMessage& m) {
+            current_ = number;
+            say_(QStringLiteral("message %1/%2 \"%3\": SET_REC %4..%5, playing %6 (%7)")
+                     .arg(number)
+                     .arg(total)
+                     .arg(m.name, rowText(m.start), rowText(m.end), m.file, seconds(m.lengthMs)));
+        });
+    connect(programmer_.get(), &Programmer::messageProgress, this,
+            [this](int number, std::int64_t position, std::int64_t length) {
+                const PlacedMessage& m = programmer_->layout().messages[number - 1];
+                // What is left: this file, the later ones, and about 0.4 s of commands each.
+                const std::int64_t left =
+                    remainingAudioMs_ - position +
+                    400 * (static_cast<std::int64_t>(programmer_->layout().messages.size()) -
+                           number + 1);
+                progress_(QStringLiteral("%1/%2 %3 %4 %5 of %6, about %7 left")
+                              .arg(number)
+                              .arg(programmer_->layout().messages.size())
+                              .arg(m.name, bar(position, length), seconds(position),
+                                   seconds(length), seconds(std::max<std::int64_t>(0, left))));
+            });
+    connect(programmer_.get(), &Programmer::messageDone, this, [this](const MessageTiming& t) {
+        const PlacedMessage& m = programmer_->layout().messages[t.number - 1];
+        remainingAudioMs_ -= m.lengthMs;
+        say_(QStringLiteral("  recorded: the chip stopped at row %1; audio started %2 ms after "
+                            "the frame, STOP %3 ms from the file's end")
+                 .arg(rowText(t.stoppedRow))
+                 .arg(t.startOffsetMs(), 0, 'f', 1)
+                 .arg(t.stopOffsetMs(), 0, 'f', 1));
+    });
+    connect(programmer_.get(), &Programmer::finished, this, &ProgramRun::finished);
+    programmer_->start();
+}
+
+void ProgramRun::finished(const ProgramOutcome& outcome) {
+    const Layout& layout = outcome.layout.messages.isEmpty() ? loaded_.layout : outcome.layout;
+    QJsonArray messages;
+    for (const PlacedMessage& m : layout.messages) {
+        QJsonObject j = messageJson(m);
+        j.insert("recorded", outcome.complete.contains(m.number));
+        for (const MessageTiming& t : outcome.timings) {
+            if (t.number != m.number)
+                continue;
+            j.insert("frame_sent_us", double(t.frameSentUs));
+            j.insert("audio_start_us", double(t.audioStartUs));
+            j.insert("audio_end_us", double(t.audioEndUs));
+            j.insert("stop_sent_us", double(t.stopSentUs));
+            j.insert("start_offset_ms", t.startOffsetMs());
+            j.insert("stop_offset_ms", t.stopOffsetMs());
+            j.insert("stopped_row", t.stoppedRow);
+            j.insert("stopped_row_hex", rowText(t.stoppedRow));
+        }
+        messages.append(j);
+    }
+    json_.insert("plan", loaded_.name);
+    if (outcome.layout.chip)
+        json_.insert("model", outcome.layout.chip->name);
+    json_.insert("messages", messages);
+    QJsonArray complete, starts;
+    for (int n : outcome.complete)
+        complete.append(n);
+    for (int s : outcome.chipStarts)
+        starts.append(s);
+    json_.insert("complete", complete);
+    json_.insert("chip_starts", starts);
+    json_.insert("mismatches", QJsonArray::fromStringList(outcome.mismatches));
+    if (outcome.failedMessage > 0)
+        json_.insert("resume_from", outcome.failedMessage);
+
+    switch (outcome.kind) {
+    case ProgramOutcome::Kind::Done: {
+        QStringList rows;
+        for (int s : outcome.chipStarts)
+            rows << rowText(s);
+        say_(QStringLiteral("map: the chip's %1 message starts are the plan's (%2)")
+                 .arg(outcome.chipStarts.size())
+                 .arg(rows.join(QStringLiteral(", "))));
+        say_(QStringLiteral("done: %1 message(s) recorded; %2")
+                 .arg(outcome.complete.size())
+                 .arg(layout.usageText()));
+        done_(tamberlo::cli::Done, {});
+        return;
+    }
+    case ProgramOutcome::Kind::Mismatch:
+        for (const QString& m : outcome.mismatches)
+            say_(QStringLiteral("map: %1").arg(m));
+        done_(5, QStringLiteral("%1: the chip's messages differ from the plan (%2)")
+                     .arg(label_, outcome.mismatches.join(QStringLiteral("; "))));
+        return;
+    case ProgramOutcome::Kind::PlanRefused:
+        for (qsizetype i = 0; i + 1 < outcome.problems.size(); ++i)
+            err() << "tamberlo-cli: " << loaded_.name << ": " << outcome.problems[i] << '\n';
+        done_(Usage, QStringLiteral("tamberlo-cli: %1: %2")
+                         .arg(loaded_.name, outcome.problems.value(outcome.problems.size() - 1)));
+        return;
+    case ProgramOutcome::Kind::Fault:
+        done_(outcome.exitCode, QStringLiteral("%1: %2").arg(label_, outcome.error));
+        return;
+    }
+}
+
+} // namespace tamberlo::cli
+
+// ---- the session's side of `program` ------------------------------------------------
+
+namespace tamberlo::cli {
+
+void runProgram(Session& session) {
+    const Options& options = session.options();
+    // Measured and checked before anything is sent: a plan that cannot be programmed is
+    // refused with every reason.
+    LoadedPlan loaded = loadPlan(options);
+    if (!loaded.error.isEmpty()) {
+        session.finish(Usage, loaded.error);
+        return;
+    }
+    if (!loaded.layout.ok()) {
+        const QStringList& problems = loaded.layout.problems;
+        for (qsizetype i = 0; i + 1 < problems.size(); ++i)
+            err() << "tamberlo-cli: " << loaded.name << ": " << problems[i] << '\n';
+        err().flush();
+        session.json()[QStringLiteral("problems")] = QJsonArray::fromStringList(problems);
+        session.finish(Usage,
+                       QStringLiteral("tamberlo-cli: %1: %2").arg(loaded.name, problems.last()));
+        return;
+    }
+    if (options.eraseFirst && !options.yes &&
+        !session.confirmDestructive(QStringLiteral("Erase every message in the chip on %1 before "
+                                                   "programming %2?")
+                                        .arg(session.label(), loaded.name)))
+        return;
+    auto* run = new ProgramRun(
+        std::move(loaded), options, session.client(), session.label(), session.json(),
+        [&session](const QString& line) {
+            session.endProgress();
+            session.say(line);
+        },
+        [&session](const QString& text) { session.progress(text); },
+        [&session](int code, const QString& error) { session.finish(code, error); }, &session);
+    run->start();
+}
+
+} // namespace tamberlo::cli

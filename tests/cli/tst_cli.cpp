@@ -1,0 +1,330 @@
+// tamberlo-cli end to end: the real program against tamberlo-bridge-sim over a
+// pseudo-terminal. Each row of the table is one simulator and a sequence of runs, each with
+// its expected exit code and lines. Real time on both sides; bounds are loose and only catch
+// a hang.
+
+#include "e2e/SimulatorRig.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+using namespace tamberlo::e2e;
+
+namespace {
+
+constexpr int RunBoundMs = 30000; // a run that takes longer than this hangs
+
+struct Run {
+    Run(QStringList a, int e, QString o = {}, QString r = {}, QString j = {})
+        : args(std::move(a)), exit(e), out(std::move(o)), err(std::move(r)), json(std::move(j)) {}
+    Run() = default;
+    QStringList args;
+    int exit = 0;
+    QString out;  // regular expression standard output must match ("" = anything)
+    QString err;  // the same for standard error
+    QString json; // for --json runs: "key=value" the document must hold ("" = none)
+};
+
+struct Outcome {
+    int exit = -1;
+    QString out;
+    QString err;
+    bool finished = false;
+};
+
+Outcome runCli(const RuntimeDir& runtime, const QStringList& args) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    process.setProcessEnvironment(environment);
+    process.setStandardInputFile(QProcess::nullDevice()); // not a terminal
+    process.start(QStringLiteral(TAMBERLO_CLI), args);
+    Outcome outcome;
+    outcome.finished = process.waitForStarted(RunBoundMs) && process.waitForFinished(RunBoundMs);
+    if (!outcome.finished) {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+    outcome.exit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    outcome.out = QString::fromUtf8(process.readAllStandardOutput());
+    outcome.err = QString::fromUtf8(process.readAllStandardError());
+    return outcome;
+}
+
+bool matches(const QString& pattern, const QString& text) {
+    return pattern.isEmpty() ||
+           QRegularExpression(pattern, QRegularExpression::DotMatchesEverythingOption)
+               .match(text)
+               .hasMatch();
+}
+
+// "messages.length=3", "ok=false", "model=ISD1760", "messages.0.start=0x010"
+QString jsonValue(const QJsonDocument& doc, const QString& path) {
+    QJsonValue value = doc.object();
+    for (const QString& key : path.split(QLatin1Char('.'))) {
+        if (key == QLatin1String("length") && value.isArray())
+            return QString::number(value.toArray().size());
+        bool index = false;
+        const int i = key.toInt(&index);
+        value = index ? value.toArray().at(i) : value.toObject().value(key);
+    }
+    if (value.isBool())
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
+    if (value.isDouble())
+        return QString::number(value.toDouble());
+    return value.toString();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(QList<Run>)
+
+class TestCli : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void subcommands_data();
+    void subcommands();
+    void pacingOnTheWire();
+    void helpAgreesWithTheReadme();
+
+private:
+    RuntimeDir runtime_;
+};
+
+void TestCli::initTestCase() {
+    QVERIFY(runtime_.isValid());
+}
+
+void TestCli::subcommands_data() {
+    QTest::addColumn<QStringList>("simulator"); // empty: no simulator
+    QTest::addColumn<QList<Run>>("runs");
+
+    const QString model = QStringLiteral("ISD1760 \\(device ID 0xA0, last row 0x1EF\\)");
+
+    QTest::newRow("usage errors")
+        << QStringList{}
+        << QList<Run>{
+               {{"bogus"}, 1, "^$", "unknown command 'bogus'"},
+               {{}, 1, "", "no command given"},
+               {{"id", "extra"}, 1, "", "id takes no arguments"},
+               {{"--frobnicate", "id"}, 1, "", "unknown option '--frobnicate'"},
+               {{"record", "--volume", "3"}, 1, "", "--volume is not an option of record"},
+               {{"--timeout", "0", "id"}, 1, "", "--timeout takes milliseconds"},
+               {{"set-play", "0x800", "1"}, 1, "", "'0x800' is past the last row any chip has"},
+               {{"set-play", "zz", "10"}, 1, "", "'zz' is not an address"},
+               {{"set-play", "0x20", "0x10"}, 1, "", "START \\(0x020\\) is after END \\(0x010\\)"},
+               {{"set-play", "10"}, 1, "", "set-play needs two rows"},
+               {{"apc", "--source", "mic"}, 1, "", "--source is Lin, Mic or LM"},
+               {{"--port", "nope", "id"}, 1, "", "--port takes a number or a device path"},
+               {{"--json", "bogus"}, 1, "", "", "exitCode=1"},
+               {{"--port", "9", "id"}, 2, "", "^port 9: no serial device has this number"},
+               {{"--port", "/dev/tamberlo-none", "id"},
+                2,
+                "",
+                "^/dev/tamberlo-none: cannot open the device: .+"},
+               {{"--version"}, 0, "^tamberlo-cli \\d+\\.\\d+\\.\\d+\n$"},
+               {{"help", "map"}, 0, "Usage: tamberlo-cli \\[OPTIONS\\] map"},
+               {{"erase-all", "--help"}, 0, "--yes"},
+           };
+
+    QTest::newRow("bring-up, id, status, ports")
+        << QStringList{}
+        << QList<Run>{
+               {{"--port", "1", "id"}, 0, model + "\n$"},
+               {{"status"},
+                0,
+                "flags +none: powered down\n.*play pointer +0x010\n.*current address +0x010, not "
+                "ready"},
+               {{"play"},
+                4,
+                "",
+                "^port 1 \\(/dev/pts/\\d+\\): the chip refused PLAY \\(0x40\\) \\(CMD_ERR\\)\n$"},
+               {{"status"}, 0, "flags +CMD_ERR: the last command was refused; powered down"},
+               {{"init"}, 0, "^reset and powered up: " + model},
+               {{"status", "--json"}, 0, "", "", "status.poweredUp=true"},
+               {{"--json", "id"}, 0, "", "", "model=ISD1760"},
+               {{"ports"}, 0, "^    1  /dev/pts/\\d+ \\(link .*/tamberlo/port1\\)\n    2  "},
+               {{"ports", "--json"}, 0, "", "", "ports.0.port=1"},
+               {{"--verbose", "id"}, 0, model, "> 0x09\n.*< 0x04\n.*< 0xA0"},
+           };
+
+    QTest::newRow("refused ERASE, erase-all needs --yes")
+        << QStringList{}
+        << QList<Run>{
+               {{"init"}, 0},
+               {{"erase"}, 4, "^$", "the chip refused ERASE \\(0x42\\) \\(CMD_ERR\\)"},
+               {{"--json", "erase"}, 4, "", "refused ERASE", "failure=refused"},
+               {{"erase-all"}, 1, "", "standard input is not a terminal, so give --yes"},
+               {{"set-erase", "10", "20"}, 1, "", "give --yes"},
+               {{"erase-all", "--yes"}, 0, "^erased every message\n$"},
+               {{"map"}, 0, "^ISD1760: 0 messages\nrecord pointer 0x010\n$"},
+           };
+
+    QTest::newRow("map after recordings of different lengths")
+        << QStringList{}
+        << QList<Run>{
+               {{"init"}, 0},
+               {{"record", "--seconds", "0.3"},
+                0,
+                "the message starts at 0x010; record pointer now 0x01[0-9A-F]"},
+               {{"record", "--seconds", "1"}, 0},
+               {{"record", "--seconds", "0.5"}, 0},
+               {{"map"},
+                0,
+                // Rows of 125 ms: about 3, 8 and 4 rows, a row or two more on a busy machine.
+                "^ISD1760: 3 messages\n +1  0x010\n +2  0x01[2-5]\n +3  0x0(1[A-F]|20)\nrecord "
+                "pointer 0x0(1[E-F]|2[0-6])\n$"},
+               {{"map", "--json"}, 0, "", "", "messages.length=3"},
+               // map leaves the play pointer on the newest message, where it found it.
+               {{"fwd"}, 0, "^play pointer at 0x010\n$"},
+               {{"fwd"}, 0, "^play pointer at 0x01[2-5]\n$"},
+               {{"erase"}, 4, "", "refused ERASE"}, // the middle message
+               {{"fwd"}, 0},
+               {{"erase"}, 0, "^erased the message at the play pointer\n$"},
+               {{"map", "--json"}, 0, "", "", "messages.length=2"},
+           };
+
+    QTest::newRow("ranges and the analog path on an ISD1720")
+        << QStringList{"--model", "ISD1720"}
+        << QList<Run>{
+               {{"init"}, 0, "ISD1720 \\(device ID 0x90, last row 0x0AF\\)"},
+               {{"set-play", "0x010", "0x0B0"},
+                1,
+                "",
+                "'0x0B0' is past the last row of the ISD1720 \\(0x0AF\\)"},
+               {{"set-rec", "0x040", "01 00"}, 1, "", "past the last row of the ISD1720"},
+               {{"apc", "--volume", "2", "--source", "Mic", "--monitor", "--speaker"},
+                0,
+                "^analog path written \\(0x65 0x0C 0x4A\\): volume 2, source Mic, monitor on, "
+                "speaker on\n$"},
+               {{"apc"}, 0, "\\(0x65 0x0D 0x00\\)"},
+               {{"set-rec", "0x040", "0A0"}, 0, "^recording into rows 0x040 to 0x0A0\n$"},
+               {{"status"}, 0, "current address +0x04[0-9A-F], recording"},
+               {{"stop"}, 0, "^stopped\n$"},
+               {{"set-play", "40", "01 00"}, 1},
+               {{"set-play", "40", "41"}, 0, "^playing rows 0x040 to 0x041\n$"},
+               {{"set-erase", "0x040", "0x0A0", "--yes"}, 0, "^erasing rows 0x040 to 0x0A0\n$"},
+           };
+
+    QTest::newRow("split replies and surplus bytes do not shift replies")
+        << QStringList{"--extra-bytes", "2", "--split-ms", "3"}
+        << QList<Run>{
+               {{"init"}, 0, "^reset and powered up: " + model},
+               {{"record", "--seconds", "0.3"}, 0},
+               {{"record", "--seconds", "0.3"}, 0},
+               {{"map"}, 0, "^ISD1760: 2 messages\n +1  0x010\n"},
+               {{"status"}, 0, "play pointer +0x01[2-5]\n"}, // on the newest, as map found it
+           };
+
+    QTest::newRow("a reply that never comes")
+        << QStringList{"--reply-delay-ms", "5000"}
+        << QList<Run>{
+               {{"--timeout", "300", "id"},
+                3,
+                "^$",
+                "^port 1 \\(/dev/pts/\\d+\\): no reply to DEVID \\(0x09\\) within 300 ms\n$"},
+               {{"--json", "--timeout", "200", "status"},
+                3,
+                "",
+                "within 200 ms",
+                "failure=timeout"},
+           };
+
+    QTest::newRow("hang-up in the middle of a frame")
+        << QStringList{"--hangup-after", "3"}
+        << QList<Run>{
+               // DEVID, then SET_PLAY: the simulator hangs up after its second byte.
+               {{"set-play", "10", "20"},
+                3,
+                "^$",
+                "^port 1 \\(/dev/pts/\\d+\\): .*(went away|no reply)"},
+           };
+
+    QTest::newRow("hang-up while recording")
+        << QStringList{"--hangup-after", "4"}
+        << QList<Run>{
+               {{"init"}, 0}, // RESET, PU, DEVID
+               {{"record"},
+                3,
+                "",
+                "went away|no reply"}, // REC, then its DEVID read is the 5th byte
+           };
+}
+
+void TestCli::subcommands() {
+    QFETCH(QStringList, simulator);
+    QFETCH(QList<Run>, runs);
+
+    std::unique_ptr<Simulator> sim;
+    const bool needsSimulator = QString(QTest::currentDataTag()) != QLatin1String("usage errors");
+    if (needsSimulator)
+        QVERIFY(startSimulator(sim, runtime_, 1, simulator));
+    for (const Run& run : runs) {
+        const Outcome o = runCli(runtime_, run.args);
+        const QString where =
+            QStringLiteral("tamberlo-cli %1\n-- exit %2\n-- stdout:\n%3-- stderr:\n%4%5")
+                .arg(run.args.join(' '))
+                .arg(o.exit)
+                .arg(o.out, o.err, sim ? "-- simulator:\n" + sim->tail(12) : QString());
+        QVERIFY2(o.finished, qPrintable("hangs: " + where));
+        QVERIFY2(o.exit == run.exit, qPrintable(where));
+        QVERIFY2(matches(run.out, o.out),
+                 qPrintable("stdout does not match " + run.out + "\n" + where));
+        QVERIFY2(matches(run.err, o.err),
+                 qPrintable("stderr does not match " + run.err + "\n" + where));
+        if (run.args.contains(QLatin1String("--json"))) {
+            QJsonParseError error;
+            const QJsonDocument doc = QJsonDocument::fromJson(o.out.toUtf8(), &error);
+            QVERIFY2(error.error == QJsonParseError::NoError, qPrintable("no JSON: " + where));
+            QCOMPARE(jsonValue(doc, "exitCode"), QString::number(run.exit));
+            QCOMPARE(jsonValue(doc, "ok"), run.exit == 0 ? QString("true") : QString("false"));
+            if (!run.json.isEmpty()) {
+                const QStringList kv = run.json.split('=');
+                QVERIFY2(jsonValue(doc, kv[0]) == kv[1], qPrintable(run.json + "\n" + where));
+            }
+        }
+        // Any run with a simulator: every frame on the wire was whole and nothing else went in.
+    }
+}
+
+void TestCli::pacingOnTheWire() {
+    std::unique_ptr<Simulator> sim;
+    QVERIFY(startSimulator(sim, runtime_, 1));
+    const Outcome o = runCli(runtime_, {"set-play", "0x010", "0x020"});
+    QVERIFY2(o.finished && o.exit == 4, qPrintable(o.err)); // powered down: refused
+    const QList<LoggedByte> in = sim->received();
+    // DEVID, SET_PLAY (5 bytes), the DEVID status read.
+    QCOMPARE(in.size(), 7);
+    const QList<int> expected{0x09, 0x80, 0x00, 0x10, 0x00, 0x20, 0x09};
+    for (int i = 0; i < in.size(); ++i) {
+        QCOMPARE(int(in[i].value), expected[i]);
+        // No byte sooner than 50 ms after the one before it (the pty may bunch arrivals a
+        // little, never by 10 ms).
+        if (i > 0)
+            QVERIFY2(in[i].us - in[i - 1].us >= 40'000,
+                     qPrintable(QString("byte %1 came %2 us after the one before")
+                                    .arg(i)
+                                    .arg(in[i].us - in[i - 1].us)));
+    }
+}
+
+void TestCli::helpAgreesWithTheReadme() {
+    const Outcome help = runCli(runtime_, {"--help"});
+    QCOMPARE(help.exit, 0);
+    QFile readme(QStringLiteral(TAMBERLO_README));
+    QVERIFY(readme.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(readme.readAll());
+    // The README's "Command line" section shows the --help text verbatim in a code block.
+    const qsizetype section = text.indexOf(QLatin1String("## Command line"));
+    QVERIFY(section >= 0);
+    QVERIFY2(text.indexOf(help.out, section) >= 0,
+             qPrintable("README's Command line section lacks the --help text:\n" + help.out));
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
