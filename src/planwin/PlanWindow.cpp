@@ -831,8 +831,8 @@ void PlanWindow::startRecording(int from) {
     options.from = from;
     auto* programmer = new plan::Programmer(plan_, measured_, *session_->chip, *audio_, options);
     session_->programmer.reset(programmer);
-    connect(programmer, &plan::Programmer::step, this,
-            [this](const QString& text) { setStatus(text); });
+    // The engine's step lines are the command line's; the window says the same in its own
+    // words as the messages start and end.
     connect(programmer, &plan::Programmer::messageStarted, this, &PlanWindow::onMessageStarted);
     connect(programmer, &plan::Programmer::messageProgress, this, &PlanWindow::onMessageProgress);
     connect(programmer, &plan::Programmer::messageDone, this, &PlanWindow::onMessageDone);
@@ -892,6 +892,8 @@ void PlanWindow::onMessageDone(const plan::MessageTiming& timing) {
     messagesLeft_ = std::max(0, messagesLeft_ - 1);
     messageProgress_->setValue(1000);
     clockTick();
+    if (row + 1 == layout_.messages.size())
+        setStatus(tr("全部录完，正在读回芯片中的段（map）……"));
 }
 
 void PlanWindow::clockTick() {
