@@ -16,6 +16,9 @@ packages+=(desktop-file-utils appstream dpkg-dev)
 # clang with its sanitizer and libFuzzer runtimes, for the fuzz preset (make fuzz).
 packages+=(clang libclang-rt-14-dev)
 
+# The command-line benchmark's reference: the same exchange through pyserial.
+packages+=(python3-serial)
+
 # The start-up benchmark maps real windows on an X server of its own.
 packages+=(xvfb libxcb1-dev)
 

@@ -67,7 +67,6 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const QString lame = QStandardPaths::findExecutable("lame");
     QJsonArray list;
-    double audioMs = 0;
     for (int i = 0; i < messages; ++i) {
         const int ms = 400 + (i * 600) % 1900; // 0.4 .. 2.2 s
         const QString wav = dir.filePath(QString("p%1.wav").arg(i));
@@ -129,8 +128,8 @@ int main(int argc, char** argv) {
             lastByteUs = std::max(lastByteUs, b.us);
 
         double sumAudio = 0;
-        std::printf("run %d\n%4s %8s %10s %10s %8s\n", run, "msg", "length", "start ms", "stop ms",
-                    "row");
+        std::printf("run %d\n%4s %8s %10s %10s %12s %8s\n", run, "msg", "length", "start ms",
+                    "stop ms", "(handed ms)", "row");
         for (qsizetype i = 0; i < done.size() && i < frameEnds.size(); ++i) {
             const QJsonObject m = done[i].toObject();
             const double length = m.value("length_ms").toDouble();
@@ -149,8 +148,11 @@ int main(int argc, char** argv) {
             const double stop = (stopUs - audioEnd) / 1000.0;
             starts << start;
             stops << stop;
-            std::printf("%4lld %8.0f %+10.1f %+10.1f %8s\n", static_cast<long long>(i + 1), length,
-                        start, stop, qPrintable(m.value("stopped_row_hex").toString()));
+            // When the tool handed STOP to its chip client, against the file's end.
+            const double handed = (m.value("stop_handed_us").toDouble() - audioEnd) / 1000.0;
+            std::printf("%4lld %8.0f %+10.1f %+10.1f %+12.1f %8s\n", static_cast<long long>(i + 1),
+                        length, start, stop, handed,
+                        qPrintable(m.value("stopped_row_hex").toString()));
         }
         const double overhead = (totalMs - sumAudio) / messages;
         const double mapMs = (lastByteUs - lastStopUs) / 1000.0;

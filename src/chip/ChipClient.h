@@ -90,7 +90,9 @@ public:
     static constexpr int DefaultTimeoutMs = 1000;
 
     using Completion = std::function<void(const ChipResult&)>;
-    using Clock = std::function<qint64()>; // monotonic nanoseconds
+    // Monotonic nanoseconds; by default std::chrono::steady_clock, which on Linux is
+    // CLOCK_MONOTONIC like QElapsedTimer's.
+    using Clock = std::function<qint64()>;
 
     explicit ChipClient(SerialPort& port, QObject* parent = nullptr);
     ~ChipClient() override;

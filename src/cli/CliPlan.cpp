@@ -335,6 +335,7 @@ void ProgramRun::start() {
     ProgramOptions po;
     po.eraseFirst = options_.eraseFirst;
     po.from = loaded_.from;
+    elapsed_.start();
     programmer_ = std::make_unique<Programmer>(loaded_.plan, loaded_.files, chip_, audio_, po);
     const int count = static_cast<int>(loaded_.plan.messages.size());
     for (int i = loaded_.from - 1; i < count; ++i)
@@ -359,11 +360,12 @@ void ProgramRun::start() {
                     remainingAudioMs_ - position +
                     400 * (static_cast<std::int64_t>(programmer_->layout().messages.size()) -
                            number + 1);
-                progress_(QStringLiteral("%1/%2 %3 %4 %5 of %6, about %7 left")
+                progress_(QStringLiteral("%1/%2 %3 %4 %5 of %6; %7 in, about %8 left")
                               .arg(number)
                               .arg(programmer_->layout().messages.size())
                               .arg(m.name, bar(position, length), seconds(position),
-                                   seconds(length), seconds(std::max<std::int64_t>(0, left))));
+                                   seconds(length), seconds(elapsed_.elapsed()),
+                                   seconds(std::max<std::int64_t>(0, left))));
             });
     connect(programmer_.get(), &Programmer::messageDone, this, [this](const MessageTiming& t) {
         const PlacedMessage& m = programmer_->layout().messages[t.number - 1];
@@ -390,6 +392,7 @@ void ProgramRun::finished(const ProgramOutcome& outcome) {
             j.insert("frame_sent_us", double(t.frameSentUs));
             j.insert("audio_start_us", double(t.audioStartUs));
             j.insert("audio_end_us", double(t.audioEndUs));
+            j.insert("stop_handed_us", double(t.stopHandedUs));
             j.insert("stop_sent_us", double(t.stopSentUs));
             j.insert("start_offset_ms", t.startOffsetMs());
             j.insert("stop_offset_ms", t.stopOffsetMs());

@@ -11,6 +11,7 @@
 #include "plan/Programmer.h"
 #include "plan/QtRecordingAudio.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <functional>
@@ -76,6 +77,7 @@ private:
     plan::ClientChip chip_;
     QuietRecordingAudio audio_;
     std::unique_ptr<plan::Programmer> programmer_;
+    QElapsedTimer elapsed_;
     int current_ = 0;
     std::int64_t remainingAudioMs_ = 0;
 };

@@ -175,7 +175,12 @@ void Session::exchange(std::vector<std::uint8_t> frame, bool confirm, Next next)
 
 int Session::run() {
     const SubcommandInfo* info = findSubcommand(options_.subcommand);
-    if (!info->needsPort)
+    if (!info) {
+        finish(Usage,
+               QStringLiteral("tamberlo-cli: unknown command '%1'").arg(options_.subcommand));
+        return exitCode_;
+    }
+    if (options_.subcommand == QLatin1String("ports"))
         return listPorts();
 
     // Rows are checked for their form before anything is opened.
@@ -213,8 +218,10 @@ int Session::run() {
     client_ = std::make_unique<ChipClient>(port_);
     client_->setTimeoutMs(options_.timeoutMs);
     if (options_.verbose) {
-        const auto stamp = [this](qint64) {
-            return QStringLiteral("%1 ms").arg(double(clock_.nsecsElapsed()) / NsPerMs, 10, 'f', 3);
+        // Milliseconds since the program started, on the client's monotonic clock.
+        const qint64 startNs = client_->now() - clock_.nsecsElapsed();
+        const auto stamp = [startNs](qint64 ns) {
+            return QStringLiteral("%1 ms").arg(double(ns - startNs) / NsPerMs, 10, 'f', 3);
         };
         connect(client_.get(), &ChipClient::byteWritten, this, [stamp](std::uint8_t b, qint64 ns) {
             err() << stamp(ns) << "  > " << hexByte(b) << '\n';
@@ -224,8 +231,8 @@ int Session::run() {
             err() << stamp(ns) << "  < " << hexByte(b) << '\n';
             err().flush();
         });
-        connect(client_.get(), &ChipClient::strayBytes, this, [stamp](int count) {
-            err() << stamp(0) << "  " << count << " stray byte(s) dropped\n";
+        connect(client_.get(), &ChipClient::strayBytes, this, [this, stamp](int count) {
+            err() << stamp(client_->now()) << "  " << count << " stray byte(s) dropped\n";
             err().flush();
         });
     }

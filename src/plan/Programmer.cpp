@@ -216,6 +216,7 @@ void Programmer::sendStop() {
         return;
     stopHanded_ = true;
     watch_.stop();
+    timing_.stopHandedUs = now();
     chip_.stop([this] { timing_.stopSentUs = now(); },
                [this](const ProgrammerChip::Result& r) { stopDone(r); });
 }

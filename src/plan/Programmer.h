@@ -22,6 +22,7 @@ struct MessageTiming {
     std::int64_t frameSentUs = 0;  // SET_REC's last byte written
     std::int64_t audioStartUs = 0; // the file's position 0, as the player's position tells
     std::int64_t audioEndUs = 0;   // audioStartUs + the file's length
+    std::int64_t stopHandedUs = 0; // STOP handed to the chip client
     std::int64_t stopSentUs = 0;   // the STOP byte written
     int stoppedRow = -1;           // the chip's current row after STOP
     double startOffsetMs() const { return (audioStartUs - frameSentUs) / 1000.0; }
