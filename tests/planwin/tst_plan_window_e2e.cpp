@@ -219,12 +219,14 @@ void TestPlanWindowE2e::hangUpInMessageTwoThenContinue() {
 void TestPlanWindowE2e::stopLeavesCompletedMessages() {
     QVERIFY(startSimulator(sim_, runtime_, 63));
     Window w;
-    w.window->addFiles(prompts());
+    // Message 2 is the longest, so that the click lands well before its own STOP.
+    w.window->addFiles({path("hello.wav"), path("long.wav"), path("beep.wav")});
     w.setPort(63);
     bool clicked = false;
     QVERIFY(w.run("record_all", [&] {
-        if (!clicked && w.window->table().rowState(1) == State::Recording &&
-            w.find<QProgressBar>("message_progress")->value() > 0) {
+        const int progress = w.find<QProgressBar>("message_progress")->value();
+        if (!clicked && w.window->table().rowState(1) == State::Recording && progress > 0 &&
+            progress < 600) {
             clicked = true;
             w.find("stop_recording")->click();
         }
@@ -249,8 +251,9 @@ void TestPlanWindowE2e::closingWhileRecordingStopsFirst() {
     bool closed = false;
     bool stillShown = false;
     QVERIFY(w.run("record_all", [&] {
-        if (!closed && w.window->table().rowState(0) == State::Recording &&
-            w.find<QProgressBar>("message_progress")->value() > 0) {
+        const int progress = w.find<QProgressBar>("message_progress")->value();
+        if (!closed && w.window->table().rowState(0) == State::Recording && progress > 0 &&
+            progress < 600) {
             closed = true;
             w.window->close();
             stillShown = w.window->isVisible();
