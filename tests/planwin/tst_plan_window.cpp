@@ -2,6 +2,7 @@
 // bar after every change, plan files, export, the checks before a run, and the comparison
 // of a map scan with the plan.
 #include "PlanWindowFakes.h"
+#include "link/PortResolver.h"
 #include "plan/Export.h"
 #include "planwin/MemoryBar.h"
 #include "planwin/PlanCheck.h"
@@ -70,6 +71,7 @@ private slots:
     void init();
     void namesCaptionsAndTitle_data();
     void namesCaptionsAndTitle();
+    void portBoxToolTips();
     void addsFilesAndLaysThemOut_data();
     void addsFilesAndLaysThemOut();
     void movesAndRemoves_data();
@@ -157,6 +159,37 @@ void TestPlanWindow::namesCaptionsAndTitle() {
     } else {
         QFAIL("a captioned control that is no button");
     }
+}
+
+void TestPlanWindow::portBoxToolTips() {
+    Rig rig;
+    auto* box = rig.find<QComboBox>("port_box");
+    QCOMPARE(box->count(), 16);
+    QCOMPARE(box->currentText(), QStringLiteral("1"));
+    // A link of the runtime directory names port 3 (the simulator's way of being a port).
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    QVERIFY(QDir(runtime.path()).mkpath("tamberlo"));
+    QVERIFY(QFile::link(file("a.wav"), portLinkPath(3)));
+    // The tips are made when they are looked at, as on the panel.
+    QHelpEvent help(QEvent::ToolTip, QPoint(2, 2), box->mapToGlobal(QPoint(2, 2)));
+    QApplication::sendEvent(box, &help);
+    for (int i : {0, 2, 15})
+        QCOMPARE(box->itemData(i, Qt::ToolTipRole).toString(),
+                 describePort(static_cast<std::int16_t>(i + 1)));
+    QVERIFY2(box->itemData(2, Qt::ToolTipRole).toString().contains(portLinkPath(3)) ||
+                 box->itemData(2, Qt::ToolTipRole).toString().contains(file("a.wav")),
+             qPrintable(box->itemData(2, Qt::ToolTipRole).toString()));
+    QCOMPARE(box->toolTip(), describePort(1));
+    // A text that is no port number says why.
+    box->setCurrentText("x");
+    QApplication::sendEvent(box, &help);
+    QString reason;
+    QVERIFY(!parsePortNumber("x", &reason));
+    QCOMPARE(box->toolTip(), reason);
+    qputenv("XDG_RUNTIME_DIR", saved);
 }
 
 void TestPlanWindow::addsFilesAndLaysThemOut_data() {
