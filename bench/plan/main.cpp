@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
 
     std::printf("bench_plan: %d messages, %d runs; tamberlo-cli program against the simulator\n\n",
                 messages, runs);
-    QList<double> starts, stops, overheads, mapShares;
+    QList<double> starts, stops, overheads, mapShares, players;
     for (int run = 1; run <= runs; ++run) {
         Simulator sim(runtime);
         QString why;
@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
             lastByteUs = std::max(lastByteUs, b.us);
 
         double sumAudio = 0;
-        std::printf("run %d\n%4s %8s %10s %10s %12s %8s\n", run, "msg", "length", "start ms",
-                    "stop ms", "(handed ms)", "row");
+        std::printf("run %d\n%4s %8s %10s %12s %10s %12s %8s\n", run, "msg", "length", "start ms",
+                    "(player ms)", "stop ms", "(handed ms)", "row");
         for (qsizetype i = 0; i < done.size() && i < frameEnds.size(); ++i) {
             const QJsonObject m = done[i].toObject();
             const double length = m.value("length_ms").toDouble();
@@ -150,8 +150,12 @@ int main(int argc, char** argv) {
             stops << stop;
             // When the tool handed STOP to its chip client, against the file's end.
             const double handed = (m.value("stop_handed_us").toDouble() - audioEnd) / 1000.0;
-            std::printf("%4lld %8.0f %+10.1f %+10.1f %+12.1f %8s\n", static_cast<long long>(i + 1),
-                        length, start, stop, handed,
+            // The player's own share of the start: from its Play, given when the tool saw the
+            // frame's last byte written, to the file's position 0.
+            const double player = (audioStart - m.value("frame_sent_us").toDouble()) / 1000.0;
+            players << player;
+            std::printf("%4lld %8.0f %+10.1f %+12.1f %+10.1f %+12.1f %8s\n",
+                        static_cast<long long>(i + 1), length, start, player, stop, handed,
                         qPrintable(m.value("stopped_row_hex").toString()));
         }
         const double overhead = (totalMs - sumAudio) / messages;
@@ -172,6 +176,9 @@ int main(int argc, char** argv) {
     };
     std::printf("summary over %lld messages\n", static_cast<long long>(starts.size()));
     line("start (audio - frame end)", starts, 20);
+    std::printf("%-28s p50 %+7.1f  p95 |%6.1f|  (the player's own start, from its Play)\n",
+                "  of it the player", percentile(players, 0.5),
+                percentile(absolute(players), 0.95));
     line("stop (STOP - file end)", stops, 30);
     const double worst = *std::max_element(overheads.begin(), overheads.end());
     std::printf("%-28s mean %.0f ms, worst run %.0f ms, goal 600 ms: %s\n", "overhead per message",

@@ -81,15 +81,17 @@ const std::vector<SubcommandInfo>& subcommands() {
         {"erase",
          "",
          "erase the message at the play pointer",
-         "Sends ERASE (0x42). The chip erases only the first or the last message.",
+         "Sends ERASE (0x42), then reads the current address (0x60) until the chip has\n"
+         "finished erasing. The chip erases only the first or the last message.",
          true,
          false,
          {}},
         {"erase-all",
          "",
          "erase every message (asks first)",
-         "Sends G_ERASE (0x43). Asks for confirmation on a terminal; when standard input is\n"
-         "not a terminal it refuses to act without --yes.",
+         "Sends G_ERASE (0x43), then waits until the chip has finished erasing. Asks for\n"
+         "confirmation on a terminal (declining ends with exit code 1); when standard input\n"
+         "is not a terminal it refuses to act without --yes.",
          true,
          true,
          {}},
@@ -110,8 +112,9 @@ const std::vector<SubcommandInfo>& subcommands() {
         {"set-erase",
          "START END",
          "erase the rows START to END (asks first)",
-         "Sends SET_ERASE (0x82) with both rows. Asks for confirmation on a terminal; when\n"
-         "standard input is not a terminal it refuses to act without --yes.",
+         "Sends SET_ERASE (0x82) with both rows, then waits until the chip has finished\n"
+         "erasing. Asks for confirmation on a terminal (declining ends with exit code 1);\n"
+         "when standard input is not a terminal it refuses to act without --yes.",
          true,
          true,
          {}},

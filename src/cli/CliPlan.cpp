@@ -11,6 +11,8 @@
 #include <QLoggingCategory>
 #include <QTextStream>
 #include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -20,6 +22,12 @@ namespace tamberlo::cli {
 using namespace tamberlo::plan;
 
 namespace {
+
+std::atomic<bool> programInterrupted{false};
+
+extern "C" void onProgramInterrupt(int) {
+    programInterrupted.store(true);
+}
 
 QTextStream& out() {
     static QTextStream stream(stdout);
@@ -96,7 +104,10 @@ QString table(const Layout& layout) {
             const bool right = c == 0 || c == 3 || c == 4;
             parts << padded(cells[c], widths[c], right);
         }
-        return parts.join(QStringLiteral("  ")).trimmed().prepend(QLatin1String("  "));
+        QString text = QLatin1String("  ") + parts.join(QStringLiteral("  "));
+        while (text.endsWith(QLatin1Char(' ')))
+            text.chop(1);
+        return text;
     };
     QString text = line(header) + QLatin1Char('\n');
     for (const QStringList& r : rows)
@@ -377,10 +388,23 @@ void ProgramRun::start() {
                  .arg(t.stopOffsetMs(), 0, 'f', 1));
     });
     connect(programmer_.get(), &Programmer::finished, this, &ProgramRun::finished);
+    // Ctrl-C (or SIGTERM) stops the recording in progress rather than leaving the chip to
+    // record to the end of the message's rows.
+    std::signal(SIGINT, onProgramInterrupt);
+    std::signal(SIGTERM, onProgramInterrupt);
+    interruptPoll_.setInterval(20);
+    connect(&interruptPoll_, &QTimer::timeout, this, [this] {
+        if (programInterrupted.exchange(false)) {
+            interruptPoll_.stop();
+            programmer_->interrupt(QStringLiteral("interrupted"));
+        }
+    });
+    interruptPoll_.start();
     programmer_->start();
 }
 
 void ProgramRun::finished(const ProgramOutcome& outcome) {
+    interruptPoll_.stop();
     const Layout& layout = outcome.layout.messages.isEmpty() ? loaded_.layout : outcome.layout;
     QJsonArray messages;
     for (const PlacedMessage& m : layout.messages) {

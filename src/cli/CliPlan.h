@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -78,6 +79,7 @@ private:
     QuietRecordingAudio audio_;
     std::unique_ptr<plan::Programmer> programmer_;
     QElapsedTimer elapsed_;
+    QTimer interruptPoll_;
     int current_ = 0;
     std::int64_t remainingAudioMs_ = 0;
 };

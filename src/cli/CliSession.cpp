@@ -102,8 +102,12 @@ Session::Session(Options options, QObject* parent) : QObject(parent), options_(s
     connect(&recordTimer_, &QTimer::timeout, this, &Session::stopRecording);
     interruptPoll_.setInterval(20);
     connect(&interruptPoll_, &QTimer::timeout, this, [this] {
-        if (interrupted.exchange(false) && recording_)
+        if (interrupted.exchange(false) && recording_) {
             stopRecording();
+            return;
+        }
+        if (recording_)
+            showRecordingProgress();
     });
     json_[QStringLiteral("command")] = options_.subcommand;
 }
@@ -111,6 +115,7 @@ Session::Session(Options options, QObject* parent) : QObject(parent), options_(s
 Session::~Session() = default;
 
 void Session::say(const QString& line) {
+    endProgress();
     if (options_.json)
         return;
     out() << line << '\n';
@@ -484,12 +489,36 @@ void Session::runStatus() {
 }
 
 void Session::runSimple(std::uint8_t opcode, const QString& doneText) {
-    exchange(singleFrame(opcode), true, [this, doneText](const ChipResult& r) {
+    exchange(singleFrame(opcode), true, [this, opcode, doneText](const ChipResult& r) {
         if (r.confirmation)
             json_[QStringLiteral("status")] = statusJson(*r.confirmation);
-        say(doneText);
-        finish(Done);
+        const auto report = [this, doneText] {
+            say(doneText);
+            finish(Done);
+        };
+        if (opcode == Opcode::ERASE || opcode == Opcode::G_ERASE)
+            waitForErase(EraseWaitReads, report);
+        else
+            report();
     });
+}
+
+void Session::waitForErase(int readsLeft, std::function<void()> then) {
+    // An erase keeps the chip busy for a while; "erased" means it has finished, so that the
+    // next command (of this run or the next) is not refused for it.
+    exchange(singleFrame(Opcode::CurrentAddress), false,
+             [this, readsLeft, then = std::move(then)](const ChipResult& r) {
+                 if (r.decoded.address && r.decoded.address->erasing()) {
+                     if (readsLeft <= 1) {
+                         finish(NoReply,
+                                QStringLiteral("%1: the chip is still erasing").arg(label_));
+                         return;
+                     }
+                     waitForErase(readsLeft - 1, then);
+                     return;
+                 }
+                 then();
+             });
 }
 
 void Session::runFwd() {
@@ -516,10 +545,23 @@ void Session::runRecord() {
             const qint64 left = qint64(*options_.seconds * 1000.0) - elapsedMs;
             recordTimer_.start(static_cast<int>(std::max<qint64>(0, left)));
         }
-        progress(QStringLiteral("recording%1")
-                     .arg(options_.seconds ? QStringLiteral(" for %1 s").arg(*options_.seconds)
-                                           : QStringLiteral(" until Ctrl-C")));
+        showRecordingProgress();
     });
+}
+
+void Session::showRecordingProgress() {
+    const double elapsed = double(client_->now() - recordStartNs_) / 1e9;
+    if (!options_.seconds) {
+        progress(QStringLiteral("recording %1 s (Ctrl-C stops)").arg(elapsed, 0, 'f', 1));
+        return;
+    }
+    constexpr int Width = 30;
+    const double total = *options_.seconds;
+    const int filled = std::clamp(int(elapsed / total * Width), 0, Width);
+    progress(QStringLiteral("recording [%1%2] %3/%4 s")
+                 .arg(QString(filled, QLatin1Char('#')), QString(Width - filled, QLatin1Char('-')))
+                 .arg(std::min(elapsed, total), 0, 'f', 1)
+                 .arg(total, 0, 'f', 1));
 }
 
 void Session::stopRecording() {
@@ -567,8 +609,17 @@ void Session::runRange(std::uint8_t opcode) {
                     json_[QStringLiteral("status")] = statusJson(*r.confirmation);
                 const QString verb = opcode == Opcode::SET_PLAY  ? QStringLiteral("playing")
                                      : opcode == Opcode::SET_REC ? QStringLiteral("recording into")
-                                                                 : QStringLiteral("erasing");
-                say(QStringLiteral("%1 rows %2 to %3").arg(verb, rowText(*start), rowText(*end)));
+                                                                 : QStringLiteral("erased");
+                const QString text =
+                    QStringLiteral("%1 rows %2 to %3").arg(verb, rowText(*start), rowText(*end));
+                if (opcode == Opcode::SET_ERASE) {
+                    waitForErase(EraseWaitReads, [this, text] {
+                        say(text);
+                        finish(Done);
+                    });
+                    return;
+                }
+                say(text);
                 finish(Done);
             });
     });

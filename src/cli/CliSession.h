@@ -57,9 +57,14 @@ private:
     void runFwd();
     void runRecord();
     void stopRecording();
+    void showRecordingProgress(); // on standard error, when it is a terminal
     void runRange(std::uint8_t opcode);
     void runApc();
     void runMap();
+    // Reads the current address until the chip has finished erasing (at most `readsLeft`
+    // reads, 50 ms apart), then `then`.
+    void waitForErase(int readsLeft, std::function<void()> then);
+    static constexpr int EraseWaitReads = 100;
 
     Options options_;
     QElapsedTimer clock_;

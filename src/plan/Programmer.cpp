@@ -55,8 +55,8 @@ void Programmer::start() {
     });
 }
 
-void Programmer::requestStop() {
-    fail(QStringLiteral("stopped by the operator"), ProgrammerChip::Fault::None);
+void Programmer::interrupt(const QString& why) {
+    fail(why, ProgrammerChip::Fault::None);
 }
 
 bool Programmer::fault(const ProgrammerChip::Result& r, const QString& doing) {

@@ -68,10 +68,9 @@ public:
                ProgramOptions options, QObject* parent = nullptr);
 
     void start();
-    // Ends the run at the operator's request: STOP is sent if a recording may be running,
-    // the messages recorded so far stay as they are, and `finished` reports the run as
-    // stopped at the current message, with the messages complete, as any fault.
-    void requestStop();
+    // Ends the run as a fault (Ctrl-C): STOP if a recording may be running, the outcome says
+    // which messages are complete.
+    void interrupt(const QString& why);
     const Layout& layout() const { return layout_; }
     // The clock, in microseconds of the monotonic clock (tests set their own).
     void setClock(std::function<std::int64_t()> clockUs) { clock_ = std::move(clockUs); }

@@ -849,7 +849,7 @@ void PlanWindow::startRecording(int from) {
 void PlanWindow::stopRecording() {
     if (running_ && session_ && session_->programmer) {
         setStatus(tr("正在停止……"));
-        session_->programmer->requestStop();
+        session_->programmer->interrupt(QStringLiteral("stopped by the operator"));
     }
 }
 

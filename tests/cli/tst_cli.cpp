@@ -217,7 +217,7 @@ void TestCli::subcommands_data() {
                {{"stop"}, 0, "^stopped\n$"},
                {{"set-play", "40", "01 00"}, 1},
                {{"set-play", "40", "41"}, 0, "^playing rows 0x040 to 0x041\n$"},
-               {{"set-erase", "0x040", "0x0A0", "--yes"}, 0, "^erasing rows 0x040 to 0x0A0\n$"},
+               {{"set-erase", "0x040", "0x0A0", "--yes"}, 0, "^erased rows 0x040 to 0x0A0\n$"},
            };
 
     QTest::newRow("split replies and surplus bytes do not shift replies")

@@ -173,7 +173,8 @@ void TestPlanE2e::programsThePlan() {
     QVERIFY(sim_->commands("G_ERASE").isEmpty());
     QVERIFY(sim_->commands("ERASE").isEmpty());
 
-    // STOP reached the chip about one file's length after the SET_REC frame was complete.
+    // STOP reached the chip about one file's length after the SET_REC frame was complete:
+    // never early; late only by what a busy machine adds (the figures are bench_plan's).
     const QList<LoggedByte> stops = sim_->commands("STOP");
     QVERIFY(stops.size() >= prompts_.size());
     for (qsizetype i = 0; i < prompts_.size(); ++i) {
@@ -187,7 +188,7 @@ void TestPlanE2e::programsThePlan() {
         }
         const double recordedMs = (stopUs - frameEnd) / 1000.0;
         const int length = std::get<2>(prompts_[i]);
-        QVERIFY2(frameEnd > 0 && recordedMs > length - 100 && recordedMs < length + 400,
+        QVERIFY2(frameEnd > 0 && recordedMs > length - 100 && recordedMs < length + 1000,
                  qPrintable(QString("message %1: STOP %2 ms after SET_REC, file %3 ms")
                                 .arg(i + 1)
                                 .arg(recordedMs)

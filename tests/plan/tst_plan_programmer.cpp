@@ -235,7 +235,8 @@ void TestPlanProgrammer::faults_data() {
     // The step at which the chip or the audio fails, counted in commands answered after
     // DEVID (each message: SET_REC, STOP, RD_REC_PTR), and how.
     QTest::addColumn<int>("failAt");
-    QTest::addColumn<int>("fault"); // Fault, or -1: the confirmation shows a row outside
+    // Fault, or -1: the confirmation shows a row outside, -2: the map differs, -3: Ctrl-C
+    QTest::addColumn<int>("fault");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<int>("message");
     QTest::addColumn<bool>("stopTried");
@@ -249,6 +250,8 @@ void TestPlanProgrammer::faults_data() {
     QTest::newRow("stopped outside the rows")
         << 5 << -1 << 3 << 2 << false
         << "stopped at row 0x100, outside the message's rows 0x019..0x021";
+    QTest::newRow("interrupted while recording")
+        << 3 << -3 << 3 << 2 << true << "message 2 \"two\": interrupted";
     QTest::newRow("map lacks a message")
         << 9 << -2 << 5 << 0 << false << "message 3 \"three\" planned at 0x022 is not in the chip";
 }
@@ -269,6 +272,10 @@ void TestPlanProgrammer::faults() {
         const bool failHere = step == failAt;
         if (next.startsWith("SET_REC") && !failHere) {
             QVERIFY(rig.recordPending());
+        } else if (failHere && fault == -3) {
+            rig.chip.answer(); // SET_REC of message 2: the recording runs
+            rig.programmer.interrupt("interrupted");
+            break;
         } else if (failHere && fault >= 0) {
             rig.chip.answer(
                 failed(Fault(fault), QStringLiteral("refused / no reply / device gone")));
@@ -334,7 +341,7 @@ void TestPlanProgrammer::stopRequested() {
         }
     }
     const int before = static_cast<int>(rig.chip.sent.size());
-    rig.programmer.requestStop();
+    rig.programmer.interrupt("stopped by the operator");
     QCOMPARE(rig.chip.sent.size() > before, stopSent);
     if (stopSent) {
         QCOMPARE(rig.chip.sent.last(), QStringLiteral("STOP"));
