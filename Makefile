@@ -1,6 +1,7 @@
 # Entry points for users, CI and developers.
 #   make run    install missing Debian packages, build the programs, start the panel
 #   make demo   the same, with the simulated bridge board registered as port 1
+#   make demo-plan  the same with the plan window (tamberlo --plan) instead of the panel
 #   make test   the same set-up, then build everything and run every test through ctest (offscreen)
 #   make package  a Debian package in build/package/
 #   make check-asan  every test built with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
@@ -10,7 +11,7 @@ PRESET ?= default
 BUILD_DIR := build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build programs run demo test package check-asan fuzz clean
+.PHONY: all deps configure build programs run demo demo-plan test package check-asan fuzz clean
 
 all: build
 
@@ -34,6 +35,9 @@ run: programs
 
 demo: programs
 	./scripts/demo.sh
+
+demo-plan: programs
+	DEMO_PANEL_ARGS=--plan ./scripts/demo.sh
 
 test: build
 	QT_QPA_PLATFORM=offscreen ctest --preset $(PRESET) -j $(JOBS)

@@ -61,11 +61,18 @@ if [ "$(readlink "$link" 2>/dev/null)" != "${device:-}" ] || [ -z "${device:-}" 
     echo "demo: port 1 did not appear at $link" >&2
     exit 1
 fi
-echo "demo: simulated ISD1700 bridge on $device is port 1; open port 1 in the panel, then" \
-    "click 1器件复位, 2器件上电, 3器件ID"
+if [[ " ${DEMO_PANEL_ARGS:-} " == *" --plan "* ]]; then
+    echo "demo: simulated ISD1700 bridge on $device is port 1; in the plan window add audio" \
+        "files, then click 全部录音"
+else
+    echo "demo: simulated ISD1700 bridge on $device is port 1; open port 1 in the panel, then" \
+        "click 1器件复位, 2器件上电, 3器件ID"
+fi
 
 # The panel runs in the background so that a signal to this script is handled at once.
-"$panel" &
+# DEMO_PANEL_ARGS: its options, e.g. --plan for the plan window (make demo-plan).
+# shellcheck disable=SC2086
+"$panel" ${DEMO_PANEL_ARGS:-} &
 panel_pid=$!
 status=0
 wait "$panel_pid" || status=$?

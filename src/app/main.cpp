@@ -1,5 +1,6 @@
 #include "app/Form1.h"
 #include "app/Language.h"
+#include "planwin/PlanWindow.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
@@ -19,6 +20,16 @@ int main(int argc, char* argv[]) {
         qWarning("tamberlo: Qt's Chinese translations are not in %s (Debian package "
                  "qt6-translations-l10n): message boxes and the file dialog stay English",
                  qPrintable(QLibraryInfo::path(QLibraryInfo::TranslationsPath)));
+    // tamberlo --plan [FILE]: the message plan's window instead of the panel.
+    const QStringList arguments = QApplication::arguments();
+    if (const qsizetype at = arguments.indexOf(QStringLiteral("--plan")); at > 0) {
+        QApplication::setDesktopFileName(QStringLiteral("tamberlo-plan"));
+        tamberlo::planwin::PlanWindow plan;
+        if (at + 1 < arguments.size())
+            plan.openPlanFile(arguments[at + 1]);
+        plan.show();
+        return QApplication::exec();
+    }
 
     tamberlo::Form1 window;
     window.show();

@@ -188,6 +188,17 @@ else
     [ -f "$hicolor/48x48/apps/$icon.png" ] || fail "no 48x48 icon (the size menus fall back to)"
 fi
 
+# The plan window's menu entry: valid, the same program with --plan, the same icon.
+plan_desktop="$root/usr/share/applications/tamberlo-plan.desktop"
+if [ ! -f "$plan_desktop" ]; then
+    fail "no /usr/share/applications/tamberlo-plan.desktop"
+else
+    desktop-file-validate "$plan_desktop" || fail "installed plan desktop entry does not validate"
+    grep -qx 'Name=Tamberlo 录音计划' "$plan_desktop" || fail "plan entry is not named 'Tamberlo 录音计划'"
+    grep -q '^Exec=tamberlo --plan' "$plan_desktop" || fail "plan entry does not run tamberlo --plan"
+    grep -qx "Icon=${icon:-}" "$plan_desktop" || fail "plan entry's icon is not the panel's"
+fi
+
 # The metainfo: valid, pointing at the installed desktop entry and this version.
 shopt -s nullglob
 metainfos=("$root"/usr/share/metainfo/*.metainfo.xml)

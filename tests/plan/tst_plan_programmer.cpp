@@ -142,6 +142,8 @@ private slots:
     void refusesBeforeRecording();
     void faults_data();
     void faults();
+    void stopRequested_data();
+    void stopRequested();
 };
 
 void TestPlanProgrammer::recordsEveryMessageAndChecksTheMap() {
@@ -306,6 +308,60 @@ void TestPlanProgrammer::faults() {
     }
     QVERIFY(!rig.audio.playing);
     QVERIFY(!rig.chip.sent.contains("G_ERASE"));
+}
+
+void TestPlanProgrammer::stopRequested_data() {
+    QTest::addColumn<QString>("when"); // what is going on when the operator stops
+    QTest::addColumn<bool>("stopSent");
+    QTest::addColumn<int>("message");
+    QTest::addColumn<QList<int>>("complete");
+    QTest::newRow("before the model is known") << "DEVID" << false << 0 << QList<int>{};
+    QTest::newRow("reading message 1's pointer") << "RD_REC_PTR" << false << 1 << QList<int>{};
+    QTest::newRow("while message 2 plays") << "playing" << true << 2 << QList<int>{1};
+}
+
+void TestPlanProgrammer::stopRequested() {
+    QFETCH(QString, when);
+    QFETCH(bool, stopSent);
+    QFETCH(int, message);
+    QFETCH(QList<int>, complete);
+    Rig rig;
+    rig.programmer.start();
+    rig.chip.answer(); // PU
+    if (when != "DEVID") {
+        rig.chip.answer(id(0xA0));
+        QVERIFY(rig.recordPending());
+        rig.chip.answer(); // STOP
+        if (when != "RD_REC_PTR") {
+            rig.chip.answer(row(0x015));
+            rig.chip.answer(); // message 2's SET_REC: the audio plays
+            rig.audio.position = 400;
+            rig.clockUs += 400000;
+            rig.programmer.watchTick();
+        }
+    }
+    const int before = static_cast<int>(rig.chip.sent.size());
+    rig.programmer.interrupt("stopped by the operator");
+    QCOMPARE(rig.chip.sent.size() > before, stopSent);
+    if (stopSent) {
+        QCOMPARE(rig.chip.sent.last(), QStringLiteral("STOP"));
+        QVERIFY(!rig.outcome); // finished once STOP is answered
+        while (!rig.chip.pending.empty())
+            rig.chip.answer();
+    }
+    QVERIFY(rig.outcome);
+    QCOMPARE(rig.outcome->kind, ProgramOutcome::Kind::Fault);
+    QCOMPARE(rig.outcome->failedMessage, message);
+    QCOMPARE(rig.outcome->complete, complete);
+    QVERIFY2(rig.outcome->error.contains("stopped by the operator"),
+             qPrintable(rig.outcome->error));
+    QVERIFY(!rig.audio.playing);
+    // Replies still on their way change nothing and start nothing.
+    const QStringList sent = rig.chip.sent;
+    while (!rig.chip.pending.empty())
+        rig.chip.answer(row(0x015));
+    QCOMPARE(rig.chip.sent, sent);
+    QCOMPARE(rig.outcome->complete, complete);
 }
 
 QTEST_GUILESS_MAIN(TestPlanProgrammer)
