@@ -391,6 +391,16 @@ void quietHandler(QtMsgType type, const QMessageLogContext& context, const QStri
 }
 } // namespace
 
+QTextStream& out() {
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+QTextStream& err() {
+    static QTextStream stream(stderr);
+    return stream;
+}
+
 void quietenQtNotices(bool verbose) {
     if (!verbose)
         previousHandler = qInstallMessageHandler(quietHandler);

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QTextStream>
 #include <optional>
 #include <vector>
 
@@ -74,5 +75,10 @@ QString exitCodesText();
 // QStandardPaths prints on every port lookup when XDG_RUNTIME_DIR is unset); --verbose
 // keeps it.
 void quietenQtNotices(bool verbose);
+
+// The program's standard output and error, one stream each for every part of the tool, so
+// that what the parts write keeps its order.
+QTextStream& out();
+QTextStream& err();
 
 } // namespace tamberlo::cli

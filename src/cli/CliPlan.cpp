@@ -29,16 +29,6 @@ extern "C" void onProgramInterrupt(int) {
     programInterrupted.store(true);
 }
 
-QTextStream& out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream& err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
-
 QString seconds(std::int64_t ms) {
     return QStringLiteral("%1 s").arg(double(ms) / 1000.0, 0, 'f', 2);
 }

@@ -28,16 +28,6 @@ extern "C" void onInterrupt(int) {
     interrupted.store(true);
 }
 
-QTextStream& out() {
-    static QTextStream stream(stdout);
-    return stream;
-}
-
-QTextStream& err() {
-    static QTextStream stream(stderr);
-    return stream;
-}
-
 QString modelName(const ChipModelRow* model) {
     return model
                ? QString::fromLatin1(model->name.data(), static_cast<qsizetype>(model->name.size()))

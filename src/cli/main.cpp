@@ -41,8 +41,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationName(QStringLiteral("tamberlo-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TAMBERLO_VERSION));
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
+    QTextStream& out = tamberlo::cli::out();
+    QTextStream& err = tamberlo::cli::err();
     const ParseResult parsed = parseArguments(QCoreApplication::arguments().mid(1));
     const Options& o = parsed.options;
     quietenQtNotices(o.verbose);
