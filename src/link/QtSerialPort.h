@@ -39,10 +39,15 @@ public:
     int bytesWaiting() const override;
     std::uint8_t read() override;
     void discardReceiveBuffer() override;
+    void discardInput() override;
     void setReceiveThreshold(int threshold) override;
 
     // The device the open port is on (the target of a port link, not the link).
     QString deviceLocation() const { return location_; }
+
+protected:
+    // Whether the device node of the open port is still there; looked at every half second.
+    virtual bool devicePresent() const;
 
 private:
     void onReadyRead();
