@@ -8,7 +8,6 @@
 #include "audio/AudioSource.h"
 #include "audio/QtAudioPlayer.h"
 #include "e2e/SimulatorRig.h"
-#include "support/Threads.h"
 #include "support/Wav.h"
 
 #include <QElapsedTimer>
@@ -169,9 +168,6 @@ class TestE2eRecording : public QObject {
     }
 
 private slots:
-    // The leak check at exit needs the media stack's threads to have wound down.
-    void cleanupTestCase() { tamberlo::test::letThreadsSettle(); }
-
     void initTestCase() {
         runtime_ = std::make_unique<RuntimeDir>();
         QVERIFY(runtime_->isValid());

@@ -8,7 +8,6 @@
 #include "audio/AudioSource.h"
 #include "audio/TimeText.h"
 #include "support/Fakes.h"
-#include "support/Threads.h"
 #include "support/Wav.h"
 
 #include <QDir>
@@ -62,9 +61,6 @@ class TestAudioFiles : public QObject {
     QString path(const QString& name) const { return dir_.filePath(name); }
 
 private slots:
-    // The leak check at exit needs the media stack's threads to have wound down.
-    void cleanupTestCase() { tamberlo::test::letThreadsSettle(); }
-
     void initTestCase() {
         QVERIFY(dir_.isValid());
         good_ = path("good.wav");
