@@ -9,7 +9,8 @@
 //
 //  - RecvCnt is the number of bytes counted since the last rewind, modulo 256, and RecvIdx the
 //    number stored; both are 0 right after a reply completed, which happens exactly when the
-//    count equals RecvExpect;
+//    count equals RecvExpect while no command waits for its frame's first byte; the first byte
+//    of each frame and the port's opening rewind both;
 //  - a completed reply did what its command's action does (text box, message box, lamps,
 //    recording flags), and an incomplete one changed nothing;
 //  - at most one command lamp is lit, and every message box is one the panel can show;
@@ -116,12 +117,27 @@ private:
             continued_ = rest.size();
             inFlight_ = std::move(rest);
             frameShouldBeWhole_ = rig_.port.isOpen();
+            awaiting_ = false; // no frame of its own will start
             break;
         }
         case 8:
             // Timer1's ticks, which come only while it runs.
-            for (int n = next() % 7; n > 0 && rig_.tx.isSending(); --n)
+            for (int n = next() % 7; n > 0 && rig_.tx.isSending(); --n) {
+                const std::size_t before = rig_.port.wire.size();
                 rig_.tx.tick();
+                // The first byte of the frame handed over last: a clean slate.
+                if (rig_.port.wire.size() > before && rig_.port.wire.back().index == continued_) {
+                    cnt_ = 0;
+                    idx_ = 0;
+                    awaiting_ = false;
+                }
+                if (!rig_.tx.isSending())
+                    awaiting_ = false;
+            }
+            if (rig_.rx.RecvCnt != cnt_ || rig_.rx.RecvIdx != idx_)
+                fail("ticks left RecvCnt " + std::to_string(rig_.rx.RecvCnt) + " RecvIdx " +
+                     std::to_string(rig_.rx.RecvIdx) + ", expected " + std::to_string(cnt_) + " " +
+                     std::to_string(idx_));
             break;
         case 9:
             port(next());
@@ -201,6 +217,8 @@ private:
             rest.insert(rest.end(), frame.begin(), frame.end());
             inFlight_ = std::move(rest);
             frameShouldBeWhole_ = rig_.port.isOpen();
+            // Until its first byte is out, no reply completes.
+            awaiting_ = rig_.port.isOpen();
         }
         if (rig_.rx.RecvCnt != cnt_ || rig_.rx.RecvIdx != idx_)
             fail("a click of " + std::string(row.control) + " left RecvCnt " +
@@ -229,13 +247,15 @@ private:
         r.port.arriveDuringDrain = arriving;
         r.port.inject(counted);
         r.port.arriveDuringDrain.clear();
+        // What the event loop runs next: the reply action, when the reply is complete.
+        test::runQueued();
 
         if (r.port.wire.size() != wireBefore)
             fail("reply bytes made the panel write to the port");
         const int newCount = (cnt_ + static_cast<int>(counted.size())) % 256;
         const int newIndex =
             (idx_ + static_cast<int>(counted.size()) + static_cast<int>(arriving.size())) % 256;
-        const bool completes = newCount == expect;
+        const bool completes = newCount == expect && !awaiting_;
         if (completes) {
             if (r.rx.RecvCnt != 0 || r.rx.RecvIdx != 0)
                 fail("a completed reply left RecvCnt " + std::to_string(r.rx.RecvCnt) +
@@ -330,6 +350,7 @@ private:
     }
 
     void port(std::uint8_t how) {
+        const bool wasOpen = rig_.port.isOpen();
         switch (how % 3) {
         case 0: // the operator's click on the port button
             rig_.portControl.toggle(QStringLiteral("1"));
@@ -341,6 +362,14 @@ private:
             rig_.port.raise(CommEvent::Error);
             break;
         }
+        const bool opened = !wasOpen && rig_.port.isOpen();
+        if (opened) {
+            // A clean slate for the receiver.
+            cnt_ = 0;
+            idx_ = 0;
+        }
+        if (!rig_.port.isOpen() || opened)
+            awaiting_ = false;
         if (!rig_.port.isOpen()) {
             frameShouldBeWhole_ = false;
             // The close may cut a frame; the bridge drops an incomplete frame after a pause,
@@ -350,7 +379,9 @@ private:
         if (rig_.tx.isSending() && !rig_.port.isOpen())
             fail("Timer1 runs on a closed port");
         if (rig_.rx.RecvCnt != cnt_ || rig_.rx.RecvIdx != idx_)
-            fail("the port's open, close or error changed the receive counters");
+            fail("the port's open, close or error left RecvCnt " + std::to_string(rig_.rx.RecvCnt) +
+                 " RecvIdx " + std::to_string(rig_.rx.RecvIdx) + ", expected " +
+                 std::to_string(cnt_) + " " + std::to_string(idx_));
     }
 
     void player(std::uint8_t how) {
@@ -436,6 +467,7 @@ private:
     int bridgeNeeds_ = 0; // data bytes the bridge still waits for, by the opcodes on the wire
     QByteArray duringBox_;
     bool reentered_ = false;
+    bool awaiting_ = false; // a command was given and its frame's first byte is not out yet
 };
 
 inline std::string checkReceiverInput(Rig& rig, const std::uint8_t* data, std::size_t size) {

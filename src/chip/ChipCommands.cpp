@@ -28,6 +28,9 @@ ChipCommands::~ChipCommands() {
 }
 
 void ChipCommands::prepare(const CommandRow& command) {
+    // A reply completed for the command in flight gets its action before this one changes
+    // lamps, flags or the receiver.
+    rx_.runDueAction();
     if (command.lamp) {
         w_.lamps.CriDigClr();
         w_.lamps.show(*command.lamp);
@@ -83,11 +86,13 @@ void ChipCommands::stop() {
 
 void ChipCommands::sendStop() {
     // No lamp here: the stop lamp and the pausing of the audio come with the reply.
+    rx_.runDueAction();
     audio_.RecOn = false;
     sendSingleByte(Command::stop);
 }
 
 void ChipCommands::rec() {
+    rx_.runDueAction();
     audio_.RecElapsedMs = 0;
     audio_.RecOn = true;
     sendSingleByte(Command::rec);

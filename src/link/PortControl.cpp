@@ -56,6 +56,9 @@ void PortControl::toggle(const QString& comboText) {
         tellOperator(text);
         return;
     }
+    // Whatever the receiver counted before, and whatever the device sent before the panel
+    // took it, is not a reply to anything the panel will send on this port.
+    transmitter_.receiver().startAfresh();
     shownOpen_ = true;
     emit openChanged(true);
 }

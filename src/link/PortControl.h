@@ -17,8 +17,9 @@ namespace tamberlo {
 //   toggled()          -> hide Bottmp(0) (every click, whichever way the port goes)
 //   openChanged(open)  -> Command16 caption caption(open), Seril_StDig fill lampColor(open)
 //
-// Opening and closing send nothing and leave the send and receive state alone; a close drops
-// the rest of a frame still being paced out, so it can never reach a port opened later.
+// Opening and closing send nothing. An open gives the receiver a clean slate (input discarded,
+// count and index rewound); a close drops the rest of a frame still being paced out, so it can
+// never reach a port opened later.
 class PortControl : public QObject {
     Q_OBJECT
 public:

@@ -133,6 +133,12 @@ void QtSerialPort::discardReceiveBuffer() {
         port_.skip(port_.bytesAvailable());
 }
 
+void QtSerialPort::discardInput() {
+    // Qt's buffer and the system's queue both.
+    if (port_.isOpen())
+        port_.clear(QSerialPort::Input);
+}
+
 void QtSerialPort::setReceiveThreshold(int threshold) {
     threshold_ = threshold;
     if (threshold_ <= 0 || !port_.isOpen() || port_.bytesAvailable() == 0)
@@ -163,8 +169,12 @@ void QtSerialPort::onErrorOccurred(QSerialPort::SerialPortError error) {
     emit communication(CommEvent::Error);
 }
 
+bool QtSerialPort::devicePresent() const {
+    return QFileInfo::exists(location_);
+}
+
 void QtSerialPort::checkDevicePresent() {
-    if (port_.isOpen() && !losing_ && !QFileInfo::exists(location_))
+    if (port_.isOpen() && !losing_ && !devicePresent())
         deviceGone();
 }
 

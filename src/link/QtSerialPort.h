@@ -39,6 +39,7 @@ public:
     int bytesWaiting() const override;
     std::uint8_t read() override;
     void discardReceiveBuffer() override;
+    void discardInput() override;
     void setReceiveThreshold(int threshold) override;
 
     // The device the open port is on (the target of a port link, not the link).
@@ -51,6 +52,9 @@ public:
     // The system's own words for why the last open failed ("Permission denied"); empty when
     // it did not fail there.
     QString systemErrorText() const { return systemError_; }
+protected:
+    // Whether the device node of the open port is still there; looked at every half second.
+    virtual bool devicePresent() const;
 
 private:
     void onReadyRead();

@@ -21,11 +21,39 @@ void Receiver::onCommunication(CommEvent kind) {
     port_.setReceiveThreshold(1);
     port_.discardReceiveBuffer();
 
-    if (RecvCnt != RecvExpect)
+    if (awaitingFrame_ || actionDue_ || RecvCnt != RecvExpect)
         return;
+    // The action runs once this notification has returned: a modal box it opens must not
+    // hold up the port's notifications.
+    actionDue_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this, slate = slate_] {
+            if (slate == slate_)
+                runDueAction();
+        },
+        Qt::QueuedConnection);
+}
+
+void Receiver::runDueAction() {
+    if (!actionDue_)
+        return;
+    actionDue_ = false;
+    const std::uint64_t slate = slate_;
     // The action may open a modal box; the rewind waits until it is dismissed.
     if (action_)
         action_();
+    if (slate != slate_)
+        return; // a frame started meanwhile and has rewound for itself
+    RecvCnt = 0;
+    RecvIdx = 0;
+}
+
+void Receiver::startAfresh() {
+    ++slate_;
+    actionDue_ = false;
+    awaitingFrame_ = false;
+    port_.discardInput();
     RecvCnt = 0;
     RecvIdx = 0;
 }

@@ -43,6 +43,8 @@ public:
     virtual int bytesWaiting() const = 0;
     virtual std::uint8_t read() = 0;
     virtual void discardReceiveBuffer() = 0;
+    // Drops every byte received so far, those the system still holds for the port included.
+    virtual void discardInput() { discardReceiveBuffer(); }
     // 0: no notification; 1: BytesReceived whenever at least one byte is waiting.
     virtual void setReceiveThreshold(int threshold) = 0;
 

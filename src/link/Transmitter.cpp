@@ -13,6 +13,9 @@ Transmitter::Transmitter(SerialPort& port, Receiver& receiver, MessageBoxes& box
 }
 
 void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
+    // A reply completed for the command in flight still gets its action, before that command
+    // is replaced.
+    receiver_.runDueAction();
     receiver_.RecvIdx = 0;
     curCmd_ = SendBuf.empty() ? 0 : SendBuf[0];
     // The bridge frames by opcode: the bytes after an opcode are that command's data however
@@ -38,6 +41,12 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
     sendIdx_ = 0;
     sendCnt_ = static_cast<std::uint8_t>(std::min<std::size_t>(frame_.size(), 255));
 
+    // Until the new frame's first byte is out, what comes in is not its reply.
+    if (port_.isOpen() && continued_ < sendCnt_)
+        receiver_.awaitFrame();
+    else
+        receiver_.stopAwaitingFrame();
+
     if (!port_.isOpen()) {
         boxes_.show(tr("串口没打开"), tr("串口状态"), MessageIcon::Critical);
         return;
@@ -47,6 +56,7 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
 
 void Transmitter::abort() {
     timer_.stop();
+    receiver_.stopAwaitingFrame();
     sendIdx_ = 0;
     continued_ = 0;
 }
@@ -59,6 +69,10 @@ void Transmitter::tick() {
     }
     port_.selectBinaryMode();
     if (sendIdx_ < sendCnt_) {
+        // The first byte of the frame handed over last (the bytes before it finish an earlier
+        // frame): the reply that counts for it is what comes in from now on.
+        if (sendIdx_ == continued_)
+            receiver_.startAfresh();
         port_.discardTransmitBuffer();
         port_.write(frame_[sendIdx_]);
         ++sendIdx_;

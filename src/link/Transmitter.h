@@ -14,6 +14,10 @@ namespace tamberlo {
 // Paces a command frame out one byte per 50 ms tick of Timer1. Only one frame is in
 // flight; a new call replaces it at once, except that a frame already partly out is
 // finished first (the new frame follows the rest of it).
+//
+// The tick that writes a frame's first byte gives the receiver its clean slate
+// (Receiver::startAfresh) just before the write; from the call until then the receiver
+// recognises no reply.
 class Transmitter : public QObject {
     Q_OBJECT
 public:
@@ -34,6 +38,7 @@ public:
     std::uint8_t SendIdx() const { return sendIdx_; }
     bool isSending() const { return timer_.isActive(); }
     QTimer& Timer1() { return timer_; }
+    Receiver& receiver() { return receiver_; }
 
     // Drops the frame being paced out (the port went away).
     void abort();

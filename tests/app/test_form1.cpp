@@ -415,6 +415,9 @@ private slots:
         p.button("读播放地址")->click();
         p.drain();
         p.port.inject(QByteArray("\x00\x00\x01\x2F", 4));
+        // The action runs once the notification has returned.
+        QVERIFY(p.get<QLineEdit>("Play_Text")->text().isEmpty());
+        tamberlo::test::runQueued();
         QCOMPARE(p.get<QLineEdit>("Play_Text")->text(), QStringLiteral("01 2F "));
         QCOMPARE(p.form->receiver().RecvCnt, 0);
     }

@@ -184,7 +184,7 @@ void TestQtAudioPlayer::startPointAppliesAtNextPlay() {
     // Given while playing: the sound goes on where it is.
     p.setStartPoint(2000);
     QTest::qWait(150);
-    QVERIFY2(p.position() < 1500, qPrintable(QString::number(p.position())));
+    QVERIFY2(p.position() < 2000, qPrintable(QString::number(p.position())));
 
     p.command(PlayerCommand::Pause);
     p.command(PlayerCommand::Play);
@@ -260,8 +260,11 @@ void TestQtAudioPlayer::statusUpdates() {
     QSignalSpy spy(&p, &AudioPlayer::statusUpdate);
     p.setUpdateInterval(30);
     QCOMPARE(p.updateInterval(), 30);
-    QTest::qWait(330);
-    QVERIFY2(spy.count() >= 6 && spy.count() <= 14, qPrintable(QString::number(spy.count())));
+    // Ticks come, and not faster than every 30 ms (a busy machine only makes them later).
+    QElapsedTimer clock;
+    clock.start();
+    QTRY_VERIFY_WITH_TIMEOUT(spy.count() >= 6, 10000);
+    QVERIFY2(clock.elapsed() >= 5 * 30 * 2 / 3, qPrintable(QString::number(clock.elapsed())));
     p.setUpdateInterval(0);
     spy.clear();
     QTest::qWait(100);

@@ -45,8 +45,12 @@ struct ChipRig {
     QByteArray drain();
     // Clicks the button of a control name (its slot on the chip layer).
     void click(const QString& control);
-    // Reply bytes, all in one notification.
-    void reply(const QByteArray& bytes) { port.inject(bytes); }
+    // Reply bytes, all in one notification; then what the event loop runs next (the reply
+    // action, when the reply is complete).
+    void reply(const QByteArray& bytes) {
+        port.inject(bytes);
+        runQueued();
+    }
 
     void showAllLamps();
     // Names of the visible lamps among all sixteen, in CriDigClr order after Bottmp(0).

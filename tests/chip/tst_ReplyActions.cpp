@@ -19,8 +19,10 @@ private slots:
 
     void stopReply_data();
     void stopReply();
-    void staleCountStopsTheStopAction();
-    void staleCountStopsTheRecAction();
+    void leftoverBytesDoNotSpoilTheNextReply_data();
+    void leftoverBytesDoNotSpoilTheNextReply();
+    void stopReplyWhileAnotherBoxIsOpen_data();
+    void stopReplyWhileAnotherBoxIsOpen();
     void replyToCommandWithoutAction();
 
     void recReply_data();
@@ -187,41 +189,103 @@ void TestReplyActions::stopReply() {
     QCOMPARE(int(rig.rx.RecvCnt), 0);
 }
 
-void TestReplyActions::staleCountStopsTheStopAction() {
-    ChipRig rig;
-    QVERIFY(rig.port.open());
-    // A pointer read answered with one byte only leaves a count of 1.
-    rig.chip->rd_play_addr();
-    rig.drain();
-    rig.reply(QByteArray("\x00", 1));
-    QCOMPARE(int(rig.rx.RecvCnt), 1);
-
-    rig.player.command(PlayerCommand::Play);
-    rig.audio->MusicOn = true;
-    rig.player.commands.clear();
-    rig.chip->stop();
-    rig.drain();
-    rig.reply(QByteArray("\x00", 1));
-
-    QCOMPARE(int(rig.rx.RecvCnt), 2); // passed RecvExpect 1 without hitting it
-    QVERIFY(rig.player.commands.empty());
-    QVERIFY(rig.audio->MusicOn);
-    QCOMPARE(rig.litLamps(), QStringList{"Right(0)"});
-    QVERIFY(rig.box("Play_Text")->text().isEmpty());
+void TestReplyActions::leftoverBytesDoNotSpoilTheNextReply_data() {
+    // What comes before the STOP or REC frame: a reply that stopped short, or a byte the board
+    // sent on its own. Neither command clears the count; its frame's first byte does.
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QByteArray>("leftover");
+    QTest::addColumn<QString>("control");
+    QTest::newRow("pointer read answered short, then stop")
+        << "rd_play_addr" << QByteArray("\x00", 1) << "stop";
+    QTest::newRow("address read answered short, then rec")
+        << "CurrentRowComm" << QByteArray("\x01\x02", 2) << "rec";
+    QTest::newRow("stray byte after the port opened, then stop")
+        << QString() << QByteArray("\xFF", 1) << "stop";
+    QTest::newRow("stray byte after the port opened, then rec")
+        << QString() << QByteArray("\xFF", 1) << "rec";
 }
 
-void TestReplyActions::staleCountStopsTheRecAction() {
+void TestReplyActions::leftoverBytesDoNotSpoilTheNextReply() {
+    QFETCH(QString, before);
+    QFETCH(QByteArray, leftover);
+    QFETCH(QString, control);
     ChipRig rig;
     QVERIFY(rig.port.open());
-    rig.chip->CurrentRowComm();
-    rig.drain();
-    rig.reply(QByteArray("\x01\x02", 2));
-    rig.chip->rec();
+    if (!before.isEmpty()) {
+        rig.click(before);
+        rig.drain();
+    }
+    rig.reply(leftover);
+    QCOMPARE(int(rig.rx.RecvCnt), leftover.size());
+
+    const bool stop = control == QLatin1String("stop");
+    if (stop) {
+        rig.player.command(PlayerCommand::Play);
+        rig.audio->MusicOn = true;
+    }
+    rig.player.commands.clear();
+    rig.click(control);
     rig.drain();
     rig.reply(QByteArray("\x00", 1));
-    QCOMPARE(int(rig.rx.RecvCnt), 3);
-    QCOMPARE(rig.litLamps(), QStringList{"Lift(6)"}); // no record lamp
-    QVERIFY(rig.box("CurrentRow")->text().isEmpty());
+
+    QCOMPARE(int(rig.rx.RecvCnt), 0);
+    if (stop) {
+        QCOMPARE(rig.player.commands, std::vector<PlayerCommand>{PlayerCommand::Pause});
+        QVERIFY(!rig.audio->MusicOn);
+        QCOMPARE(rig.litLamps(), QStringList{"Lift(1)"});
+    } else {
+        QCOMPARE(rig.litLamps(), QStringList{"Lift(2)"});
+        QVERIFY(rig.audio->RecOn);
+    }
+}
+
+void TestReplyActions::stopReplyWhileAnotherBoxIsOpen_data() {
+    // A recording runs; the operator's command opens a box, and while it is open the automatic
+    // stop sends STOP and its reply comes in.
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("device type") << "devid_id" << QByteArray("\x00\x00\xA0", 3) << "ISD1760";
+    QTest::newRow("play range") << "set_play_addr" << QByteArray("\x00\x00\x10\x00\x20", 5)
+                                << "00 00 10 00 20 ";
+    QTest::newRow("record range refused")
+        << "set_rec_addr" << QByteArray("\x00\x00\x10\x00\x20", 5) << "请先停止上一次录音";
+}
+
+void TestReplyActions::stopReplyWhileAnotherBoxIsOpen() {
+    QFETCH(QString, control);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, text);
+    ChipRig rig;
+    QVERIFY(rig.port.open());
+    rig.click(QStringLiteral("rec"));
+    rig.drain();
+    rig.reply(QByteArray("\x00", 1));
+    QVERIFY(rig.audio->RecOn);
+    QCOMPARE(rig.player.lastCommand(), PlayerCommand::Play);
+
+    bool pausedWhileOpen = false;
+    rig.boxes.onShow = [&](const FakeMessageBoxes::Box&) {
+        rig.boxes.onShow = nullptr;
+        rig.chip->sendStop(); // the automatic stop
+        rig.drain();
+        rig.reply(QByteArray("\x00", 1));
+        pausedWhileOpen = rig.player.lastCommand() == PlayerCommand::Pause;
+    };
+    rig.click(control);
+    rig.drain();
+    rig.player.commands.clear(); // set_rec_addr gives the player "Play" once more
+    rig.reply(reply);
+
+    QCOMPARE(rig.boxes.boxes.size(), 1);
+    QCOMPARE(rig.boxes.boxes[0].text, text);
+    QVERIFY(pausedWhileOpen);
+    QCOMPARE(rig.player.commands, std::vector<PlayerCommand>{PlayerCommand::Pause});
+    QVERIFY(!rig.audio->RecOn);
+    QVERIFY(!rig.audio->MusicOn);
+    QCOMPARE(rig.litLamps(), QStringList{"Lift(1)"});
+    QCOMPARE(int(rig.rx.RecvCnt), 0);
+    QCOMPARE(int(rig.rx.RecvIdx), 0);
 }
 
 void TestReplyActions::replyToCommandWithoutAction() {

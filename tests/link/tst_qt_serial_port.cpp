@@ -1,6 +1,8 @@
 // The QSerialPort adapter on a real pseudo-terminal: the test plays the bridge board on the
 // master side, the panel's link opens the slave through a port<N> link in a scratch runtime
-// directory. Timing bounds are loose; the benchmark under bench/pacing measures the pacing.
+// directory. The tests wait for events, never for a time; the figures (pacing, how soon a
+// lost device is noticed, CPU time after a hang-up) are measured by bench/pacing and
+// bench/linkfaults.
 
 #include "PtyPair.h"
 #include "link/PortControl.h"
@@ -10,13 +12,13 @@
 #include "link/Transmitter.h"
 #include "support/Fakes.h"
 
-#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <ctime>
+#include <atomic>
 #include <memory>
 
 using namespace tamberlo;
@@ -51,9 +53,23 @@ struct Link {
     }
 };
 
-double processCpuSeconds() {
-    return double(std::clock()) / CLOCKS_PER_SEC;
-}
+// Generous: the suite runs in parallel and under the sanitizers on a busy machine.
+constexpr int EventMs = 10000;
+
+// The adapter with the presence of its device under the test's control.
+class VanishingPort : public QtSerialPort {
+public:
+    bool present = true;
+    // Runs each time the presence is looked at.
+    std::function<void()> onLook;
+
+protected:
+    bool devicePresent() const override {
+        if (const std::function<void()> look = onLook) // it may clear onLook
+            look();
+        return present && QtSerialPort::devicePresent();
+    }
+};
 
 } // namespace
 
@@ -73,8 +89,11 @@ private slots:
     void closeMidFrameWritesNothingMore();
     void openFailuresSayWhy();
     void busyDeviceIsNotOpenedTwice();
-    void hangUpIsReportedOnceWithoutSpinning_data();
-    void hangUpIsReportedOnceWithoutSpinning();
+    void hangUpIsReportedOnce_data();
+    void hangUpIsReportedOnce();
+    void vanishedDeviceIsNoticedWhileNothingIsRead();
+    void lossOfAnEarlierSessionDoesNotReachTheNext();
+    void bytesArrivingWhileTheActionsBoxIsOpenAreRead();
 
 private:
     void linkPort(const QString& target);
@@ -119,28 +138,24 @@ void QtSerialPortTest::opensSlaveThroughRuntimeLink() {
 }
 
 void QtSerialPortTest::pacesFramesOnTheLine() {
+    // The bytes, whole and in order, one write each; how evenly they are spaced is a figure
+    // of bench/pacing.
     Link link;
     QVERIFY2(link.port.open(), qPrintable(link.port.errorText()));
     MasterReader reader(pty_->master());
     const std::vector<std::uint8_t> frame{0x80, 0x00, 0x10, 0x00, 0x20};
 
-    const Clock::time_point sentAt = Clock::now();
     link.send(frame);
-    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), frame.size(), 3000);
-    QTRY_VERIFY_WITH_TIMEOUT(!link.tx.isSending(), 1000);
-    QCOMPARE(reader.bytes(), QByteArray("\x80\x00\x10\x00\x20", 5));
-
+    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), frame.size(), EventMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!link.tx.isSending(), EventMs);
+    // Nothing follows the frame: a marker written now is the very next byte on the line.
+    link.port.write(0xA5);
+    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), frame.size() + 1, EventMs);
+    QCOMPARE(reader.bytes(), QByteArray("\x80\x00\x10\x00\x20\xA5", 6));
+    // Each byte was a write of its own, not a burst: they reached the line one by one.
     const auto arrivals = reader.arrivals();
-    const auto first = duration_cast<milliseconds>(arrivals[0].at - sentAt).count();
-    QVERIFY2(first >= 30 && first <= 200, qPrintable(QString::number(first)));
-    for (std::size_t k = 1; k < arrivals.size(); ++k) {
-        const auto gap = duration_cast<milliseconds>(arrivals[k].at - arrivals[k - 1].at).count();
-        QVERIFY2(gap >= 30 && gap <= 200,
-                 qPrintable(QStringLiteral("gap %1: %2 ms").arg(k).arg(gap)));
-    }
-    // Nothing follows the frame.
-    QTest::qWait(120);
-    QCOMPARE(reader.count(), frame.size());
+    for (std::size_t k = 1; k < frame.size(); ++k)
+        QVERIFY2(arrivals[k].at > arrivals[k - 1].at, qPrintable(QString::number(k)));
 }
 
 void QtSerialPortTest::bytesPassUnchangedBothWays() {
@@ -153,13 +168,13 @@ void QtSerialPortTest::bytesPassUnchangedBothWays() {
 
     std::vector<std::uint8_t> frame(awkward.begin(), awkward.end());
     link.send(frame);
-    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(awkward.size()), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(awkward.size()), EventMs);
     QCOMPARE(reader.bytes(), awkward);
 
     link.receiver.RecvCnt = 0;
     link.receiver.RecvExpect = static_cast<std::uint8_t>(awkward.size());
     QVERIFY(pty_->send(awkward));
-    QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 1, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 1, EventMs);
     QCOMPARE(link.replies[0], awkward);
 }
 
@@ -177,23 +192,25 @@ void QtSerialPortTest::readsRepliesBack() {
     QFETCH(int, pauseMs);
     Link link;
     QVERIFY2(link.port.open(), qPrintable(link.port.errorText()));
-    // The reply to RD_PLAY_PTR.
+    MasterReader reader(pty_->master());
+    // The reply to RD_PLAY_PTR, sent once the command is on the line.
     link.receiver.RecvCnt = 0;
     link.receiver.RecvExpect = 4;
     link.send({0x06});
+    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(1), EventMs);
     const QByteArray reply("\x00\x00\x01\x2F", 4);
     for (qsizetype at = 0; at < reply.size(); at += chunk) {
         QVERIFY(pty_->send(reply.mid(at, chunk)));
         if (pauseMs > 0)
             QTest::qWait(pauseMs);
     }
-    QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 1, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 1, EventMs);
     QCOMPARE(link.replies[0], reply);
     QCOMPARE(int(link.receiver.RecvCnt), 0);
     QCOMPARE(int(link.receiver.RecvIdx), 0);
     // No byte is lost or counted twice: a second reply completes just the same.
     QVERIFY(pty_->send(QByteArray("\x00\x00\x02\x30", 4)));
-    QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 2, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 2, EventMs);
     QCOMPARE(link.replies[1], QByteArray("\x00\x00\x02\x30", 4));
 }
 
@@ -206,6 +223,7 @@ void QtSerialPortTest::burstOfSingleByteWritesIsCountedWhole() {
     link.receiver.RecvCnt = 0;
     link.receiver.RecvExpect = Burst;
     QByteArray sent;
+    std::atomic<bool> done{false};
     std::thread board([&] {
         for (int i = 0; i < Burst; ++i) {
             const char byte = char(i);
@@ -213,11 +231,13 @@ void QtSerialPortTest::burstOfSingleByteWritesIsCountedWhole() {
                 sent.append(byte);
             std::this_thread::sleep_for(microseconds(40 + 20 * (i % 4)));
         }
+        done = true;
     });
-    QTest::qWait(300);
+    // The panel takes the bytes in while they come.
+    QTRY_VERIFY_WITH_TIMEOUT(done, EventMs);
     board.join();
     QCOMPARE(sent.size(), Burst);
-    QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 1, 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 1, EventMs);
     QCOMPARE(link.replies[0], sent);
 }
 
@@ -225,12 +245,17 @@ void QtSerialPortTest::closeMidFrameWritesNothingMore() {
     Link link;
     QVERIFY2(link.port.open(), qPrintable(link.port.errorText()));
     MasterReader reader(pty_->master());
+    // Closed right after the tick that wrote the second byte.
+    connect(&link.tx.Timer1(), &QTimer::timeout, this, [&] {
+        if (link.tx.SendIdx() == 2 && link.port.isOpen())
+            link.port.close();
+    });
     link.send({0x81, 0x00, 0x10, 0x00, 0x20});
-    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(2), 3000);
-    link.port.close();
-    QTest::qWait(200); // four more ticks' worth
+    // The next tick finds the port closed and drops the rest of the frame.
+    QTRY_VERIFY_WITH_TIMEOUT(!link.tx.isSending(), EventMs);
+    QVERIFY(!link.port.isOpen());
+    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(2), EventMs);
     QCOMPARE(reader.bytes(), QByteArray("\x81\x00", 2));
-    QVERIFY(!link.tx.isSending());
 }
 
 void QtSerialPortTest::openFailuresSayWhy() {
@@ -284,13 +309,15 @@ void QtSerialPortTest::busyDeviceIsNotOpenedTwice() {
     QVERIFY2(second.open(), qPrintable(second.errorText()));
 }
 
-void QtSerialPortTest::hangUpIsReportedOnceWithoutSpinning_data() {
+void QtSerialPortTest::hangUpIsReportedOnce_data() {
     QTest::addColumn<bool>("frameInFlight");
     QTest::newRow("idle line") << false;
     QTest::newRow("frame being paced out") << true;
 }
 
-void QtSerialPortTest::hangUpIsReportedOnceWithoutSpinning() {
+void QtSerialPortTest::hangUpIsReportedOnce() {
+    // How soon the loss is noticed and how idle the process stays afterwards are figures of
+    // bench/linkfaults.
     QFETCH(bool, frameInFlight);
     Link link;
     PortControl control(link.port, link.tx, link.boxes);
@@ -305,32 +332,141 @@ void QtSerialPortTest::hangUpIsReportedOnceWithoutSpinning() {
              link.boxes.boxes.isEmpty() ? "not open" : qPrintable(link.boxes.boxes[0].text));
     if (frameInFlight) {
         link.send({0x80, 0x00, 0x10, 0x00, 0x20});
-        QTest::qWait(70); // a byte is out, the rest of the frame is pending
+        // A byte is out, the rest of the frame is pending.
+        QTRY_VERIFY_WITH_TIMEOUT(link.tx.SendIdx() > 0, EventMs);
     }
 
-    // From the hang-up on, for a second: one report, one box, and the process stays nearly
-    // idle (a dead descriptor polled in a loop would keep a core busy all the while).
-    QElapsedTimer sinceHangUp;
-    const double cpuBefore = processCpuSeconds();
-    sinceHangUp.start();
     pty_->closeMaster();
-    QTRY_COMPARE_WITH_TIMEOUT(lost, 1, 1000);
-    const qint64 noticedAfter = sinceHangUp.elapsed();
+    QTRY_COMPARE_WITH_TIMEOUT(lost, 1, EventMs);
     QVERIFY(!link.port.isOpen());
     QVERIFY(!control.isOpen());
     QVERIFY(!link.tx.isSending());
     QCOMPARE(changes.last().at(0).toBool(), false);
 
-    QTest::qWait(int(std::max<qint64>(0, 1000 - sinceHangUp.elapsed())));
-    const double cpuUsed = processCpuSeconds() - cpuBefore;
-    qInfo("device loss noticed after %lld ms; CPU time in the second after the hang-up: %.1f ms",
-          noticedAfter, cpuUsed * 1000);
-    QVERIFY2(cpuUsed < 0.15, qPrintable(QStringLiteral("%1 s of CPU").arg(cpuUsed)));
+    // Whatever else the dead line or the presence check might still raise (it looks every
+    // half second) brings no second report.
+    QTest::qWait(1200);
     QCOMPARE(lost, 1);
     QCOMPARE(link.boxes.boxes.size(), 1);
     QCOMPARE(link.boxes.boxes[0].text, QStringLiteral("串口已断开"));
     QCOMPARE(link.boxes.boxes[0].title, QStringLiteral("串口状态"));
     QCOMPARE(link.boxes.boxes[0].icon, MessageIcon::Critical);
+}
+
+void QtSerialPortTest::vanishedDeviceIsNoticedWhileNothingIsRead() {
+    // The device node goes away while the line stays quiet and raises no error (the other end
+    // of the pseudo-terminal is still held): only the presence check can notice.
+    VanishingPort port;
+    port.setPortNumber(PortNumber);
+    FakeMessageBoxes boxes;
+    Receiver receiver(port);
+    Transmitter tx(port, receiver, boxes);
+    PortControl control(port, tx, boxes);
+    int lost = 0;
+    connect(&port, &SerialPort::communication, this, [&](CommEvent kind) {
+        if (kind == CommEvent::DeviceLost)
+            ++lost;
+    });
+    control.toggle(QString::number(PortNumber));
+    QVERIFY(port.isOpen());
+
+    port.present = false;
+    QTRY_COMPARE_WITH_TIMEOUT(lost, 1, EventMs);
+    QVERIFY(!port.isOpen());
+    QVERIFY(!control.isOpen());
+    QCOMPARE(boxes.boxes.size(), 1);
+    QCOMPARE(boxes.boxes[0].text, QStringLiteral("串口已断开"));
+}
+
+void QtSerialPortTest::lossOfAnEarlierSessionDoesNotReachTheNext() {
+    // The loss is noticed, and before its report has been delivered the operator closes the
+    // port and opens it again: the report belongs to the session that is gone and must not
+    // close the new one.
+    VanishingPort port;
+    port.setPortNumber(PortNumber);
+    FakeMessageBoxes boxes;
+    Receiver receiver(port);
+    Transmitter tx(port, receiver, boxes);
+    PortControl control(port, tx, boxes);
+    int lost = 0;
+    connect(&port, &SerialPort::communication, this, [&](CommEvent kind) {
+        if (kind == CommEvent::DeviceLost)
+            ++lost;
+    });
+    control.toggle(QString::number(PortNumber));
+    QVERIFY(port.isOpen());
+
+    bool reopened = false;
+    bool afterReport = false;
+    port.onLook = [&] {
+        if (port.present)
+            return;
+        port.onLook = nullptr;
+        // Queued before the report is: it runs first.
+        QMetaObject::invokeMethod(
+            this,
+            [&] {
+                control.toggle(QString::number(PortNumber)); // close
+                port.present = true;
+                control.toggle(QString::number(PortNumber)); // open again
+                reopened = port.isOpen();
+                // Queued after the report: once it runs, the report has had its turn.
+                QMetaObject::invokeMethod(
+                    this, [&] { afterReport = true; }, Qt::QueuedConnection);
+            },
+            Qt::QueuedConnection);
+    };
+    port.present = false;
+    QTRY_VERIFY_WITH_TIMEOUT(afterReport, EventMs);
+    QVERIFY(reopened);
+    QCOMPARE(lost, 0);
+    QVERIFY(port.isOpen());
+    QVERIFY(control.isOpen());
+    QVERIFY(boxes.boxes.isEmpty());
+}
+
+void QtSerialPortTest::bytesArrivingWhileTheActionsBoxIsOpenAreRead() {
+    // The reply's action opens a modal box (here an event loop of its own, as a box has);
+    // the board sends another byte while it is open. The byte is read and counted while the
+    // box is open, not left in the port for the next reply.
+    Link link;
+    QVERIFY2(link.port.open(), qPrintable(link.port.errorText()));
+    MasterReader reader(pty_->master());
+    int countInBox = -1;
+    link.receiver.setReplyAction([&] {
+        if (countInBox >= 0)
+            return;
+        countInBox = link.receiver.RecvCnt;
+        QEventLoop box;
+        const auto quitOnCount = connect(
+            &link.port, &SerialPort::communication, &box,
+            [&] {
+                if (link.receiver.RecvCnt > 4)
+                    box.quit();
+            },
+            Qt::QueuedConnection);
+        QTimer::singleShot(EventMs, &box, &QEventLoop::quit);
+        QVERIFY(pty_->send(QByteArray("\x5A", 1)));
+        box.exec();
+        disconnect(quitOnCount);
+        countInBox = link.receiver.RecvCnt;
+    });
+    link.receiver.RecvCnt = 0;
+    link.receiver.RecvExpect = 4;
+    link.send({0x06});
+    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(1), EventMs);
+    QVERIFY(pty_->send(QByteArray("\x00\x00\x01\x2F", 4)));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        countInBox >= 0 && !link.receiver.isActionDue() && link.receiver.RecvCnt == 0, EventMs);
+    QCOMPARE(countInBox, 5);
+    QCOMPARE(link.receiver.RecvBuf[4], 0x5A);
+    // The rewind after the box leaves nothing behind: the next reply is recognised.
+    link.receiver.setReplyAction([&] { countInBox = 100 + link.receiver.RecvCnt; });
+    link.receiver.RecvExpect = 4;
+    link.send({0x08});
+    QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(2), EventMs);
+    QVERIFY(pty_->send(QByteArray("\x00\x00\x02\x30", 4)));
+    QTRY_COMPARE_WITH_TIMEOUT(countInBox, 104, EventMs);
 }
 
 QTEST_GUILESS_MAIN(QtSerialPortTest)

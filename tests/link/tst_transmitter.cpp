@@ -16,8 +16,12 @@ Q_DECLARE_METATYPE(Frame)
 
 namespace {
 
+// What the port sees while a frame goes out: the receiver's clean slate before the first
+// byte, then a discard of the transmit buffer before every write.
 QStringList writesOf(const Frame& frame) {
     QStringList log;
+    if (!frame.empty())
+        log << QStringLiteral("discard-input");
     for (std::uint8_t byte : frame) {
         log << QStringLiteral("discard-tx");
         log << QStringLiteral("write %1").arg(byte, 2, 16, QLatin1Char('0')).toUpper();
@@ -89,12 +93,15 @@ void TransmitterTest::pacesOneBytePerTick() {
         link.tx.tick();
         QCOMPARE(link.port.written, bytesOf(Frame(frame.begin(), frame.begin() + k + 1)));
         QVERIFY(link.tx.isSending());
+        // The first byte gives the reply a clean slate: the stale count is gone.
+        QCOMPARE(link.receiver.RecvCnt, 0);
+        QCOMPARE(link.receiver.RecvIdx, 0);
     }
     // Tick n + 1 writes nothing and stops the clock.
     link.tx.tick();
     QVERIFY(!link.tx.isSending());
     QCOMPARE(link.tx.SendIdx(), 0);
-    QCOMPARE(link.port.log, writesOf(frame)); // a discard before every write, nothing else
+    QCOMPARE(link.port.log, writesOf(frame)); // nothing else
     QCOMPARE(link.port.binaryModeCalls, static_cast<int>(frame.size()) + 1);
 }
 
@@ -144,6 +151,9 @@ void TransmitterTest::restartAfterOneTickReplacesFrame() {
     Frame expected = first;
     expected.insert(expected.end(), second.begin(), second.end());
     QCOMPARE(link.port.written, bytesOf(expected));
+    // The clean slate comes with each frame's own first byte: what comes in until the new
+    // opcode is out (the first frame's reply among it) is not the new command's reply.
+    QCOMPARE(link.port.log, writesOf(first) + writesOf(second));
 
     // A frame none of which has gone out yet is simply replaced.
     link.port.written.clear();

@@ -34,11 +34,21 @@ void FakeSerialPort::discardReceiveBuffer() {
     log.push_back(QStringLiteral("discard-rx"));
 }
 
+void FakeSerialPort::discardInput() {
+    input.clear();
+    log.push_back(QStringLiteral("discard-input"));
+}
+
 void FakeSerialPort::inject(const QByteArray& bytes) {
     for (char c : bytes)
         input.push_back(static_cast<std::uint8_t>(c));
-    if (threshold_ > 0 && !input.empty())
+    // Like QSerialPort, no second notification while one is being handled: bytes that come in
+    // then wait for the next one.
+    if (threshold_ > 0 && !input.empty() && !notifying_) {
+        notifying_ = true;
         emit communication(CommEvent::BytesReceived);
+        notifying_ = false;
+    }
 }
 
 void FakeAudioPlayer::command(PlayerCommand command) {

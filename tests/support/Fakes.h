@@ -6,6 +6,7 @@
 #include "link/SerialPort.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -16,7 +17,7 @@
 namespace tamberlo::test {
 
 // Records every box instead of showing it. onShow runs while the "box is open", as a
-// nested event loop would let other events through.
+// nested event loop would let other events through; it may wait for events itself.
 class FakeMessageBoxes : public MessageBoxes {
 public:
     struct Box {
@@ -26,8 +27,9 @@ public:
     };
     void show(const QString& text, const QString& title, MessageIcon icon) override {
         boxes.push_back({text, title, icon});
-        if (onShow)
-            onShow(boxes.back());
+        // A copy: the handler may replace or clear onShow while it runs.
+        if (const std::function<void(const Box&)> handler = onShow)
+            handler(boxes.back());
     }
     QList<Box> boxes;
     std::function<void(const Box&)> onShow;
@@ -51,11 +53,12 @@ public:
     int bytesWaiting() const override { return static_cast<int>(input.size()); }
     std::uint8_t read() override;
     void discardReceiveBuffer() override;
+    void discardInput() override;
     void setReceiveThreshold(int threshold) override { threshold_ = threshold; }
     int receiveThreshold() const { return threshold_; }
 
-    // Puts bytes in the input buffer and raises one notification for all of them
-    // (when the threshold allows it).
+    // Puts bytes in the input buffer and raises one notification for all of them (when the
+    // threshold allows it, and no notification is being handled).
     void inject(const QByteArray& bytes);
     void raise(CommEvent kind) { emit communication(kind); }
 
@@ -63,7 +66,7 @@ public:
     OpenFailure failOpenKind = OpenFailure::Other; // reported with failOpenWith
     int openCalls = 0;
     QByteArray written; // every byte written, in order
-    QStringList log;    // "discard-tx", "write XX", "discard-rx"
+    QStringList log;    // "discard-tx", "write XX", "discard-rx", "discard-input"
     int binaryModeCalls = 0;
     std::deque<std::uint8_t> input;
     // Bytes that "arrive" while the receiver drains, appended on the first read.
@@ -73,7 +76,14 @@ private:
     std::int16_t number_ = 0;
     bool open_ = false;
     int threshold_ = 1;
+    bool notifying_ = false;
 };
+
+// Runs what has been queued to run once the current notification has returned, the reply
+// actions of the receiver among it, as the event loop would next.
+inline void runQueued() {
+    QCoreApplication::sendPostedEvents();
+}
 
 // A player that only records what it is told and reports what a test sets.
 class FakeAudioPlayer : public AudioPlayer {
