@@ -103,6 +103,18 @@ QList<LoggedByte> Simulator::log() const {
     return bytes;
 }
 
+QStringList Simulator::setRecRanges() const {
+    static const QRegularExpression done(
+        QStringLiteral("SET_REC 5/5: SET_REC (0x[0-9A-F]{3}\\.\\.0x[0-9A-F]{3})"));
+    QStringList ranges;
+    for (const LoggedByte& b : received()) {
+        const auto m = done.match(b.note);
+        if (m.hasMatch())
+            ranges << m.captured(1);
+    }
+    return ranges;
+}
+
 QList<LoggedByte> Simulator::received(std::optional<quint8> value) const {
     QList<LoggedByte> result;
     for (const LoggedByte& byte : log()) {

@@ -74,6 +74,8 @@ public:
     // The single-byte commands received with this name ("PLAY", "STOP"), refused or not;
     // data bytes of longer frames that happen to have the same value do not count.
     QList<LoggedByte> commands(const QString& name) const;
+    // The SET_REC ranges completed on the wire, "0x010..0x018", in order.
+    QStringList setRecRanges() const;
     // The last lines of the log and of the simulator's standard error, for a failure report.
     QString tail(int lines = 40) const;
 

@@ -26,19 +26,6 @@ struct Run {
     QJsonObject json;
 };
 
-// The SET_REC ranges the simulator received, "0x010..0x018", in order.
-QStringList setRecRanges(const Simulator& sim) {
-    static const QRegularExpression done(
-        QStringLiteral("SET_REC 5/5: SET_REC (0x[0-9A-F]{3}\\.\\.0x[0-9A-F]{3})"));
-    QStringList ranges;
-    for (const LoggedByte& b : sim.received()) {
-        const auto m = done.match(b.note);
-        if (m.hasMatch())
-            ranges << m.captured(1);
-    }
-    return ranges;
-}
-
 qint64 frameEndUs(const Simulator& sim, const QString& range) {
     for (const LoggedByte& b : sim.received()) {
         if (b.note.contains(QStringLiteral("SET_REC 5/5: SET_REC ") + range))
@@ -169,7 +156,7 @@ void TestPlanE2e::programsThePlan() {
         planned << m.value("start_hex").toString() + ".." + m.value("end_hex").toString();
         starts << m.value("start").toInt();
     }
-    QCOMPARE(setRecRanges(*sim_), planned);
+    QCOMPARE(sim_->setRecRanges(), planned);
     QVERIFY(sim_->commands("G_ERASE").isEmpty());
     QVERIFY(sim_->commands("ERASE").isEmpty());
 
@@ -213,7 +200,7 @@ void TestPlanE2e::hangUpInMessageTwoThenResume() {
     QVERIFY2(broken.err.contains("message 2 \"beep\"") && broken.err.contains("complete: 1") &&
                  broken.err.contains("--from 2"),
              qPrintable(broken.err));
-    QCOMPARE(setRecRanges(*sim_).size(), 2);
+    QCOMPARE(sim_->setRecRanges().size(), 2);
     sim_.reset();
 
     // Resumed by name on a fresh simulator: messages 2 onwards at their planned rows. The
@@ -222,7 +209,7 @@ void TestPlanE2e::hangUpInMessageTwoThenResume() {
     const Run resumed =
         cli({"--port", "43", "--json", "program", path("plan.json"), "--from", "beep"});
     QCOMPARE(resumed.exitCode, 5);
-    const QStringList ranges = setRecRanges(*sim_);
+    const QStringList ranges = sim_->setRecRanges();
     QCOMPARE(ranges.size(), prompts_.size() - 1);
     QCOMPARE(ranges.value(0), QStringLiteral("0x017..0x01A"));
     const QJsonArray mismatches = resumed.json.value("mismatches").toArray();
@@ -241,7 +228,7 @@ void TestPlanE2e::planThatDoesNotFit() {
     QVERIFY2(run.err.contains("does not fit: it needs 207 rows") &&
                  run.err.contains("ISD1720 has 160"),
              qPrintable(run.err));
-    QVERIFY(setRecRanges(*sim_).isEmpty());
+    QVERIFY(sim_->setRecRanges().isEmpty());
 
     QVERIFY(writePlan("big1720.json", R"({"model": "ISD1720", "messages": [
         {"name": "b", "file": "beep.wav", "rows": 200}]})"));

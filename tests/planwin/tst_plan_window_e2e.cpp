@@ -30,19 +30,6 @@ namespace {
 
 constexpr int RunMs = 60000;
 
-// The SET_REC ranges the simulator received, "0x010..0x018", in order.
-QStringList setRecRanges(const Simulator& sim) {
-    static const QRegularExpression done(
-        QStringLiteral("SET_REC 5/5: SET_REC (0x[0-9A-F]{3}\\.\\.0x[0-9A-F]{3})"));
-    QStringList ranges;
-    for (const LoggedByte& b : sim.received()) {
-        const auto m = done.match(b.note);
-        if (m.hasMatch())
-            ranges << m.captured(1);
-    }
-    return ranges;
-}
-
 struct Window {
     test::FakeMessageBoxes boxes;
     test::FakePlanDialogs dialogs;
@@ -157,7 +144,7 @@ void TestPlanWindowE2e::recordsVerifiesAndExports() {
     QVERIFY(!w.find("stop_recording")->isEnabled());
     QCOMPARE(w.window->table().currentRow(), -1);
     QCOMPARE(sim_->commands("G_ERASE").size(), 1);
-    QCOMPARE(setRecRanges(*sim_), w.plannedRanges());
+    QCOMPARE(sim_->setRecRanges(), w.plannedRanges());
     QCOMPARE(w.states(), (QList<State>{State::Found, State::Found, State::Found}));
     // The model was read from the chip and the bar shows the whole memory.
     QCOMPARE(w.window->layout().chip->name, QStringLiteral("ISD1760"));
@@ -201,13 +188,13 @@ void TestPlanWindowE2e::hangUpInMessageTwoThenContinue() {
     QCOMPARE(w.states(), (QList<State>{State::Done, State::Failed, State::None}));
     QVERIFY(w.find("continue_from")->isEnabled());
     QCOMPARE(w.window->resumeFrom(), 2);
-    QCOMPARE(setRecRanges(*sim_).size(), 2);
+    QCOMPARE(sim_->setRecRanges().size(), 2);
     sim_.reset();
 
     // The board back (a fresh simulated chip, without message 1): continue from here.
     QVERIFY(startSimulator(sim_, runtime_, 62));
     QVERIFY(w.run("continue_from"));
-    QCOMPARE(setRecRanges(*sim_), w.plannedRanges(2));
+    QCOMPARE(sim_->setRecRanges(), w.plannedRanges(2));
     QCOMPARE(sim_->commands("G_ERASE").size(), 0);
     const plan::ProgramOutcome& resumed = w.window->lastOutcome();
     QCOMPARE(resumed.kind, plan::ProgramOutcome::Kind::Mismatch);
@@ -239,7 +226,7 @@ void TestPlanWindowE2e::stopLeavesCompletedMessages() {
     QCOMPARE(w.states(), (QList<State>{State::Done, State::Failed, State::None}));
     // Message 1's STOP and the operator's; no third message was started.
     QCOMPARE(sim_->commands("STOP").size(), 2);
-    QCOMPARE(setRecRanges(*sim_).size(), 2);
+    QCOMPARE(sim_->setRecRanges().size(), 2);
     QCOMPARE(w.window->resumeFrom(), 2);
 }
 
@@ -263,7 +250,7 @@ void TestPlanWindowE2e::closingWhileRecordingStopsFirst() {
     QVERIFY(stillShown); // until the chip has been stopped
     QTRY_VERIFY(!w.window->isVisible());
     QCOMPARE(sim_->commands("STOP").size(), 1);
-    QCOMPARE(setRecRanges(*sim_).size(), 1);
+    QCOMPARE(sim_->setRecRanges().size(), 1);
     QCOMPARE(w.window->lastOutcome().failedMessage, 1);
 }
 
