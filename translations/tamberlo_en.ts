@@ -314,4 +314,421 @@ It is normally provided by the package %2.</translation>
         <translation>Serial port status</translation>
     </message>
 </context>
+<context>
+    <name>tamberlo::planwin::MemoryBar</name>
+    <message>
+        <source>行 %1–%2 (%3 行)</source>
+        <translation>rows %1–%2 (%3 rows)</translation>
+    </message>
+    <message>
+        <source>超出 %1：缺 %2 行</source>
+        <translation>Beyond the %1: %2 rows missing</translation>
+    </message>
+    <message>
+        <source>空闲：%1</source>
+        <translation>Free: %1</translation>
+    </message>
+    <message>
+        <source>缺 %1 行</source>
+        <translation>%1 rows missing</translation>
+    </message>
+    <message>
+        <source>型号未知：读芯片后显示全部存储</source>
+        <translation>Model unknown: the whole memory shows once the chip is read</translation>
+    </message>
+</context>
+<context>
+    <name>tamberlo::planwin::PlanTableModel</name>
+    <message>
+        <source>等待</source>
+        <translation>Waiting</translation>
+    </message>
+    <message>
+        <source>录音中</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>已录</source>
+        <translation>Recorded</translation>
+    </message>
+    <message>
+        <source>未完成</source>
+        <translation>Incomplete</translation>
+    </message>
+    <message>
+        <source>找到</source>
+        <translation>Found</translation>
+    </message>
+    <message>
+        <source>缺失</source>
+        <translation>Missing</translation>
+    </message>
+    <message>
+        <source>移位</source>
+        <translation>Moved</translation>
+    </message>
+    <message>
+        <source>无法播放</source>
+        <translation>Cannot play</translation>
+    </message>
+    <message>
+        <source>头文件中为 %1</source>
+        <translation>%1 in the header</translation>
+    </message>
+    <message>
+        <source>编号</source>
+        <translation>No.</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>文件</source>
+        <translation>File</translation>
+    </message>
+    <message>
+        <source>长度</source>
+        <translation>Length</translation>
+    </message>
+    <message>
+        <source>行数</source>
+        <translation>Rows</translation>
+    </message>
+    <message>
+        <source>起始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>结束</source>
+        <translation>End</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>State</translation>
+    </message>
+</context>
+<context>
+    <name>tamberlo::planwin::PlanWindow</name>
+    <message>
+        <source>添加音频文件或打开一个计划文件。</source>
+        <translation>Add audio files or open a plan file.</translation>
+    </message>
+    <message>
+        <source>Tamberlo 录音计划</source>
+        <translation>Tamberlo Message Plan</translation>
+    </message>
+    <message>
+        <source>芯片</source>
+        <translation>Chip</translation>
+    </message>
+    <message>
+        <source>自动</source>
+        <translation>Auto</translation>
+    </message>
+    <message>
+        <source>录音或校验时读芯片的器件 ID</source>
+        <translation>Reads the chip&apos;s device ID when recording or verifying</translation>
+    </message>
+    <message>
+        <source>串口</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>型号</source>
+        <translation>Model</translation>
+    </message>
+    <message>
+        <source>采样率</source>
+        <translation>Rate</translation>
+    </message>
+    <message>
+        <source>计划文件</source>
+        <translation>Plan file</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>另存为</source>
+        <translation>Save as</translation>
+    </message>
+    <message>
+        <source>导出地址表</source>
+        <translation>Export</translation>
+    </message>
+    <message>
+        <source>头文件 .h</source>
+        <translation>Header .h</translation>
+    </message>
+    <message>
+        <source>录音段</source>
+        <translation>Messages</translation>
+    </message>
+    <message>
+        <source>添加文件…</source>
+        <translation>Add files…</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Remove</translation>
+    </message>
+    <message>
+        <source>上移</source>
+        <translation>Up</translation>
+    </message>
+    <message>
+        <source>下移</source>
+        <translation>Down</translation>
+    </message>
+    <message>
+        <source>芯片存储</source>
+        <translation>Chip memory</translation>
+    </message>
+    <message>
+        <source>录音</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>先擦除全部</source>
+        <translation>Erase all first</translation>
+    </message>
+    <message>
+        <source>全部录音</source>
+        <translation>Record all</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>从这里继续</source>
+        <translation>Continue from here</translation>
+    </message>
+    <message>
+        <source>校验</source>
+        <translation>Verify</translation>
+    </message>
+    <message>
+        <source>当前段</source>
+        <translation>Message</translation>
+    </message>
+    <message>
+        <source>已用时</source>
+        <translation>Elapsed</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>Total</translation>
+    </message>
+    <message>
+        <source>剩余</source>
+        <translation>Remaining</translation>
+    </message>
+    <message>
+        <source>%1：已用 %2 / %3 行 (%4 s / %5 s)，%6 段</source>
+        <translation>%1: uses %2 of %3 rows (%4 s of %5 s), %6 messages</translation>
+    </message>
+    <message>
+        <source>——放不下，缺 %1 行</source>
+        <translation> — does not fit, %1 rows missing</translation>
+    </message>
+    <message>
+        <source>型号自动：已用 %1 行 (%2 s)，%3 段</source>
+        <translation>Model auto: uses %1 rows (%2 s), %3 messages</translation>
+    </message>
+    <message>
+        <source>计划文件：未保存</source>
+        <translation>Plan file: not saved</translation>
+    </message>
+    <message>
+        <source>计划文件：%1</source>
+        <translation>Plan file: %1</translation>
+    </message>
+    <message>
+        <source>已添加 %1 个文件。</source>
+        <translation>Files added: %1.</translation>
+    </message>
+    <message>
+        <source>从第 %1 段继续录音，前面已录的段保持不变</source>
+        <translation>Record again from message %1; the messages before it stay as they are</translation>
+    </message>
+    <message>
+        <source>录音计划</source>
+        <translation>Message plan</translation>
+    </message>
+    <message>
+        <source>添加音频文件</source>
+        <translation>Add audio files</translation>
+    </message>
+    <message>
+        <source>音频文件 (*.mp3 *.wav)</source>
+        <translation>Audio files (*.mp3 *.wav)</translation>
+    </message>
+    <message>
+        <source>所有文件 (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>打开录音计划</source>
+        <translation>Open message plan</translation>
+    </message>
+    <message>
+        <source>录音计划 (*.json)</source>
+        <translation>Message plans (*.json)</translation>
+    </message>
+    <message>
+        <source>无法打开计划文件：
+%1</source>
+        <translation>Cannot open the plan file:
+%1</translation>
+    </message>
+    <message>
+        <source>已打开 %1：%2 段。</source>
+        <translation>Opened %1: %2 messages.</translation>
+    </message>
+    <message>
+        <source>无法保存计划文件 %1：%2</source>
+        <translation>Cannot save the plan file %1: %2</translation>
+    </message>
+    <message>
+        <source>已保存 %1。</source>
+        <translation>Saved %1.</translation>
+    </message>
+    <message>
+        <source>保存录音计划</source>
+        <translation>Save message plan</translation>
+    </message>
+    <message>
+        <source>C 头文件 (*.h)</source>
+        <translation>C headers (*.h)</translation>
+    </message>
+    <message>
+        <source>CSV 表格 (*.csv)</source>
+        <translation>CSV tables (*.csv)</translation>
+    </message>
+    <message>
+        <source>JSON (*.json)</source>
+        <translation>JSON (*.json)</translation>
+    </message>
+    <message>
+        <source>计划有问题，不能导出：</source>
+        <translation>The plan has problems and cannot be exported:</translation>
+    </message>
+    <message>
+        <source>无法写入 %1：%2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>地址表已导出到 %1。</source>
+        <translation>Address table exported to %1.</translation>
+    </message>
+    <message>
+        <source>串口号 &quot;%1&quot; 无效：%2</source>
+        <translation>Port number &quot;%1&quot; is invalid: %2</translation>
+    </message>
+    <message>
+        <source>串口状态</source>
+        <translation>Serial port status</translation>
+    </message>
+    <message>
+        <source>串口 %1 打不开：%2</source>
+        <translation>Cannot open port %1: %2</translation>
+    </message>
+    <message>
+        <source>计划中还没有录音段</source>
+        <translation>The plan has no messages yet</translation>
+    </message>
+    <message>
+        <source>计划有问题，什么都没有录：</source>
+        <translation>The plan has problems; nothing was recorded:</translation>
+    </message>
+    <message>
+        <source>录音前要擦除芯片中的全部内容（包括计划以外的段）。
+继续吗？</source>
+        <translation>Recording first erases everything in the chip (messages outside the plan too).
+Continue?</translation>
+    </message>
+    <message>
+        <source>擦除全部</source>
+        <translation>Erase all</translation>
+    </message>
+    <message>
+        <source>正在擦除芯片……</source>
+        <translation>Erasing the chip…</translation>
+    </message>
+    <message>
+        <source>正在连接芯片……</source>
+        <translation>Connecting to the chip…</translation>
+    </message>
+    <message>
+        <source>正在停止……</source>
+        <translation>Stopping…</translation>
+    </message>
+    <message>
+        <source>正在录第 %1 段（共 %2 段）：%3，行 %4–%5</source>
+        <translation>Recording message %1 of %2: %3, rows %4–%5</translation>
+    </message>
+    <message>
+        <source>全部录完，正在读回芯片中的段（map）……</source>
+        <translation>All recorded; reading the chip&apos;s messages back (map)…</translation>
+    </message>
+    <message>
+        <source>全部录完：%1 段，芯片中的段与计划一致。</source>
+        <translation>All recorded: %1 messages; the chip&apos;s messages match the plan.</translation>
+    </message>
+    <message>
+        <source>录完了，但芯片与计划不一致：
+%1</source>
+        <translation>Recorded, but the chip differs from the plan:
+%1</translation>
+    </message>
+    <message>
+        <source>什么都没有录：
+%1</source>
+        <translation>Nothing was recorded:
+%1</translation>
+    </message>
+    <message>
+        <source>录音中断，可从第 %1 段继续：</source>
+        <translation>Recording interrupted; it can continue from message %1:</translation>
+    </message>
+    <message>
+        <source>录音中断：</source>
+        <translation>Recording interrupted:</translation>
+    </message>
+    <message>
+        <source>正在读芯片中的段：已找到 %1 段……</source>
+        <translation>Reading the chip&apos;s messages: %1 found…</translation>
+    </message>
+    <message>
+        <source>正在读芯片中的段（map）……</source>
+        <translation>Reading the chip&apos;s messages (map)…</translation>
+    </message>
+    <message>
+        <source>校验没有完成：%1</source>
+        <translation>Verify did not finish: %1</translation>
+    </message>
+    <message>
+        <source>（芯片 %1）</source>
+        <translation>(chip %1)</translation>
+    </message>
+    <message>
+        <source>芯片中有 %1 段：找到 %2，缺失 %3，移位 %4</source>
+        <translation>The chip has %1 messages: %2 found, %3 missing, %4 moved</translation>
+    </message>
+    <message>
+        <source>；计划外的段：%1</source>
+        <translation>; outside the plan: %1</translation>
+    </message>
+    <message>
+        <source>。</source>
+        <translation>.</translation>
+    </message>
+</context>
 </TS>

@@ -4,8 +4,9 @@
 // there; the stop button in the middle of a run. Real time; loose bounds.
 //
 // With TAMBERLO_PLAN_WINDOW_PNG set, screenshot() records a plan of five prompts and saves
-// the window to that file (scripts/plan-screenshot.sh).
+// the window to that file, in the language the locale picks (scripts/plan-screenshot.sh).
 #include "PlanWindowFakes.h"
+#include "app/Language.h"
 #include "e2e/SimulatorRig.h"
 #include "planwin/MemoryBar.h"
 #include "planwin/PlanTableModel.h"
@@ -258,6 +259,8 @@ void TestPlanWindowE2e::screenshot() {
     const QString out = qEnvironmentVariable("TAMBERLO_PLAN_WINDOW_PNG");
     if (out.isEmpty())
         QSKIP("TAMBERLO_PLAN_WINDOW_PNG names no file to write");
+    // In the language the locale picks, as `tamberlo --plan` shows it.
+    const Translations translations(systemPanelLanguage());
     const QList<std::pair<QString, int>> prompts = {{"welcome", 2600},
                                                     {"door_open", 1200},
                                                     {"door_closed", 1400},
