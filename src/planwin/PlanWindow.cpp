@@ -128,6 +128,9 @@ void PlanWindow::build() {
     modelBox_->setItemData(0, tr("录音或校验时读芯片的器件 ID"), Qt::ToolTipRole);
     rateBox_ = new QComboBox(chipBox);
     rateBox_->addItems(plan::sampleRateNames());
+    // Neither list box shrinks below its longest entry ("ISD17240", "12000").
+    modelBox_->setMinimumContentsLength(8);
+    rateBox_->setMinimumContentsLength(5);
     rateBox_->setCurrentText(QString::number(plan::Plan::DefaultSampleRate));
     auto* portLabel = new QLabel(tr("串口"), chipBox);
     auto* modelLabel = new QLabel(tr("型号"), chipBox);
@@ -277,8 +280,9 @@ void PlanWindow::build() {
     column->addWidget(messagesBox, 1);
     column->addWidget(memoryBox);
     column->addWidget(runBox);
-    setMinimumSize(860, 620);
-    resize(940, 680);
+    // The layout sets the smallest size (every box and caption whole); the window opens a
+    // little larger, for the table.
+    resize(1000, 680);
 }
 
 void PlanWindow::nameControls() {

@@ -273,7 +273,6 @@ void TestPlanWindowE2e::screenshot() {
     }
     QVERIFY(startSimulator(sim_, runtime_, 64, {"--model", "ISD1730"}));
     Window w;
-    w.window->resize(940, 680);
     w.window->addFiles(files);
     w.window->renameMessage(1, QStringLiteral("door open"));
     w.window->renameMessage(2, QStringLiteral("door closed"));
