@@ -22,4 +22,15 @@ QString commandWord(PlayerCommand command) {
     return {};
 }
 
+void openHeld(AudioPlayer& player, const QString& fileName) {
+    player.command(PlayerCommand::close);
+    player.setUpdateInterval(0);
+    player.setWait(true);
+    player.setFileName(fileName);
+    player.command(PlayerCommand::Stop);
+    player.command(PlayerCommand::Open);
+    player.command(PlayerCommand::Play);
+    player.command(PlayerCommand::Pause);
+}
+
 } // namespace tamberlo

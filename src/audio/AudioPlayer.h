@@ -55,4 +55,9 @@ signals:
     void statusUpdate();
 };
 
+// The panel's open sequence, also how the plan measures and plays its files: closed, then
+// loaded and held paused at its start (with the player's wait set, the length is known
+// when this returns).
+void openHeld(AudioPlayer& player, const QString& fileName);
+
 } // namespace tamberlo

@@ -4,17 +4,6 @@
 
 namespace tamberlo::plan {
 
-void openHeld(AudioPlayer& player, const QString& path) {
-    player.command(PlayerCommand::close);
-    player.setUpdateInterval(0);
-    player.setWait(true);
-    player.setFileName(path);
-    player.command(PlayerCommand::Stop);
-    player.command(PlayerCommand::Open);
-    player.command(PlayerCommand::Play);
-    player.command(PlayerCommand::Pause);
-}
-
 MeasuredFile measureFile(const QString& path, AudioPlayer& player) {
     const QFileInfo info(path);
     if (!info.exists())

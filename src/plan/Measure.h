@@ -15,7 +15,4 @@ namespace tamberlo::plan {
 QList<MeasuredFile> measureFiles(const Plan& plan, AudioPlayer& player);
 MeasuredFile measureFile(const QString& path, AudioPlayer& player);
 
-// The panel's open sequence: closed, then loaded and held paused at its start.
-void openHeld(AudioPlayer& player, const QString& path);
-
 } // namespace tamberlo::plan

@@ -101,14 +101,7 @@ void TestAudioFormats::length() {
 
     // The panel's open sequence: loaded and held paused at the start.
     QtAudioPlayer p;
-    p.command(PlayerCommand::close);
-    p.setUpdateInterval(0);
-    p.setWait(true);
-    p.setFileName(file);
-    p.command(PlayerCommand::Stop);
-    p.command(PlayerCommand::Open);
-    p.command(PlayerCommand::Play);
-    p.command(PlayerCommand::Pause);
+    openHeld(p, file);
 
     QVERIFY2(p.errorText().isEmpty(), qPrintable(p.errorText()));
     const int made_ms = static_cast<int>(static_cast<qint64>(rate) * ms / 1000 * 1000 / rate);

@@ -33,18 +33,6 @@ bool encodeMp3(const QString& wav, const QString& mp3, bool withHeader = true) {
     return QProcess::execute(lame, args << wav << mp3) == 0;
 }
 
-// The panel's open sequence: the file loaded and held paused at its start.
-void openHeld(QtAudioPlayer& p, const QString& file) {
-    p.command(PlayerCommand::close);
-    p.setUpdateInterval(0);
-    p.setWait(true);
-    p.setFileName(file);
-    p.command(PlayerCommand::Stop);
-    p.command(PlayerCommand::Open);
-    p.command(PlayerCommand::Play);
-    p.command(PlayerCommand::Pause);
-}
-
 } // namespace
 
 class TestQtAudioPlayer : public QObject {
