@@ -46,6 +46,10 @@ package: build
 	cpack --config $(BUILD_DIR)/CPackConfig.cmake -B $(BUILD_DIR)/package
 
 # The sanitizer build has its own tree, so it never disturbs build/.
+# tst_audio_formats (every audio file kind through the real player) runs in make test only: it
+# measures the media stack rather than our memory use, and under the sanitizers Qt 6.4's
+# GStreamer player once deadlocked in setSource on its 100 s files (the asan-ubsan test preset
+# leaves it out).
 check-asan: deps
 	@cmake --preset asan-ubsan >/dev/null
 	@cmake --build --preset asan-ubsan -j $(JOBS)
