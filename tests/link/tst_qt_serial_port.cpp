@@ -344,8 +344,9 @@ void QtSerialPortTest::hangUpIsReportedOnce() {
     QCOMPARE(changes.last().at(0).toBool(), false);
 
     // Whatever else the dead line or the presence check might still raise (it looks every
-    // half second) brings no second report.
-    QTest::qWait(1200);
+    // half second) brings no second report: give it two periods and more to come.
+    QSignalSpy later(&link.port, &SerialPort::communication);
+    later.wait(1200);
     QCOMPARE(lost, 1);
     QCOMPARE(link.boxes.boxes.size(), 1);
     QCOMPARE(link.boxes.boxes[0].text, QStringLiteral("串口已断开"));

@@ -17,25 +17,25 @@ using namespace tamberlo::plan;
 namespace {
 
 // A plan of named messages with lengths, files "<name>.wav".
-struct Spec {
+struct Prompt {
     QString name;
     int lengthMs;
     std::optional<int> rows = std::nullopt;
     std::optional<int> start = std::nullopt;
 };
 
-Plan makePlan(const QList<Spec>& specs, int rate = 8000, int firstRow = 0x010) {
+Plan makePlan(const QList<Prompt>& prompts, int rate = 8000, int firstRow = 0x010) {
     Plan plan;
     plan.sampleRate = rate;
     plan.firstRow = firstRow;
-    for (const Spec& s : specs)
+    for (const Prompt& s : prompts)
         plan.messages.append({s.name, s.name + ".wav", "/p/" + s.name + ".wav", s.rows, s.start});
     return plan;
 }
 
-QList<MeasuredFile> lengths(const QList<Spec>& specs) {
+QList<MeasuredFile> lengths(const QList<Prompt>& prompts) {
     QList<MeasuredFile> files;
-    for (const Spec& s : specs)
+    for (const Prompt& s : prompts)
         files.append(s.lengthMs > 0 ? MeasuredFile{s.lengthMs, {}}
                                     : MeasuredFile{std::nullopt, QStringLiteral("no such file")});
     return files;
@@ -220,7 +220,7 @@ void TestPlanLayout::refusesBadPlans() {
 }
 
 void TestPlanLayout::allocates_data() {
-    QTest::addColumn<QList<Spec>>("specs");
+    QTest::addColumn<QList<Prompt>>("prompts");
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("firstRow");
     QTest::addColumn<Rows>("rows");
@@ -228,40 +228,40 @@ void TestPlanLayout::allocates_data() {
 
     // 1000 ms + 100 ms margin = 8.8 rows of 125 ms: 9; 900 + 100 = exactly 8.
     QTest::newRow("8 kHz, one after the other")
-        << QList<Spec>{{"a", 1000}, {"b", 900}, {"c", 20}} << 8000 << 0x010
+        << QList<Prompt>{{"a", 1000}, {"b", 900}, {"c", 20}} << 8000 << 0x010
         << Rows{{0x010, 0x018}, {0x019, 0x020}, {0x021, 0x021}}
         << "uses 18 of 480 rows, 2.3 s of 60.0 s";
     QTest::newRow("12 kHz: 83.3 ms rows")
-        << QList<Spec>{{"a", 1000}, {"b", 150}} << 12000 << 0x010
+        << QList<Prompt>{{"a", 1000}, {"b", 150}} << 12000 << 0x010
         << Rows{{0x010, 0x01D}, {0x01E, 0x020}} << "uses 17 of 480 rows, 1.4 s of 40.0 s";
     QTest::newRow("4 kHz from row 0x100")
-        << QList<Spec>{{"a", 1000}, {"b", 3000}} << 4000 << 0x100
+        << QList<Prompt>{{"a", 1000}, {"b", 3000}} << 4000 << 0x100
         << Rows{{0x100, 0x104}, {0x105, 0x111}} << "uses 18 of 480 rows, 4.5 s of 120.0 s";
     QTest::newRow("5.3 kHz: exactly 8 rows")
-        << QList<Spec>{{"a", 1400}} << 5300 << 0x010 << Rows{{0x010, 0x017}}
+        << QList<Prompt>{{"a", 1400}} << 5300 << 0x010 << Rows{{0x010, 0x017}}
         << "uses 8 of 480 rows, 1.5 s of 90.0 s";
-    QTest::newRow("6.4 kHz") << QList<Spec>{{"a", 1200}} << 6400 << 0x010 << Rows{{0x010, 0x018}}
+    QTest::newRow("6.4 kHz") << QList<Prompt>{{"a", 1200}} << 6400 << 0x010 << Rows{{0x010, 0x018}}
                              << "uses 9 of 480 rows, 1.4 s of 75.0 s";
-    QTest::newRow("fixed rows") << QList<Spec>{{"a", 500, 20}, {"b", 500}} << 8000 << 0x010
+    QTest::newRow("fixed rows") << QList<Prompt>{{"a", 500, 20}, {"b", 500}} << 8000 << 0x010
                                 << Rows{{0x010, 0x023}, {0x024, 0x028}}
                                 << "uses 25 of 480 rows, 3.1 s of 60.0 s";
     QTest::newRow("fixed start, the next follows it")
-        << QList<Spec>{{"a", 500}, {"b", 500, std::nullopt, 0x100}, {"c", 500}} << 8000 << 0x010
+        << QList<Prompt>{{"a", 500}, {"b", 500, std::nullopt, 0x100}, {"c", 500}} << 8000 << 0x010
         << Rows{{0x010, 0x014}, {0x100, 0x104}, {0x105, 0x109}}
         << "uses 15 of 480 rows, 1.9 s of 60.0 s";
     QTest::newRow("fills the chip to its last row")
-        << QList<Spec>{{"a", 59900}} << 8000 << 0x010 << Rows{{0x010, 0x1EF}}
+        << QList<Prompt>{{"a", 59900}} << 8000 << 0x010 << Rows{{0x010, 0x1EF}}
         << "uses 480 of 480 rows, 60.0 s of 60.0 s";
 }
 
 void TestPlanLayout::allocates() {
-    QFETCH(QList<Spec>, specs);
+    QFETCH(QList<Prompt>, prompts);
     QFETCH(int, rate);
     QFETCH(int, firstRow);
     QFETCH(Rows, rows);
     QFETCH(QString, usage);
     const Layout layout =
-        allocate(makePlan(specs, rate, firstRow), lengths(specs), findChipMemory("ISD1760"));
+        allocate(makePlan(prompts, rate, firstRow), lengths(prompts), findChipMemory("ISD1760"));
     QVERIFY2(layout.ok(), qPrintable(layout.problems.join("\n")));
     QCOMPARE(layout.messages.size(), rows.size());
     for (qsizetype i = 0; i < rows.size(); ++i) {
@@ -273,41 +273,41 @@ void TestPlanLayout::allocates() {
 }
 
 void TestPlanLayout::refusesLayouts_data() {
-    QTest::addColumn<QList<Spec>>("specs");
+    QTest::addColumn<QList<Prompt>>("prompts");
     QTest::addColumn<QString>("model");
     QTest::addColumn<QStringList>("problems");
     QTest::newRow("does not fit")
-        << QList<Spec>{{"a", 30000}, {"b", 30000}} << "ISD1760"
+        << QList<Prompt>{{"a", 30000}, {"b", 30000}} << "ISD1760"
         << QStringList{"the plan does not fit: it needs 482 rows (up to row 0x1F1, 60.3 s), "
                        "ISD1760 has 480 (0x010..0x1EF, 60.0 s)"};
     QTest::newRow("fixed start past the last row")
-        << QList<Spec>{{"a", 500, std::nullopt, 0x0AD}} << "ISD1720"
+        << QList<Prompt>{{"a", 500, std::nullopt, 0x0AD}} << "ISD1720"
         << QStringList{"the plan does not fit: it needs 162 rows (up to row 0x0B1"};
     QTest::newRow("overlapping fixed starts")
-        << QList<Spec>{{"a", 1000}, {"b", 500, std::nullopt, 0x015}} << "ISD1760"
+        << QList<Prompt>{{"a", 1000}, {"b", 500, std::nullopt, 0x015}} << "ISD1760"
         << QStringList{"message 1 \"a\" (rows 0x010..0x018) and message 2 \"b\" (rows "
                        "0x015..0x019) overlap"};
     QTest::newRow("fixed rows too few")
-        << QList<Spec>{{"a", 1000, 4}} << "ISD1760"
+        << QList<Prompt>{{"a", 1000, 4}} << "ISD1760"
         << QStringList{"message 1 \"a\": 4 rows given, its audio needs 9"};
-    QTest::newRow("duplicate names") << QList<Spec>{{"a", 100}, {"b", 100}, {"a", 100}} << "auto"
+    QTest::newRow("duplicate names") << QList<Prompt>{{"a", 100}, {"b", 100}, {"a", 100}} << "auto"
                                      << QStringList{"message 3 \"a\": the name is already used "
                                                     "by message 1"};
-    QTest::newRow("same C name") << QList<Spec>{{"door open", 100}, {"Door-Open", 100}} << "auto"
+    QTest::newRow("same C name") << QList<Prompt>{{"door open", 100}, {"Door-Open", 100}} << "auto"
                                  << QStringList{"message 2 \"Door-Open\": the name becomes "
                                                 "DOOR_OPEN in the header, as message 1's does"};
     QTest::newRow("missing file, and the rest still checked")
-        << QList<Spec>{{"a", 0}, {"a", 100}} << "auto"
+        << QList<Prompt>{{"a", 0}, {"a", 100}} << "auto"
         << QStringList{"message 1 \"a\": a.wav: no such file", "already used by message 1"};
 }
 
 void TestPlanLayout::refusesLayouts() {
-    QFETCH(QList<Spec>, specs);
+    QFETCH(QList<Prompt>, prompts);
     QFETCH(QString, model);
     QFETCH(QStringList, problems);
-    Plan plan = makePlan(specs);
+    Plan plan = makePlan(prompts);
     plan.model = model;
-    const Layout layout = allocate(plan, lengths(specs), plannedChip(plan));
+    const Layout layout = allocate(plan, lengths(prompts), plannedChip(plan));
     QVERIFY(!layout.ok());
     QCOMPARE(layout.problems.size(), problems.size());
     for (qsizetype i = 0; i < problems.size(); ++i)
@@ -344,8 +344,8 @@ void TestPlanLayout::identifiers() {
 }
 
 void TestPlanLayout::exportsCsvAndJson() {
-    const QList<Spec> specs{{"hello, world", 1000}, {"say \"hi\"", 500}};
-    const Layout layout = allocate(makePlan(specs), lengths(specs), findChipMemory("ISD1760"));
+    const QList<Prompt> prompts{{"hello, world", 1000}, {"say \"hi\"", 500}};
+    const Layout layout = allocate(makePlan(prompts), lengths(prompts), findChipMemory("ISD1760"));
     QVERIFY(layout.ok());
     const QStringList lines =
         QString::fromUtf8(exportLayout(layout, ExportFormat::Csv, "p.json")).split("\r\n");
@@ -379,12 +379,12 @@ void TestPlanLayout::headerCompiles() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     // Names that need work: punctuation, a leading digit, Chinese, a comment closer.
-    const QList<Spec> specs{{"welcome", 1200},
-                            {"door open!", 800},
-                            {"3 beeps", 300},
-                            {"欢迎光临", 900},
-                            {"end */ here", 400}};
-    const Layout layout = allocate(makePlan(specs), lengths(specs), findChipMemory("ISD1730"));
+    const QList<Prompt> prompts{{"welcome", 1200},
+                                {"door open!", 800},
+                                {"3 beeps", 300},
+                                {"欢迎光临", 900},
+                                {"end */ here", 400}};
+    const Layout layout = allocate(makePlan(prompts), lengths(prompts), findChipMemory("ISD1730"));
     QVERIFY2(layout.ok(), qPrintable(layout.problems.join("\n")));
     const QByteArray header = exportLayout(layout, ExportFormat::Header, "prompts.json");
     QFile h(dir.filePath("prompts.h"));
