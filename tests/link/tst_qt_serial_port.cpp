@@ -71,6 +71,24 @@ protected:
     }
 };
 
+// The panel's link on a VanishingPort, counting the port's device-lost notices.
+struct VanishingLink {
+    VanishingPort port;
+    FakeMessageBoxes boxes;
+    Receiver receiver{port};
+    Transmitter tx{port, receiver, boxes};
+    PortControl control{port, tx, boxes};
+    int lost = 0;
+
+    explicit VanishingLink(std::int16_t number) {
+        port.setPortNumber(number);
+        QObject::connect(&port, &SerialPort::communication, [this](CommEvent kind) {
+            if (kind == CommEvent::DeviceLost)
+                ++lost;
+        });
+    }
+};
+
 } // namespace
 
 class QtSerialPortTest : public QObject {
@@ -357,17 +375,11 @@ void QtSerialPortTest::hangUpIsReportedOnce() {
 void QtSerialPortTest::vanishedDeviceIsNoticedWhileNothingIsRead() {
     // The device node goes away while the line stays quiet and raises no error (the other end
     // of the pseudo-terminal is still held): only the presence check can notice.
-    VanishingPort port;
-    port.setPortNumber(PortNumber);
-    FakeMessageBoxes boxes;
-    Receiver receiver(port);
-    Transmitter tx(port, receiver, boxes);
-    PortControl control(port, tx, boxes);
-    int lost = 0;
-    connect(&port, &SerialPort::communication, this, [&](CommEvent kind) {
-        if (kind == CommEvent::DeviceLost)
-            ++lost;
-    });
+    VanishingLink link(PortNumber);
+    VanishingPort& port = link.port;
+    FakeMessageBoxes& boxes = link.boxes;
+    PortControl& control = link.control;
+    const int& lost = link.lost;
     control.toggle(QString::number(PortNumber));
     QVERIFY(port.isOpen());
 
@@ -383,17 +395,11 @@ void QtSerialPortTest::lossOfAnEarlierSessionDoesNotReachTheNext() {
     // The loss is noticed, and before its report has been delivered the operator closes the
     // port and opens it again: the report belongs to the session that is gone and must not
     // close the new one.
-    VanishingPort port;
-    port.setPortNumber(PortNumber);
-    FakeMessageBoxes boxes;
-    Receiver receiver(port);
-    Transmitter tx(port, receiver, boxes);
-    PortControl control(port, tx, boxes);
-    int lost = 0;
-    connect(&port, &SerialPort::communication, this, [&](CommEvent kind) {
-        if (kind == CommEvent::DeviceLost)
-            ++lost;
-    });
+    VanishingLink link(PortNumber);
+    VanishingPort& port = link.port;
+    FakeMessageBoxes& boxes = link.boxes;
+    PortControl& control = link.control;
+    const int& lost = link.lost;
     control.toggle(QString::number(PortNumber));
     QVERIFY(port.isOpen());
 
