@@ -175,6 +175,17 @@
     </message>
 </context>
 <context>
+    <name>tamberlo::AudioOutputs</name>
+    <message>
+        <source>没有可用的声音输出（没有声卡或声音服务器）</source>
+        <translation>No sound output is available (no sound card or sound server)</translation>
+    </message>
+    <message>
+        <source>声音输出 %1 不存在</source>
+        <translation>The sound output %1 does not exist</translation>
+    </message>
+</context>
+<context>
     <name>tamberlo::AudioSource</name>
     <message>
         <source>请选择音频文件</source>

@@ -51,6 +51,15 @@ public:
     // Where the next "Play" starts; the sound that is playing does not jump.
     virtual void setStartPoint(std::int32_t ms) = 0;
 
+    // The output the sound goes to: an id from audioOutputs(); empty for the default output.
+    virtual void setOutputDevice(const QByteArray& id) = 0;
+    // Whether that output can play; false with the reason, naming it, when it cannot.
+    virtual bool outputReady(QString* why) const = 0;
+    // Where in the file the sound coming out of the output now is, in milliseconds (the
+    // output's own clock, after its buffers); -1 while nothing of the file has come out
+    // since the last "Play".
+    virtual std::int64_t playedMs() const = 0;
+
 signals:
     void statusUpdate();
 };

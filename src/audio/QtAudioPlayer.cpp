@@ -1,6 +1,7 @@
 #include "audio/QtAudioPlayer.h"
 
 #include "audio/AudioFormat.h"
+#include "audio/AudioOutputs.h"
 #include "audio/DecoderRegistry.h"
 #include "audio/ImaAdpcm.h"
 #include "audio/Mp3Length.h"
@@ -304,6 +305,20 @@ void QtAudioPlayer::setUpdateInterval(int ms) {
     if (statusTimer_.isActive() && statusTimer_.interval() == interval_)
         return;
     statusTimer_.start(interval_);
+}
+
+void QtAudioPlayer::setOutputDevice(const QByteArray& id) {
+    outputId_ = id;
+}
+
+bool QtAudioPlayer::outputReady(QString* why) const {
+    return audioOutputReady(outputId_, why);
+}
+
+std::int64_t QtAudioPlayer::playedMs() const {
+    if (!player_ || player_->playbackState() != QMediaPlayer::PlayingState)
+        return -1;
+    return player_->position();
 }
 
 std::int64_t QtAudioPlayer::position() const {

@@ -56,6 +56,9 @@ public:
     void setUpdateInterval(int ms) override;
     int updateInterval() const override { return interval_; }
     void setStartPoint(std::int32_t ms) override { startPoint_ = ms; }
+    void setOutputDevice(const QByteArray& id) override;
+    bool outputReady(QString* why) const override;
+    std::int64_t playedMs() const override;
 
     void setOpenTimeout(int ms) { openTimeoutMs_ = ms; }
     // Playback position in milliseconds; 0 while nothing is loaded.
@@ -87,6 +90,7 @@ private:
     int openTimeoutMs_ = DefaultOpenTimeoutMs;
     bool wait_ = false;
     bool opening_ = false;
+    QByteArray outputId_;
 };
 
 } // namespace tamberlo

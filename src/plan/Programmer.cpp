@@ -179,7 +179,7 @@ void Programmer::watchTick() {
     if (ended_ || stopHanded_ || timing_.frameSentUs == 0)
         return;
     const std::int64_t t = now();
-    const std::int64_t position = audio_.positionMs();
+    const std::int64_t position = audio_.playedMs();
     if (position > 0) {
         // The file's position 0 in clock time. The smallest estimate is the freshest
         // position report.

@@ -41,17 +41,29 @@ public:
     virtual int handOverLeadMs() const = 0;
 };
 
-// The audio a recording takes: the file played on the PC.
+// The audio a recording takes: the file played on the PC, judged by what has come out of
+// the output device rather than by a player's position.
 class RecordingAudio {
 public:
     virtual ~RecordingAudio() = default;
-    // Loads the file and holds it at its start; false with a reason when it cannot.
+    // Whether there is a working output to play on; false with the reason (naming the
+    // output) when there is none, before anything is sent to the chip.
+    virtual bool outputReady(QString* why) = 0;
+    // The output's name for messages ("the default output (Null Output)").
+    virtual QString outputName() const = 0;
+    // Loads the whole file and holds it at its start; false with a reason when it cannot.
     virtual bool load(const QString& path, QString* why) = 0;
     virtual void start() = 0;
     virtual void stop() = 0;
-    // Where the playing file is, in milliseconds; 0 before it moves.
-    virtual std::int64_t positionMs() const = 0;
+    // How much of the file has come out of the output, in milliseconds; 0 before the
+    // first sample has.
+    virtual std::int64_t playedMs() const = 0;
     virtual std::int64_t lengthMs() const = 0;
+    // The file's last sample has come out of the output.
+    virtual bool finished() const = 0;
+    // Why the playback since start() failed (the output gone, starved, the file ended
+    // early or played a different length); empty while it plays well.
+    virtual QString failure() const = 0;
 };
 
 } // namespace tamberlo::plan

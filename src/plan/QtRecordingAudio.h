@@ -13,8 +13,12 @@ public:
     bool load(const QString& path, QString* why) override;
     void start() override { player_.command(PlayerCommand::Play); }
     void stop() override { player_.command(PlayerCommand::Stop); }
-    std::int64_t positionMs() const override { return player_.position(); }
+    bool outputReady(QString*) override { return true; }
+    QString outputName() const override { return QStringLiteral("the default output"); }
+    std::int64_t playedMs() const override { return player_.position(); }
     std::int64_t lengthMs() const override { return player_.length(); }
+    bool finished() const override { return player_.mode() == Ready; }
+    QString failure() const override { return {}; }
     QtAudioPlayer& player() { return player_; }
 
 private:

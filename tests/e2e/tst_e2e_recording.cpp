@@ -67,6 +67,9 @@ public:
     void setUpdateInterval(int ms) override { real_.setUpdateInterval(ms); }
     int updateInterval() const override { return real_.updateInterval(); }
     void setStartPoint(std::int32_t ms) override { real_.setStartPoint(ms); }
+    void setOutputDevice(const QByteArray& id) override { real_.setOutputDevice(id); }
+    bool outputReady(QString* why) const override { return real_.outputReady(why); }
+    std::int64_t playedMs() const override { return real_.playedMs(); }
 
     // When the entry `what` was last noted; -1 when never.
     qint64 lastUs(const QString& what) const {

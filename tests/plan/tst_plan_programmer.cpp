@@ -67,8 +67,12 @@ public:
     }
     void start() override { playing = true; }
     void stop() override { playing = false; }
-    std::int64_t positionMs() const override { return position; }
+    bool outputReady(QString*) override { return true; }
+    QString outputName() const override { return "scripted output"; }
+    std::int64_t playedMs() const override { return position; }
     std::int64_t lengthMs() const override { return 1000; }
+    bool finished() const override { return position >= 1000; }
+    QString failure() const override { return {}; }
     QStringList loaded;
     std::int64_t position = 0;
     bool playing = false;

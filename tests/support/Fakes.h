@@ -100,6 +100,13 @@ public:
     void setUpdateInterval(int ms) override { interval_ = ms; }
     int updateInterval() const override { return interval_; }
     void setStartPoint(std::int32_t ms) override { startPoint = ms; }
+    void setOutputDevice(const QByteArray& id) override { outputDevice = id; }
+    bool outputReady(QString* why) const override {
+        if (!outputError.isEmpty() && why)
+            *why = outputError;
+        return outputError.isEmpty();
+    }
+    std::int64_t playedMs() const override { return played; }
 
     void tick() { emit statusUpdate(); }
 
@@ -109,6 +116,9 @@ public:
     std::int32_t modeValue = NotOpen;
     std::int32_t startPoint = -1;
     bool waitSet = false;
+    QByteArray outputDevice;
+    QString outputError;      // non-empty: the output cannot play, with this reason
+    std::int64_t played = -1; // what playedMs() reports
 
 private:
     PlayerCommand last_ = PlayerCommand::None;
