@@ -33,6 +33,12 @@ ProgrammerChip::Result ClientChip::resultOf(const ChipResult& r) {
         break;
     }
     result.text = r.errorText;
+    // The freshest status: the confirming read's, else the command's own reply's.
+    const std::optional<ChipStatus> status = r.confirmation ? r.confirmation : r.decoded.status;
+    if (status) {
+        result.hasStatus = true;
+        result.full = status->full();
+    }
     if (r.decoded.status && r.decoded.status->row())
         result.currentRow = *r.decoded.status->row();
     if (r.decoded.pointer)
@@ -61,6 +67,12 @@ void ClientChip::deviceId(Done done) {
 
 void ClientChip::eraseAll(Done done) {
     send(singleFrame(Opcode::G_ERASE), true, std::move(done));
+}
+
+void ClientChip::eraseRows(int start, int end, Done done) {
+    send(rangeFrame(Opcode::SET_ERASE, static_cast<std::uint16_t>(start),
+                    static_cast<std::uint16_t>(end)),
+         true, std::move(done));
 }
 
 void ClientChip::readStatus(Done done) {

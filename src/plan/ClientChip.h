@@ -11,7 +11,8 @@ namespace tamberlo::plan {
 
 // The programmer's chip on the chip client: each step one request, its result handed on.
 // SET_REC is confirmed by the client's status read right after it, so a refused SET_REC
-// is known about 100 ms into the recording rather than at its end.
+// is known about 100 ms into the recording rather than at its end; SET_ERASE and G_ERASE
+// are confirmed the same way. STOP's result carries the status of its reply (FULL).
 class ClientChip : public QObject, public ProgrammerChip {
     Q_OBJECT
 public:
@@ -20,6 +21,7 @@ public:
     void powerUp(Done done) override;
     void deviceId(Done done) override;
     void eraseAll(Done done) override;
+    void eraseRows(int start, int end, Done done) override;
     void readStatus(Done done) override;
     void setRecord(int start, int end, Sent sent, Done done) override;
     void stop(Sent sent, Done done) override;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <memory>
 
 namespace tamberlo::plan {
 
@@ -47,6 +48,15 @@ Programmer::Programmer(Plan plan, QList<MeasuredFile> files, ProgrammerChip& chi
 }
 
 void Programmer::start() {
+    QString why;
+    if (!audio_.outputReady(&why)) {
+        // Nothing is sent: recording silence is worse than not recording.
+        failWith(QStringLiteral("the audio could not be played whole: no working output (%1); "
+                                "nothing was recorded")
+                     .arg(why.isEmpty() ? audio_.outputName() : why),
+                 6, false);
+        return;
+    }
     emit step(QStringLiteral("powering the chip up"));
     chip_.powerUp([this](const ProgrammerChip::Result& r) {
         if (fault(r, QStringLiteral("powering up")))
@@ -113,30 +123,64 @@ void Programmer::checkModel(const ProgrammerChip::Result& r) {
 
 void Programmer::eraseThenRecord() {
     index_ = options_.from - 2;
-    if (!options_.eraseFirst) {
-        nextMessage();
+    const auto count = static_cast<int>(layout_.messages.size());
+    if (options_.eraseFirst && options_.from == 1) {
+        emit step(QStringLiteral("erasing the whole chip (G_ERASE)"));
+        chip_.eraseAll([this](const ProgrammerChip::Result& r) {
+            if (fault(r, QStringLiteral("erasing the chip")))
+                return;
+            waitReady(EraseWaitTries, QStringLiteral("G_ERASE"), [this] { nextMessage(); });
+        });
         return;
     }
-    emit step(QStringLiteral("erasing the whole chip (G_ERASE)"));
-    chip_.eraseAll([this](const ProgrammerChip::Result& r) {
-        if (fault(r, QStringLiteral("erasing the chip")))
+    // The messages before `from` are in the chip and stay. On a resume the rows of message
+    // `from` may hold an interrupted recording (its end marker would stand as a message of
+    // its own): those are erased; with --erase-first the rows of every message recorded.
+    toErase_.clear();
+    if (options_.eraseFirst) {
+        for (int i = options_.from - 1; i < count; ++i)
+            toErase_.append(i);
+    } else if (options_.from > 1) {
+        toErase_.append(options_.from - 1);
+    }
+    const auto eraseNext = std::make_shared<std::function<void()>>();
+    *eraseNext = [this, eraseNext] {
+        if (toErase_.isEmpty()) {
+            nextMessage();
             return;
-        waitReady(100);
-    });
+        }
+        eraseMessage(toErase_.takeFirst(), *eraseNext);
+    };
+    (*eraseNext)();
 }
 
-void Programmer::waitReady(int triesLeft) {
+void Programmer::eraseMessage(int index, std::function<void()> then) {
+    const PlacedMessage& m = layout_.messages[index];
+    const QString what = QStringLiteral("SET_ERASE %1..%2").arg(rowText(m.start), rowText(m.end));
+    emit step(QStringLiteral("erasing message %1 \"%2\": %3").arg(m.number).arg(m.name, what));
+    chip_.eraseRows(m.start, m.end,
+                    [this, what, then = std::move(then)](const ProgrammerChip::Result& r) {
+                        if (fault(r, what))
+                            return;
+                        waitReady(EraseWaitTries, what, then);
+                    });
+}
+
+void Programmer::waitReady(int triesLeft, const QString& what, std::function<void()> then) {
     // The chip is busy for a while after an erase and refuses SET_REC until it is done.
-    chip_.readStatus([this, triesLeft](const ProgrammerChip::Result& r) {
-        if (fault(r, QStringLiteral("waiting for the erase to finish")))
+    chip_.readStatus([this, triesLeft, what, then](const ProgrammerChip::Result& r) {
+        if (fault(r, QStringLiteral("waiting for %1 to finish").arg(what)))
             return;
         if (r.ready) {
-            nextMessage();
+            then();
         } else if (triesLeft <= 0) {
-            fail(QStringLiteral("the chip stayed busy after G_ERASE"),
+            fail(QStringLiteral("the chip stayed busy after %1").arg(what),
                  ProgrammerChip::Fault::NoReply);
         } else {
-            QTimer::singleShot(20, this, [this, triesLeft] { waitReady(triesLeft - 1); });
+            QTimer::singleShot(20, this, [this, triesLeft, what, then] {
+                if (!ended_)
+                    waitReady(triesLeft - 1, what, then);
+            });
         }
     });
 }
@@ -147,21 +191,47 @@ void Programmer::nextMessage() {
         scan();
         return;
     }
+    attempt_ = 0;
     const PlacedMessage& m = layout_.messages[index_];
     emit messageStarted(m.number, static_cast<int>(layout_.messages.size()), m);
+    recordMessage();
+}
+
+void Programmer::recordMessage() {
+    const PlacedMessage& m = layout_.messages[index_];
     QString why;
     if (!audio_.load(m.path, &why)) {
-        fail(QStringLiteral("%1: %2").arg(m.file, why), ProgrammerChip::Fault::None);
+        failWith(QStringLiteral("%1: %2").arg(m.file, why), 1);
         return;
     }
+    // The file as it is now, not as it was planned: one that grew no longer fits its rows.
     audioLengthMs_ = audio_.lengthMs() > 0 ? audio_.lengthMs() : m.lengthMs;
+    const int needed = std::max(1, layout_.row.rowsFor(audioLengthMs_ + plan_.marginMs));
+    if (needed > m.rows) {
+        failWith(QStringLiteral("%1 is now %2 s long, planned %3 s: with the %4 ms margin it "
+                                "needs %5 rows, its rows %6..%7 are %8; plan again")
+                     .arg(m.file)
+                     .arg(audioLengthMs_ / 1000.0, 0, 'f', 2)
+                     .arg(m.lengthMs / 1000.0, 0, 'f', 2)
+                     .arg(plan_.marginMs)
+                     .arg(needed)
+                     .arg(rowText(m.start), rowText(m.end))
+                     .arg(m.rows),
+                 1, false);
+        return;
+    }
     timing_ = {};
     timing_.number = m.number;
+    timing_.attempts = attempt_ + 1;
     stopHanded_ = false;
+    fullBefore_ = false;
     recording_ = true; // from the moment the frame may have reached the chip
     chip_.setRecord(
         m.start, m.end, [this] { frameSent(); },
-        [this](const ProgrammerChip::Result& r) { fault(r, QStringLiteral("SET_REC")); });
+        [this](const ProgrammerChip::Result& r) {
+            if (!fault(r, QStringLiteral("SET_REC")))
+                fullBefore_ = r.full;
+        });
 }
 
 void Programmer::frameSent() {
@@ -170,9 +240,15 @@ void Programmer::frameSent() {
     // The chip records from now: so must the audio.
     audio_.start();
     timing_.frameSentUs = now();
-    timing_.audioStartUs = timing_.frameSentUs; // until the position tells better
+    timing_.audioStartUs = 0; // until the output tells
     lastProgressUs_ = 0;
     watch_.start();
+}
+
+QString Programmer::audioFailure(const QString& why) const {
+    const PlacedMessage& m = layout_.messages[index_];
+    return QStringLiteral("the audio could not be played whole: %1 on %2: %3")
+        .arg(m.file, audio_.outputName(), why);
 }
 
 void Programmer::watchTick() {
@@ -180,34 +256,54 @@ void Programmer::watchTick() {
         return;
     const std::int64_t t = now();
     const std::int64_t position = audio_.playedMs();
-    if (position > 0) {
-        // The file's position 0 in clock time. The smallest estimate is the freshest
-        // position report.
-        const std::int64_t anchor = t - position * 1000;
-        if (timing_.audioStartUs == timing_.frameSentUs || anchor < timing_.audioStartUs)
-            timing_.audioStartUs = std::max(anchor, timing_.frameSentUs - 1000000);
-    } else if (t - timing_.frameSentUs > std::int64_t(AudioStartTimeoutMs) * 1000) {
-        fail(QStringLiteral("%1: the audio did not start playing")
-                 .arg(layout_.messages[index_].file),
-             ProgrammerChip::Fault::None);
+    if (const QString failure = audio_.failure(); !failure.isEmpty()) {
+        messageFailed(audioFailure(failure), 6);
         return;
     }
-    timing_.audioEndUs = timing_.audioStartUs + audioLengthMs_ * 1000;
+    if (position > 0) {
+        // The file's first sample out of the output, in clock time. The smallest estimate
+        // is the freshest position report: a stale one (the same position later) neither
+        // moves it nor delays STOP.
+        const std::int64_t anchor = std::max(t - position * 1000, timing_.frameSentUs);
+        if (timing_.audioStartUs == 0 || anchor < timing_.audioStartUs)
+            timing_.audioStartUs = anchor;
+    } else if (t - timing_.frameSentUs > std::int64_t(AudioStartTimeoutMs) * 1000) {
+        messageFailed(audioFailure(QStringLiteral("nothing came out of the output within %1 s")
+                                       .arg(AudioStartTimeoutMs / 1000)),
+                      6);
+        return;
+    }
     if (t - lastProgressUs_ >= 100000) {
         lastProgressUs_ = t;
         emit messageProgress(layout_.messages[index_].number, std::min(position, audioLengthMs_),
                              audioLengthMs_);
     }
-    // STOP is handed over one lead earlier than the byte is to leave.
+    if (audio_.finished()) {
+        if (position + EndedEarlyMs < audioLengthMs_) {
+            messageFailed(audioFailure(QStringLiteral("the player ended it after %1 of %2 ms")
+                                           .arg(position)
+                                           .arg(audioLengthMs_)),
+                          6);
+            return;
+        }
+        timing_.audioEndUs = t;
+        sendStop();
+        return;
+    }
+    if (timing_.audioStartUs == 0)
+        return;
+    // The last sample comes out one file length after the first; STOP's byte leaves then,
+    // never before, handed over one lead earlier.
+    timing_.audioEndUs = timing_.audioStartUs + audioLengthMs_ * 1000;
     const std::int64_t dueUs = timing_.audioEndUs - std::int64_t(chip_.handOverLeadMs()) * 1000;
-    if (position > 0 && t >= dueUs - WatchMs * 1000) {
+    if (t >= dueUs - WatchMs * 1000) {
         stopHanded_ = true;
         watch_.stop();
         const std::int64_t waitUs = dueUs - t;
-        if (waitUs <= 500)
+        if (waitUs <= 0)
             sendStop();
         else
-            stopTimer_.start(static_cast<int>(waitUs / 1000));
+            stopTimer_.start(static_cast<int>((waitUs + 999) / 1000));
     }
 }
 
@@ -227,6 +323,26 @@ void Programmer::stopDone(const ProgrammerChip::Result& r) {
     // A refusal in STOP's reply is the SET_REC before it.
     if (fault(r, QStringLiteral("recording")))
         return;
+    const PlacedMessage& m = layout_.messages[index_];
+    if (r.full && !fullBefore_) {
+        messageFailed(QStringLiteral("the chip reported FULL in STOP's reply: it ran out of "
+                                     "rows before the file's end"),
+                      5);
+        return;
+    }
+    // The chip records from the end of the SET_REC frame and stops by itself at the end of
+    // the rows: a STOP that left later than that came after the chip had cut the file.
+    const std::int64_t recordedUs = timing_.stopSentUs - timing_.frameSentUs;
+    const auto rowsUs = static_cast<std::int64_t>(layout_.row.msOf(m.rows) * 1000.0);
+    if (timing_.stopSentUs > 0 && recordedUs > rowsUs) {
+        messageFailed(QStringLiteral("STOP left %1 s after SET_REC, the rows %2..%3 hold %4 s: "
+                                     "the chip stopped at their end and the file's end is cut")
+                          .arg(recordedUs / 1e6, 0, 'f', 2)
+                          .arg(rowText(m.start), rowText(m.end))
+                          .arg(rowsUs / 1e6, 0, 'f', 2),
+                      5);
+        return;
+    }
     chip_.readRecordPointer([this](const ProgrammerChip::Result& p) { confirm(p); });
 }
 
@@ -235,16 +351,60 @@ void Programmer::confirm(const ProgrammerChip::Result& r) {
         return;
     const PlacedMessage& m = layout_.messages[index_];
     timing_.stoppedRow = r.currentRow;
-    if (r.currentRow < m.start || r.currentRow > m.end) {
-        fail(QStringLiteral("the chip stopped at row %1, outside the message's rows %2..%3")
-                 .arg(rowText(r.currentRow), rowText(m.start), rowText(m.end)),
-             ProgrammerChip::Fault::NoReply);
+    // A chip reports the row it stopped in or the next free one: the row after the end is
+    // a message that used all its rows. Anything else is a chip that ignored the range.
+    if (r.currentRow < m.start || r.currentRow > m.end + 1) {
+        failWith(QStringLiteral("the chip stopped at row %1, outside the message's rows %2..%3: "
+                                "it did not record where SET_REC asked")
+                     .arg(rowText(r.currentRow), rowText(m.start), rowText(m.end)),
+                 5, false);
         return;
+    }
+    if (r.currentRow == m.end + 1) {
+        timing_.usedAllRows = true;
+        const QString note = QStringLiteral("message %1 \"%2\" used all its rows %3..%4 (its "
+                                            "margin was used up)")
+                                 .arg(m.number)
+                                 .arg(m.name, rowText(m.start), rowText(m.end));
+        outcome_.notes << note;
+        emit notice(note);
     }
     outcome_.complete.append(m.number);
     outcome_.timings.append(timing_);
     emit messageDone(timing_);
     nextMessage();
+}
+
+void Programmer::messageFailed(const QString& why, int exitCode) {
+    if (ended_)
+        return;
+    watch_.stop();
+    stopTimer_.stop();
+    audio_.stop();
+    if (attempt_ > 0) {
+        failWith(why, exitCode);
+        return;
+    }
+    attempt_ = 1;
+    const PlacedMessage& m = layout_.messages[index_];
+    emit notice(QStringLiteral("message %1 \"%2\": %3; erasing its rows to record it once more")
+                    .arg(m.number)
+                    .arg(m.name, why));
+    if (!recording_) {
+        retry();
+        return;
+    }
+    stopHanded_ = true;
+    chip_.stop([] {},
+               [this](const ProgrammerChip::Result& r) {
+                   recording_ = false;
+                   if (!fault(r, QStringLiteral("STOP")))
+                       retry();
+               });
+}
+
+void Programmer::retry() {
+    eraseMessage(static_cast<int>(index_), [this] { recordMessage(); });
 }
 
 void Programmer::scan() {
@@ -280,13 +440,17 @@ void Programmer::compare(const ProgrammerChip::Result& r) {
 }
 
 void Programmer::fail(const QString& what, ProgrammerChip::Fault kind) {
+    failWith(what, exitCodeOf(kind), kind != ProgrammerChip::Fault::DeviceGone);
+}
+
+void Programmer::failWith(const QString& what, int exitCode, bool tryStop) {
     if (ended_)
         return;
     watch_.stop();
     stopTimer_.stop();
     const bool atMessage = index_ >= 0 && index_ < layout_.messages.size();
     outcome_.kind = ProgramOutcome::Kind::Fault;
-    outcome_.exitCode = exitCodeOf(kind);
+    outcome_.exitCode = exitCode;
     QString text = what;
     if (atMessage) {
         const PlacedMessage& m = layout_.messages[index_];
@@ -304,7 +468,7 @@ void Programmer::fail(const QString& what, ProgrammerChip::Fault kind) {
     }
     outcome_.error = text;
     audio_.stop();
-    if (recording_ && kind != ProgrammerChip::Fault::DeviceGone) {
+    if (recording_ && tryStop) {
         // Try to end a recording that may be running; the outcome stands whatever comes.
         recording_ = false;
         ended_ = true;

@@ -20,7 +20,11 @@ public:
         int pointer = -1;    // pointer reads
         int deviceId = -1;   // DEVID
         bool ready = false;  // status reads: the chip is idle (RDY)
-        QList<int> starts;   // the map scan: message start rows in the chip
+        // The status the reply carried (STOP's reply, the status read confirming SET_REC):
+        // whether there was one, and its FULL flag.
+        bool hasStatus = false;
+        bool full = false;
+        QList<int> starts; // the map scan: message start rows in the chip
         bool ok() const { return fault == Fault::None; }
     };
     using Done = std::function<void(const Result&)>;
@@ -30,10 +34,13 @@ public:
     virtual void powerUp(Done done) = 0;
     virtual void deviceId(Done done) = 0;
     virtual void eraseAll(Done done) = 0;
+    // SET_ERASE start..end; the chip erases for a while after its reply (see readStatus).
+    virtual void eraseRows(int start, int end, Done done) = 0;
     virtual void readStatus(Done done) = 0;
     // SET_REC start..end; `sent` runs the moment the frame's last byte has been written.
     virtual void setRecord(int start, int end, Sent sent, Done done) = 0;
-    // STOP; `sent` runs the moment its byte has been written.
+    // STOP; `sent` runs the moment its byte has been written. The result carries the
+    // status of STOP's reply.
     virtual void stop(Sent sent, Done done) = 0;
     virtual void readRecordPointer(Done done) = 0;
     virtual void scanMessages(Done done) = 0;

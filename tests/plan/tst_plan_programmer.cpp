@@ -21,6 +21,9 @@ public:
     void powerUp(Done d) override { push("PU", d); }
     void deviceId(Done d) override { push("DEVID", d); }
     void eraseAll(Done d) override { push("G_ERASE", d); }
+    void eraseRows(int start, int end, Done d) override {
+        push(QStringLiteral("SET_ERASE %1..%2").arg(rowText(start), rowText(end)), d);
+    }
     void readStatus(Done d) override { push("STATUS", d); }
     void setRecord(int start, int end, Sent s, Done d) override {
         push(QStringLiteral("SET_REC %1..%2").arg(rowText(start), rowText(end)), d, s);
@@ -67,14 +70,23 @@ public:
     }
     void start() override { playing = true; }
     void stop() override { playing = false; }
-    bool outputReady(QString*) override { return true; }
+    bool outputReady(QString* why) override {
+        if (!ready)
+            *why = "no sound server";
+        return ready;
+    }
     QString outputName() const override { return "scripted output"; }
     std::int64_t playedMs() const override { return position; }
-    std::int64_t lengthMs() const override { return 1000; }
-    bool finished() const override { return position >= 1000; }
-    QString failure() const override { return {}; }
+    std::int64_t lengthMs() const override { return length; }
+    // The last sample out: by default when the position has reached the length.
+    bool finished() const override { return ended.value_or(position >= length); }
+    QString failure() const override { return failing; }
     QStringList loaded;
     std::int64_t position = 0;
+    std::int64_t length = 1000;
+    std::optional<bool> ended;
+    QString failing;
+    bool ready = true;
     bool playing = false;
 };
 
@@ -140,14 +152,17 @@ class TestPlanProgrammer : public QObject {
     Q_OBJECT
 private slots:
     void recordsEveryMessageAndChecksTheMap();
-    void eraseOnlyWhenAsked();
-    void resumesFromMessage();
+    void erasesOnlyWhatItRecords_data();
+    void erasesOnlyWhatItRecords();
     void refusesBeforeRecording_data();
     void refusesBeforeRecording();
     void faults_data();
     void faults();
     void stopRequested_data();
     void stopRequested();
+    void failedRecordingIsErasedAndMadeAgain_data();
+    void failedRecordingIsErasedAndMadeAgain();
+    void stopLeavesAfterTheLastSample();
 };
 
 void TestPlanProgrammer::recordsEveryMessageAndChecksTheMap() {
@@ -163,7 +178,9 @@ void TestPlanProgrammer::recordsEveryMessageAndChecksTheMap() {
         QVERIFY2(rig.recordPending(), qPrintable(rig.chip.sent.join(", ")));
         QCOMPARE(rig.chip.answer(), QStringLiteral("STOP"));
         QVERIFY(!rig.audio.playing);
-        QCOMPARE(rig.chip.answer(row(0x010 + 9 * i + 8)), QStringLiteral("RD_REC_PTR"));
+        // Message 3's chip reports the next free row: it used all its rows, which is noted.
+        QCOMPARE(rig.chip.answer(row(0x010 + 9 * i + (i == 2 ? 9 : 8))),
+                 QStringLiteral("RD_REC_PTR"));
     }
     Result map;
     map.starts = {0x010, 0x019, 0x022};
@@ -175,33 +192,58 @@ void TestPlanProgrammer::recordsEveryMessageAndChecksTheMap() {
     // The file's position 0 is when the frame went out; STOP at its end, here to the µs.
     QCOMPARE(rig.outcome->timings[0].startOffsetMs(), 0.0);
     QCOMPARE(rig.outcome->timings[0].stopOffsetMs(), 0.0);
-    QCOMPARE(rig.outcome->timings[2].stoppedRow, 0x02A);
+    QCOMPARE(rig.outcome->timings[1].stoppedRow, 0x021);
+    QCOMPARE(rig.outcome->timings[2].stoppedRow, 0x02B);
+    QVERIFY(!rig.outcome->timings[1].usedAllRows);
+    QVERIFY(rig.outcome->timings[2].usedAllRows);
+    QCOMPARE(rig.outcome->notes.size(), 1);
+    QVERIFY2(rig.outcome->notes[0].contains("message 3 \"three\" used all its rows 0x022..0x02A"),
+             qPrintable(rig.outcome->notes[0]));
     QVERIFY(!rig.chip.sent.contains("G_ERASE"));
+    QVERIFY(!rig.chip.sent.contains("SET_ERASE 0x010..0x018"));
 }
 
-void TestPlanProgrammer::eraseOnlyWhenAsked() {
-    Rig rig(threeMessages(), {.eraseFirst = true});
+void TestPlanProgrammer::erasesOnlyWhatItRecords_data() {
+    QTest::addColumn<bool>("eraseFirst");
+    QTest::addColumn<int>("from");
+    // Commands between DEVID and the first SET_REC, each erase followed by status reads.
+    QTest::addColumn<QStringList>("erases");
+    QTest::addColumn<QString>("firstRecording");
+    QTest::newRow("from 1, nothing asked") << false << 1 << QStringList{} << "SET_REC 0x010..0x018";
+    QTest::newRow("from 1, erase first: the whole chip")
+        << true << 1 << QStringList{"G_ERASE"} << "SET_REC 0x010..0x018";
+    QTest::newRow("resume: the interrupted message's rows")
+        << false << 3 << QStringList{"SET_ERASE 0x022..0x02A"} << "SET_REC 0x022..0x02A";
+    QTest::newRow("resume with erase first: messages 2 onwards, 1 kept")
+        << true << 2 << QStringList{"SET_ERASE 0x019..0x021", "SET_ERASE 0x022..0x02A"}
+        << "SET_REC 0x019..0x021";
+}
+
+void TestPlanProgrammer::erasesOnlyWhatItRecords() {
+    QFETCH(bool, eraseFirst);
+    QFETCH(int, from);
+    QFETCH(QStringList, erases);
+    QFETCH(QString, firstRecording);
+    Rig rig(threeMessages(), {.eraseFirst = eraseFirst, .from = from});
     rig.programmer.start();
     rig.chip.answer();
     rig.chip.answer(id(0xA0));
-    QCOMPARE(rig.chip.answer(), QStringLiteral("G_ERASE"));
-    // Busy: asked again after a while, not before.
-    QCOMPARE(rig.chip.answer(), QStringLiteral("STATUS"));
-    QVERIFY(rig.chip.next().isEmpty());
-    QTRY_COMPARE(rig.chip.next(), QStringLiteral("STATUS"));
-    Result ready;
-    ready.ready = true;
-    rig.chip.answer(ready);
-    QCOMPARE(rig.chip.next(), QStringLiteral("SET_REC 0x010..0x018"));
-}
-
-void TestPlanProgrammer::resumesFromMessage() {
-    Rig rig(threeMessages(), {.from = 3});
-    rig.programmer.start();
-    rig.chip.answer();
-    rig.chip.answer(id(0xA0));
-    QCOMPARE(rig.chip.next(), QStringLiteral("SET_REC 0x022..0x02A"));
-    QCOMPARE(rig.audio.loaded, QStringList{"/p/three.wav"});
+    for (const QString& erase : erases) {
+        QCOMPARE(rig.chip.answer(), erase);
+        // Busy: asked again after a while, not before.
+        QCOMPARE(rig.chip.answer(), QStringLiteral("STATUS"));
+        QVERIFY(rig.chip.next().isEmpty());
+        QTRY_COMPARE(rig.chip.next(), QStringLiteral("STATUS"));
+        Result ready;
+        ready.ready = true;
+        rig.chip.answer(ready);
+    }
+    QCOMPARE(rig.chip.next(), firstRecording);
+    QCOMPARE(rig.audio.loaded.size(), 1);
+    QVERIFY(rig.audio.loaded[0].endsWith(from == 1   ? "one.wav"
+                                         : from == 2 ? "two.wav"
+                                                     : "three.wav"));
+    QCOMPARE(rig.chip.sent.contains("G_ERASE"), eraseFirst && from == 1);
 }
 
 void TestPlanProgrammer::refusesBeforeRecording_data() {
@@ -210,12 +252,23 @@ void TestPlanProgrammer::refusesBeforeRecording_data() {
     QTest::addColumn<int>("from");
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("why");
+    QTest::addColumn<bool>("outputReady");
+    QTest::addColumn<int>("lengthMs"); // the file's length when its turn comes
     QTest::newRow("other model") << "ISD1750" << 0xA0 << 1 << 1
-                                 << "the plan is for ISD1750, the chip is ISD1760";
+                                 << "the plan is for ISD1750, the chip is ISD1760" << true << 1000;
     QTest::newRow("unknown chip") << "auto" << 0x13 << 1 << 3
-                                  << "device ID 0x13 names no known model";
+                                  << "device ID 0x13 names no known model" << true << 1000;
     QTest::newRow("from past the end")
-        << "auto" << 0xA0 << 4 << 1 << "--from 4: the plan has messages 1 to 3";
+        << "auto" << 0xA0 << 4 << 1 << "--from 4: the plan has messages 1 to 3" << true << 1000;
+    QTest::newRow("no working output: nothing sent")
+        << "auto" << 0xA0 << 1 << 6
+        << "the audio could not be played whole: no working output (no sound server)" << false
+        << 1000;
+    QTest::newRow("file replaced after planning: longer than its rows")
+        << "auto" << 0xA0 << 1 << 1
+        << "message 1 \"one\": one.wav is now 3.00 s long, planned 1.00 s: with the 100 ms "
+           "margin it needs 25 rows, its rows 0x010..0x018 are 9"
+        << true << 3000;
 }
 
 void TestPlanProgrammer::refusesBeforeRecording() {
@@ -224,15 +277,22 @@ void TestPlanProgrammer::refusesBeforeRecording() {
     QFETCH(int, from);
     QFETCH(int, exitCode);
     QFETCH(QString, why);
+    QFETCH(bool, outputReady);
+    QFETCH(int, lengthMs);
     Rig rig(threeMessages(model), {.from = from});
+    rig.audio.ready = outputReady;
+    rig.audio.length = lengthMs;
     rig.programmer.start();
-    rig.chip.answer();
-    rig.chip.answer(id(deviceId));
+    if (outputReady) {
+        rig.chip.answer();
+        rig.chip.answer(id(deviceId));
+    }
     QVERIFY(rig.outcome);
     QCOMPARE(rig.outcome->exitCode, exitCode);
     const QString text = rig.outcome->error + rig.outcome->problems.join("\n");
     QVERIFY2(text.contains(why), qPrintable(text));
-    QCOMPARE(rig.chip.sent, (QStringList{"PU", "DEVID"}));
+    QCOMPARE(rig.chip.sent, outputReady ? QStringList({"PU", "DEVID"}) : QStringList());
+    QVERIFY(!rig.audio.playing);
 }
 
 void TestPlanProgrammer::faults_data() {
@@ -245,19 +305,29 @@ void TestPlanProgrammer::faults_data() {
     QTest::addColumn<int>("message");
     QTest::addColumn<bool>("stopTried");
     QTest::addColumn<QString>("why");
+    QTest::addColumn<int>("pointer"); // the row RD_REC_PTR reports at failAt (-1 faults)
     QTest::newRow("no reply to SET_REC") << 3 << int(Fault::NoReply) << 3 << 2 << true
-                                         << "message 2 \"two\": SET_REC: refused / no reply";
+                                         << "message 2 \"two\": SET_REC: refused / no reply" << 0;
     QTest::newRow("SET_REC refused, seen in STOP's reply")
-        << 4 << int(Fault::Refused) << 4 << 2 << false << "message 2 \"two\": recording: refused";
+        << 4 << int(Fault::Refused) << 4 << 2 << false << "message 2 \"two\": recording: refused"
+        << 0;
     QTest::newRow("device gone at STOP")
-        << 4 << int(Fault::DeviceGone) << 3 << 2 << false << "device gone";
+        << 4 << int(Fault::DeviceGone) << 3 << 2 << false << "device gone" << 0;
+    // A chip that ignored the range differs from the plan.
     QTest::newRow("stopped outside the rows")
-        << 5 << -1 << 3 << 2 << false
-        << "stopped at row 0x100, outside the message's rows 0x019..0x021";
+        << 5 << -1 << 5 << 2 << false
+        << "stopped at row 0x100, outside the message's rows 0x019..0x021" << 0x100;
+    QTest::newRow("record pointer below the message's start")
+        << 5 << -1 << 5 << 2 << false
+        << "stopped at row 0x018, outside the message's rows 0x019..0x021" << 0x018;
+    QTest::newRow("record pointer two rows past the end")
+        << 5 << -1 << 5 << 2 << false
+        << "stopped at row 0x023, outside the message's rows 0x019..0x021" << 0x023;
     QTest::newRow("interrupted while recording")
-        << 3 << -3 << 3 << 2 << true << "message 2 \"two\": interrupted";
+        << 3 << -3 << 3 << 2 << true << "message 2 \"two\": interrupted" << 0;
     QTest::newRow("map lacks a message")
-        << 9 << -2 << 5 << 0 << false << "message 3 \"three\" planned at 0x022 is not in the chip";
+        << 9 << -2 << 5 << 0 << false << "message 3 \"three\" planned at 0x022 is not in the chip"
+        << 0;
 }
 
 void TestPlanProgrammer::faults() {
@@ -267,6 +337,7 @@ void TestPlanProgrammer::faults() {
     QFETCH(int, message);
     QFETCH(bool, stopTried);
     QFETCH(QString, why);
+    QFETCH(int, pointer);
     Rig rig;
     rig.programmer.start();
     rig.chip.answer();
@@ -285,7 +356,7 @@ void TestPlanProgrammer::faults() {
                 failed(Fault(fault), QStringLiteral("refused / no reply / device gone")));
             break;
         } else if (next == "RD_REC_PTR") {
-            rig.chip.answer(row(failHere ? 0x100 : 0x010 + 9 * (step / 3) + 5));
+            rig.chip.answer(row(failHere ? pointer : 0x010 + 9 * (step / 3) + 5));
             if (failHere)
                 break;
         } else if (next == "MAP") {
@@ -366,6 +437,149 @@ void TestPlanProgrammer::stopRequested() {
         rig.chip.answer(row(0x015));
     QCOMPARE(rig.chip.sent, sent);
     QCOMPARE(rig.outcome->complete, complete);
+}
+
+void TestPlanProgrammer::failedRecordingIsErasedAndMadeAgain_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("twice");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("why");
+    const QString audio = "message 1 \"one\": the audio could not be played whole: one.wav on "
+                          "scripted output: ";
+    const QStringList hows{"output fails", "ended early", "did not start", "FULL", "ran past"};
+    const QStringList whys{audio + "the output starved", audio + "the player ended it after 500",
+                           audio + "nothing came out of the output within 3 s",
+                           "message 1 \"one\": the chip reported FULL in STOP's reply",
+                           "the chip stopped at their end and the file's end is cut"};
+    const QList<int> codes{6, 6, 6, 5, 5};
+    for (qsizetype i = 0; i < hows.size(); ++i) {
+        QTest::addRow("%s, then whole", qPrintable(hows[i])) << hows[i] << false << 0 << whys[i];
+        QTest::addRow("%s twice", qPrintable(hows[i])) << hows[i] << true << codes[i] << whys[i];
+    }
+}
+
+void TestPlanProgrammer::failedRecordingIsErasedAndMadeAgain() {
+    QFETCH(QString, how);
+    QFETCH(bool, twice);
+    QFETCH(int, exitCode);
+    QFETCH(QString, why);
+    Rig rig;
+    rig.programmer.start();
+    rig.chip.answer();
+    rig.chip.answer(id(0xA0));
+    // One recording of message 1 that goes wrong as `how` says.
+    const auto failOnce = [&] {
+        rig.audio.ended.reset();
+        rig.audio.failing.clear();
+        QCOMPARE(rig.chip.answer(), QStringLiteral("SET_REC 0x010..0x018"));
+        QVERIFY(rig.audio.playing);
+        if (how == "output fails") {
+            rig.audio.position = 300;
+            rig.clockUs += 300000;
+            rig.audio.failing = "the output starved";
+        } else if (how == "ended early") {
+            rig.audio.position = 500;
+            rig.clockUs += 500000;
+            rig.audio.ended = true;
+        } else if (how == "did not start") {
+            rig.clockUs += 3100000;
+        } else if (how == "FULL") {
+            rig.audio.position = 1000;
+            rig.clockUs += 1000000;
+        } else { // 1,200 ms of sound delay and file: the rows hold 1,125 ms
+            rig.audio.position = 1000;
+            rig.clockUs += 1200000;
+        }
+        rig.programmer.watchTick();
+        QCOMPARE(rig.chip.next(), QStringLiteral("STOP"));
+        Result stop;
+        stop.full = how == "FULL";
+        rig.chip.answer(stop);
+        QVERIFY(!rig.audio.playing);
+    };
+    failOnce();
+    QVERIFY(!rig.outcome);
+    // Its rows erased and the erase waited for, then the same rows once more.
+    QCOMPARE(rig.chip.answer(), QStringLiteral("SET_ERASE 0x010..0x018"));
+    Result ready;
+    ready.ready = true;
+    QCOMPARE(rig.chip.answer(ready), QStringLiteral("STATUS"));
+    if (twice) {
+        failOnce();
+        QVERIFY(rig.outcome);
+        QCOMPARE(rig.outcome->exitCode, exitCode);
+        QVERIFY2(rig.outcome->error.contains(why), qPrintable(rig.outcome->error));
+        QVERIFY2(rig.outcome->error.contains("no message is complete; resume with --from 1"),
+                 qPrintable(rig.outcome->error));
+        QCOMPARE(rig.chip.sent.count("SET_REC 0x010..0x018"), 2);
+        QVERIFY(rig.chip.pending.empty());
+        return;
+    }
+    rig.audio.ended.reset();
+    rig.audio.failing.clear();
+    QVERIFY(rig.recordPending());
+    rig.chip.answer(); // STOP
+    rig.chip.answer(row(0x017));
+    QCOMPARE(rig.chip.next(), QStringLiteral("SET_REC 0x019..0x021"));
+    QCOMPARE(rig.audio.loaded.size(), 3);
+    QCOMPARE(rig.chip.sent.count("SET_REC 0x010..0x018"), 2);
+    QCOMPARE(rig.chip.sent.count("SET_ERASE 0x010..0x018"), 1);
+    QVERIFY(!rig.outcome);
+}
+
+void TestPlanProgrammer::stopLeavesAfterTheLastSample() {
+    // The sound comes out 150 ms after the frame; the position then reports what has come
+    // out. STOP is handed over when the last sample has: not at the file's length after the
+    // frame, not later because a position report went stale.
+    Rig rig;
+    rig.audio.length = 900; // 150 ms of delay and the file fit the 1,125 ms of 9 rows
+    rig.programmer.start();
+    rig.chip.answer();
+    rig.chip.answer(id(0xA0));
+    const std::int64_t frameUs = rig.clockUs;
+    rig.chip.answer(); // SET_REC
+    const auto at = [&](std::int64_t ms, std::int64_t position) {
+        rig.clockUs = frameUs + ms * 1000;
+        rig.audio.position = position;
+        rig.programmer.watchTick();
+        return rig.chip.next() == "STOP";
+    };
+    QVERIFY(!at(100, 0));
+    QVERIFY(!at(550, 400));
+    QVERIFY(!at(900, 750));  // the file's length after the frame: 150 ms of it still to come
+    QVERIFY(!at(1040, 880)); // a late report: the first sample is still taken at 150 ms
+    QVERIFY(!at(1044, 880)); // stale
+    QVERIFY(at(1050, 880));  // stale, and the last sample is out: STOP now, not later
+    QCOMPARE(rig.chip.answer(), QStringLiteral("STOP"));
+    rig.chip.answer(row(0x018));
+    QVERIFY(rig.chip.next().startsWith("SET_REC 0x019"));
+    // The player's word that the last sample is out stops at once, whatever the position.
+    rig.chip.answer();
+    const std::int64_t second = rig.clockUs;
+    rig.clockUs = second + 600000;
+    rig.audio.position = 450;
+    rig.programmer.watchTick();
+    rig.clockUs = second + 1100000;
+    rig.audio.position = 890;
+    rig.audio.ended = true;
+    rig.programmer.watchTick();
+    QCOMPARE(rig.chip.next(), QStringLiteral("STOP"));
+    rig.chip.answer();
+    rig.chip.answer(row(0x020));
+    rig.audio.ended.reset();
+    QVERIFY(rig.recordPending());
+    rig.chip.answer();
+    rig.chip.answer(row(0x029));
+    Result map;
+    map.starts = {0x010, 0x019, 0x022};
+    rig.chip.answer(map);
+    QVERIFY(rig.outcome);
+    QCOMPARE(rig.outcome->exitCode, 0);
+    const MessageTiming& t = rig.outcome->timings[0];
+    QCOMPARE(t.startOffsetMs(), 150.0);
+    QCOMPARE(t.stopOffsetMs(), 0.0);
+    QCOMPARE((t.stopSentUs - t.frameSentUs) / 1000, std::int64_t(1050));
+    QVERIFY(rig.outcome->timings[1].stopOffsetMs() >= 0.0);
 }
 
 QTEST_GUILESS_MAIN(TestPlanProgrammer)
