@@ -27,6 +27,16 @@ const ChipMemory* plannedChip(const Plan& plan) {
     return plan.autoModel() ? nullptr : findChipMemory(plan.model);
 }
 
+const ChipMemory* largestChipMemory() {
+    const ChipMemory* largest = nullptr;
+    for (const QString& name : chipModelNames()) {
+        const ChipMemory* m = findChipMemory(name);
+        if (!largest || m->lastRow > largest->lastRow)
+            largest = m;
+    }
+    return largest;
+}
+
 QString Layout::usageText() const {
     if (!chip)
         return QStringLiteral("uses %1 rows, %2").arg(rowsUsed).arg(seconds(row.msOf(rowsUsed)));
@@ -103,7 +113,6 @@ Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMe
         m.start = pm.start.value_or(cursor);
         m.end = m.start + m.rows - 1;
         cursor = m.end + 1;
-        layout.rowsUsed += m.rows;
         layout.messages.append(m);
     }
 
@@ -131,16 +140,58 @@ Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMe
         for (const PlacedMessage& m : layout.messages)
             layout.lastRow = std::max(layout.lastRow, m.end);
     }
-    if (chip && !layout.messages.isEmpty() && layout.lastRow > chip->lastRow) {
+    // Rows used: every row some message holds, counted once however messages overlap.
+    {
+        QList<std::pair<int, int>> spans;
+        for (const PlacedMessage* m : sorted)
+            spans.append({m->start, m->end});
+        int used = 0;
+        int reached = -1;
+        for (const auto& [start, end] : spans) {
+            if (end > reached) {
+                used += end - std::max(start, reached + 1) + 1;
+                reached = end;
+            }
+        }
+        layout.rowsUsed = used;
+    }
+
+    // Without the model ("auto") the largest one bounds the plan; the chip's model decides
+    // the rest when programming.
+    const ChipMemory* bound = chip ? chip : largestChipMemory();
+    const QString whose = chip ? QStringLiteral("%1's").arg(chip->name)
+                               : QStringLiteral("the largest model's (%1)").arg(bound->name);
+    bool fixedSoFar = false;
+    bool perMessage = false;
+    for (const PlacedMessage& m : layout.messages) {
+        fixedSoFar = fixedSoFar || plan.messages[m.number - 1].start.has_value();
+        if (m.start > bound->lastRow) {
+            layout.problems << QStringLiteral("%1 starts at row %2, past %3 last row %4")
+                                   .arg(who(m), rowText(m.start), whose, rowText(bound->lastRow));
+            perMessage = true;
+        } else if (m.end > bound->lastRow && fixedSoFar) {
+            // A message after a fixed start: the rows left from there, not the total.
+            layout.problems << QStringLiteral("%1 needs %2 rows from row %3, up to %4: %5 last "
+                                              "row is %6, %7 rows from its start")
+                                   .arg(who(m))
+                                   .arg(m.rows)
+                                   .arg(rowText(m.start), rowText(m.end), whose,
+                                        rowText(bound->lastRow))
+                                   .arg(bound->lastRow - m.start + 1);
+            perMessage = true;
+        }
+    }
+    if (!perMessage && !layout.messages.isEmpty() && layout.lastRow > bound->lastRow) {
         const int needs = layout.lastRow - Plan::FirstMessageRow + 1;
+        const QString has = chip ? QStringLiteral("%1 has").arg(chip->name)
+                                 : QStringLiteral("the largest model, %1, has").arg(bound->name);
         layout.problems << QStringLiteral("the plan does not fit: it needs %1 rows (up to row %2, "
-                                          "%3), %4 has %5 (%6, %7)")
+                                          "%3), %4 %5 (%6, %7)")
                                .arg(needs)
-                               .arg(rowText(layout.lastRow), seconds(layout.row.msOf(needs)),
-                                    chip->name)
-                               .arg(chip->messageRows())
-                               .arg(range(Plan::FirstMessageRow, chip->lastRow),
-                                    seconds(layout.row.msOf(chip->messageRows())));
+                               .arg(rowText(layout.lastRow), seconds(layout.row.msOf(needs)), has)
+                               .arg(bound->messageRows())
+                               .arg(range(Plan::FirstMessageRow, bound->lastRow),
+                                    seconds(layout.row.msOf(bound->messageRows())));
     }
     return layout;
 }

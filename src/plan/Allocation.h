@@ -35,20 +35,20 @@ struct PlacedMessage {
 // its number, placed after the previous message (from the plan's first row) unless the
 // plan fixes its start.
 //
-// The margin (100 ms unless the plan says otherwise) covers the timing of a recording:
-// the chip starts at the end of the SET_REC frame and the audio up to 20 ms later; the
-// STOP byte leaves up to 30 ms after the file's end and takes 1 ms on the wire at 9600
-// baud. That is at most 51 ms of recording beyond the audio; the other 49 ms are a
-// reserve for the runs beyond the 95th percentile on a busy machine. A message whose
-// rows are too few is cut by the chip at the end of its range, so the margin errs long:
-// it costs 0.8 of a 125 ms row per message on average.
+// The margin (700 ms unless the plan says otherwise) covers what a recording holds beyond
+// the file: the chip records from the end of the SET_REC frame, the file's first sample
+// comes out of the PC's output 130 to 150 ms later (370 to 600 ms on a first playback or a
+// busy machine), and STOP leaves up to 60 ms after its last sample (never before: a little
+// silence costs nothing, a cut end loses the prompt). 600 + 60 ms and a reserve: 700 ms.
+// A message whose rows are too few is cut by the chip at the end of its range; the
+// programmer sees that and records it again.
 struct Layout {
     QList<PlacedMessage> messages;
     QStringList problems;           // empty: the plan can be programmed
     std::optional<ChipMemory> chip; // nothing for model "auto" before the chip is asked
     RowDuration row{125, 1};
     int sampleRate = Plan::DefaultSampleRate;
-    int rowsUsed = 0;
+    int rowsUsed = 0; // rows some message holds, each counted once
     // Rows the messages span, from the first planned row to the last one.
     int firstRow = 0;
     int lastRow = 0;
@@ -60,8 +60,12 @@ struct Layout {
 };
 
 // Lays the plan out. `files` holds one entry per message (from measureFiles); `chip` is
-// the model's memory, or null when it is not known yet (the fit is then not checked).
+// the model's memory, or null when it is not known yet: the plan is then checked against
+// the largest model (no chip has rows past its last), the chip's model decides the rest.
 Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMemory* chip);
+
+// The model with the most rows.
+const ChipMemory* largestChipMemory();
 
 // The plan's model, if it names one.
 const ChipMemory* plannedChip(const Plan& plan);

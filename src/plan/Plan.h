@@ -22,7 +22,7 @@ struct Plan {
     static constexpr int FirstMessageRow = 0x010;
     // Added to every message's audio length before it is rounded up to whole rows (see
     // Allocation.h for why this much).
-    static constexpr int DefaultMarginMs = 100;
+    static constexpr int DefaultMarginMs = 700;
 
     QString model = QStringLiteral("auto"); // a model name ("ISD1760") or "auto": ask DEVID
     int sampleRate = DefaultSampleRate;

@@ -28,6 +28,7 @@ Plan makePlan(const QList<Prompt>& prompts, int rate = 8000, int firstRow = 0x01
     Plan plan;
     plan.sampleRate = rate;
     plan.firstRow = firstRow;
+    plan.marginMs = 100; // the tables count with 100 ms
     for (const Prompt& s : prompts)
         plan.messages.append({s.name, s.name + ".wav", "/p/" + s.name + ".wav", s.rows, s.start});
     return plan;
@@ -276,35 +277,63 @@ void TestPlanLayout::refusesLayouts_data() {
     QTest::addColumn<QList<Prompt>>("prompts");
     QTest::addColumn<QString>("model");
     QTest::addColumn<QStringList>("problems");
+    QTest::addColumn<int>("rowsUsed"); // each row counted once, overlaps or not
     QTest::newRow("does not fit")
         << QList<Prompt>{{"a", 30000}, {"b", 30000}} << "ISD1760"
         << QStringList{"the plan does not fit: it needs 482 rows (up to row 0x1F1, 60.3 s), "
-                       "ISD1760 has 480 (0x010..0x1EF, 60.0 s)"};
-    QTest::newRow("fixed start past the last row")
+                       "ISD1760 has 480 (0x010..0x1EF, 60.0 s)"}
+        << 482;
+    QTest::newRow("ISD1720 ending at 0x0B0")
+        << QList<Prompt>{{"a", 1000, 161}} << "ISD1720"
+        << QStringList{"the plan does not fit: it needs 161 rows (up to row 0x0B0, 20.1 s), "
+                       "ISD1720 has 160 (0x010..0x0AF, 20.0 s)"}
+        << 161;
+    QTest::newRow("fixed start near the last row: said from that start")
         << QList<Prompt>{{"a", 500, std::nullopt, 0x0AD}} << "ISD1720"
-        << QStringList{"the plan does not fit: it needs 162 rows (up to row 0x0B1"};
+        << QStringList{"message 1 \"a\" needs 5 rows from row 0x0AD, up to 0x0B1: ISD1720's "
+                       "last row is 0x0AF, 3 rows from its start"}
+        << 5;
+    QTest::newRow("model auto: a start no chip has")
+        << QList<Prompt>{{"a", 500}, {"tail", 500, std::nullopt, 0x7F8}} << "auto"
+        << QStringList{"message 2 \"tail\" starts at row 0x7F8, past the largest model's "
+                       "(ISD17240) last row 0x78F"}
+        << 10;
+    QTest::newRow("model auto: larger than the largest model")
+        << QList<Prompt>{{"long", 250000}} << "auto"
+        << QStringList{"the plan does not fit: it needs 2001 rows (up to row 0x7E0, 250.1 s), "
+                       "the largest model, ISD17240, has 1920"}
+        << 2001;
     QTest::newRow("overlapping fixed starts")
         << QList<Prompt>{{"a", 1000}, {"b", 500, std::nullopt, 0x015}} << "ISD1760"
         << QStringList{"message 1 \"a\" (rows 0x010..0x018) and message 2 \"b\" (rows "
-                       "0x015..0x019) overlap"};
+                       "0x015..0x019) overlap"}
+        << 10;
+    QTest::newRow("fixed start on the previous message's last row")
+        << QList<Prompt>{{"a", 1000}, {"b", 500, std::nullopt, 0x018}} << "ISD1760"
+        << QStringList{"message 1 \"a\" (rows 0x010..0x018) and message 2 \"b\" (rows "
+                       "0x018..0x01C) overlap"}
+        << 13;
     QTest::newRow("fixed rows too few")
         << QList<Prompt>{{"a", 1000, 4}} << "ISD1760"
-        << QStringList{"message 1 \"a\": 4 rows given, its audio needs 9"};
+        << QStringList{"message 1 \"a\": 4 rows given, its audio needs 9"} << 4;
     QTest::newRow("duplicate names") << QList<Prompt>{{"a", 100}, {"b", 100}, {"a", 100}} << "auto"
                                      << QStringList{"message 3 \"a\": the name is already used "
-                                                    "by message 1"};
+                                                    "by message 1"}
+                                     << 6;
     QTest::newRow("same C name") << QList<Prompt>{{"door open", 100}, {"Door-Open", 100}} << "auto"
                                  << QStringList{"message 2 \"Door-Open\": the name becomes "
-                                                "DOOR_OPEN in the header, as message 1's does"};
+                                                "DOOR_OPEN in the header, as message 1's does"}
+                                 << 4;
     QTest::newRow("missing file, and the rest still checked")
         << QList<Prompt>{{"a", 0}, {"a", 100}} << "auto"
-        << QStringList{"message 1 \"a\": a.wav: no such file", "already used by message 1"};
+        << QStringList{"message 1 \"a\": a.wav: no such file", "already used by message 1"} << 3;
 }
 
 void TestPlanLayout::refusesLayouts() {
     QFETCH(QList<Prompt>, prompts);
     QFETCH(QString, model);
     QFETCH(QStringList, problems);
+    QFETCH(int, rowsUsed);
     Plan plan = makePlan(prompts);
     plan.model = model;
     const Layout layout = allocate(plan, lengths(prompts), plannedChip(plan));
@@ -312,6 +341,7 @@ void TestPlanLayout::refusesLayouts() {
     QCOMPARE(layout.problems.size(), problems.size());
     for (qsizetype i = 0; i < problems.size(); ++i)
         QVERIFY2(layout.problems[i].contains(problems[i]), qPrintable(layout.problems[i]));
+    QCOMPARE(layout.rowsUsed, rowsUsed);
 }
 
 void TestPlanLayout::identifiers_data() {

@@ -111,6 +111,7 @@ Result failed(Fault f, const QString& text) {
 Plan threeMessages(const QString& model = "auto") {
     Plan plan;
     plan.model = model;
+    plan.marginMs = 100;
     for (const char* n : {"one", "two", "three"})
         plan.messages.append({n, QString(n) + ".wav", "/p/" + QString(n) + ".wav", {}, {}});
     return plan;
