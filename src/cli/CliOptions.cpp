@@ -7,7 +7,8 @@ namespace tamberlo::cli {
 
 namespace {
 
-const QStringList ValueOptions{"port", "timeout", "seconds", "volume", "source", "format", "from"};
+const QStringList ValueOptions{"port", "timeout", "seconds", "volume", "source",      "format",
+                               "from", "model",   "rate",    "margin", "audio-device"};
 const QStringList FlagOptions{"verbose", "json",    "help",        "version", "yes",
                               "monitor", "speaker", "erase-first", "dry-run"};
 // Accepted by every subcommand.
@@ -67,7 +68,8 @@ const std::vector<SubcommandInfo>& subcommands() {
          "record a new message; STOP after S seconds or on Ctrl-C",
          "Sends REC (0x41), which records at the record pointer, then STOP (0x02) after S\n"
          "seconds, or when interrupted (Ctrl-C) when --seconds is not given. Prints the rows\n"
-         "of the new message.",
+         "of the new message. It plays no file: the chip records what is at its input (use\n"
+         "program to record files).",
          true,
          false,
          {"seconds"}},
@@ -144,32 +146,56 @@ const std::vector<SubcommandInfo>& subcommands() {
          "each file with the panel's player, lays the messages out in rows and prints the\n"
          "table (number, name, file, length, rows, start, end) and the memory use. A plan\n"
          "that cannot be programmed (does not fit, overlapping rows, missing or unplayable\n"
-         "files, names used twice) is refused with every reason. Opens no port.",
+         "files, names used twice) is refused with every reason. Opens no port.\n"
+         "For audio files given directly: --model ISD17xx|auto (default auto: the chip's\n"
+         "model decides the fit when programming; a plan larger than the largest model is\n"
+         "refused here), --rate HZ (default 8000) and --margin MS (default 700), as a plan\n"
+         "file's model, sample_rate and margin_ms keys.",
          false,
          false,
-         {}},
+         {"model", "rate", "margin"}},
         {"program",
-         "FILE | AUDIO... [--erase-first] [--from K] [--dry-run]",
+         "FILE | AUDIO... [--erase-first] [--from K] [--audio-device N] [--dry-run]",
          "record every prompt of a plan at its rows, then check",
-         "Checks the chip's model, then for each message sends SET_REC with its rows, plays\n"
-         "its file on this PC as the sound the chip records and sends STOP at the file's end,\n"
-         "and reads the record pointer to see that the chip stopped inside the rows. At the\n"
-         "end it reads the messages back (map) and compares them with the plan (exit code 5\n"
-         "when they differ). --erase-first erases the chip first (G_ERASE; asks, or --yes);\n"
-         "--from K resumes at message K, by number or name; --dry-run prints the frames it\n"
-         "would send and opens no port.",
+         "Checks that the sound output works (refuses before anything is sent when it does\n"
+         "not) and the chip's model, then for each message measures its file again (one that\n"
+         "grew past its rows fails), sends SET_REC with its rows, plays its file on this PC\n"
+         "as the sound the chip records and sends STOP once its last sample has come out of\n"
+         "the output, then reads the record pointer to see that the chip stopped in the rows\n"
+         "(or on the row after them: the message used all its rows, which is noted). Audio\n"
+         "that fails (no output, an output that fails or starves, a file ended early) or a\n"
+         "chip that ran out of rows (FULL in STOP's reply) fails the message: STOP, its rows\n"
+         "erased (SET_ERASE), recorded once more; a second failure ends the run (exit code 6\n"
+         "for the audio). At the end it reads the messages back (map) and compares them with\n"
+         "the plan (exit code 5 when they differ).\n"
+         "--erase-first erases the chip first (G_ERASE; asks, or --yes); with --from K only\n"
+         "the rows of messages K to the last (SET_ERASE each), the earlier ones kept.\n"
+         "--from K resumes at message K, by number or name, after erasing its rows (an\n"
+         "interrupted recording may be in them). --audio-device picks the output\n"
+         "(tamberlo-cli audio-devices lists them; default: the system's). --model, --rate\n"
+         "and --margin as for plan. --dry-run prints the frames it would send and opens no\n"
+         "port.",
          true,
          false,
-         {"erase-first", "from", "dry-run"}},
+         {"erase-first", "from", "dry-run", "audio-device", "model", "rate", "margin"}},
         {"export",
          "FILE | AUDIO... [--format h|csv|json]",
          "the plan's address table as a C header, CSV or JSON",
          "Writes the start and end row of every message to standard output: a C header\n"
          "(<NAME>_START, <NAME>_END, PROMPT_COUNT and the {start, end} array; compiles as\n"
-         "C99), CSV or JSON. Opens no port.",
+         "C99), CSV or JSON. A plan that cannot be programmed is refused as by plan.\n"
+         "--model, --rate and --margin as for plan. Opens no port.",
          false,
          false,
-         {"format"}},
+         {"format", "model", "rate", "margin"}},
+        {"audio-devices",
+         "",
+         "the sound outputs of this PC, the default marked",
+         "Lists the outputs the sound server has, numbered, the default marked with '*'.\n"
+         "program --audio-device takes a number or a name from this list. Opens no port.",
+         false,
+         false,
+         {}},
         {"help", "[COMMAND]", "this help, or a command's", "", false, false, {}},
     };
     return list;
@@ -261,6 +287,26 @@ ParseResult parseArguments(const QStringList& arguments) {
             if (value.trimmed().isEmpty())
                 return fail(QStringLiteral("--from needs a message number or name"));
             o.from = value;
+        } else if (name == QLatin1String("model")) {
+            if (value.trimmed().isEmpty())
+                return fail(QStringLiteral("--model needs a model name (ISD1760) or auto"));
+            o.model = value.trimmed();
+        } else if (name == QLatin1String("rate")) {
+            const int rate = value.toInt(&ok);
+            if (!ok || rate <= 0)
+                return fail(
+                    QStringLiteral("--rate takes a sample rate in Hz, not '%1'").arg(value));
+            o.rate = rate;
+        } else if (name == QLatin1String("margin")) {
+            const int margin = value.toInt(&ok);
+            if (!ok || margin < 0 || margin > 60'000)
+                return fail(QStringLiteral("--margin takes milliseconds from 0 to 60000, not '%1'")
+                                .arg(value));
+            o.marginMs = margin;
+        } else if (name == QLatin1String("audio-device")) {
+            if (value.trimmed().isEmpty())
+                return fail(QStringLiteral("--audio-device needs an output's name or number"));
+            o.audioDevice = value.trimmed();
         } else if (name == QLatin1String("erase-first")) {
             o.eraseFirst = true;
         } else if (name == QLatin1String("dry-run")) {
@@ -320,7 +366,9 @@ QString exitCodesText() {
                           "  2  the port could not be opened\n"
                           "  3  no reply, or the device went away\n"
                           "  4  the chip refused the command\n"
-                          "  5  program: the chip's messages differ from the plan\n");
+                          "  5  program: the chip differs from the plan (its messages read\n"
+                          "     back, or a recording outside the message's rows)\n"
+                          "  6  program: the audio could not be played whole\n");
 }
 
 QString mainHelp() {

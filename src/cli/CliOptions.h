@@ -19,6 +19,7 @@ enum Exit : int {
     NoReply = 3, // no reply, or the device went away
     Refused = 4,
     PlanDiffers = 5, // program: the chip's messages read back differ from the plan
+    AudioFailed = 6, // program: the audio could not be played whole
 };
 
 struct SubcommandInfo {
@@ -56,6 +57,12 @@ struct Options {
     bool eraseFirst = false;
     QString from; // a message number or name
     bool dryRun = false;
+    // plan, program, export with audio files given directly: what a plan file's keys say
+    QString model;               // "model"
+    std::optional<int> rate;     // "sample_rate"
+    std::optional<int> marginMs; // "margin_ms"
+    // program: the sound output, by name or number (audio-devices lists them)
+    QString audioDevice;
     // Options given, by name, to check them against the subcommand.
     QStringList given;
 };

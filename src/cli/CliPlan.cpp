@@ -1,5 +1,6 @@
 #include "cli/CliPlan.h"
 
+#include "audio/AudioOutputs.h"
 #include "chip/Catalogue.h"
 #include "chip/ChipReply.h"
 #include "plan/Export.h"
@@ -164,8 +165,17 @@ int dryRun(const Options& options, const LoadedPlan& loaded) {
     lines << QStringLiteral("would send PU (0x01), DEVID (0x09) and check the model%1")
                  .arg(layout.chip ? QStringLiteral(" is %1").arg(layout.chip->name)
                                   : QStringLiteral(" and the fit"));
-    if (options.eraseFirst)
+    if (options.eraseFirst && loaded.from == 1)
         lines << QStringLiteral("would erase the whole chip: G_ERASE (0x43)");
+    // From a later message: the rows of the messages to be recorded (with --erase-first),
+    // or of the first of them, which may hold an interrupted recording.
+    for (const PlacedMessage& m : layout.messages) {
+        if (loaded.from > 1 &&
+            (m.number == loaded.from || (options.eraseFirst && m.number > loaded.from)))
+            lines << QStringLiteral("would erase message %1 \"%2\": SET_ERASE (0x82) %3..%4")
+                         .arg(m.number)
+                         .arg(m.name, rowText(m.start), rowText(m.end));
+    }
     for (const PlacedMessage& m : layout.messages) {
         if (m.number < loaded.from)
             continue;
@@ -178,7 +188,7 @@ int dryRun(const Options& options, const LoadedPlan& loaded) {
                          .toUpper()
                          .replace("0X", "0x");
         lines << QStringLiteral("message %1 \"%2\": SET_REC %3 (rows %4..%5), play %6 (%7), STOP "
-                                "(0x02) at its end, RD_REC_PTR (0x08)")
+                                "(0x02) once its last sample is out, RD_REC_PTR (0x08)")
                      .arg(m.number)
                      .arg(m.name, bytes.join(' '), rowText(m.start), rowText(m.end), m.file,
                           seconds(m.lengthMs));
@@ -201,13 +211,25 @@ int dryRun(const Options& options, const LoadedPlan& loaded) {
 
 bool isPlanCommand(const QString& subcommand) {
     return subcommand == QLatin1String("plan") || subcommand == QLatin1String("export") ||
-           subcommand == QLatin1String("program");
+           subcommand == QLatin1String("program") || subcommand == QLatin1String("audio-devices");
 }
 
 LoadedPlan loadPlan(const Options& options) {
     LoadedPlan loaded;
     const QStringList& args = options.arguments;
     if (args.size() == 1 && args[0].endsWith(QLatin1String(".json"), Qt::CaseInsensitive)) {
+        for (const char* key : {"model", "rate", "margin"}) {
+            if (options.given.contains(QLatin1String(key))) {
+                loaded.error =
+                    QStringLiteral("tamberlo-cli: --%1 is for audio files given "
+                                   "directly; %2 says it with its \"%3\" key")
+                        .arg(QLatin1String(key), args[0],
+                             QLatin1String(key) == QLatin1String("model")  ? "model"
+                             : QLatin1String(key) == QLatin1String("rate") ? "sample_rate"
+                                                                           : "margin_ms");
+                return loaded;
+            }
+        }
         QString why;
         const auto plan = readPlan(args[0], &why);
         if (!plan) {
@@ -219,6 +241,30 @@ LoadedPlan loadPlan(const Options& options) {
     } else {
         loaded.plan = planFromFiles(args);
         loaded.name = QStringLiteral("the files given");
+        if (!options.model.isEmpty()) {
+            if (const ChipMemory* chip = findChipMemory(options.model)) {
+                loaded.plan.model = chip->name;
+            } else if (options.model.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
+                loaded.plan.model = QStringLiteral("auto");
+            } else {
+                loaded.error = QStringLiteral("tamberlo-cli: --model %1: no known chip (%2 or "
+                                              "auto)")
+                                   .arg(options.model, chipModelNames().join(QStringLiteral(", ")));
+                return loaded;
+            }
+        }
+        if (options.rate) {
+            if (!rowDuration(*options.rate)) {
+                loaded.error = QStringLiteral("tamberlo-cli: --rate %1: the chip's sample rates "
+                                              "are %2 Hz")
+                                   .arg(*options.rate)
+                                   .arg(sampleRateNames().join(QStringLiteral(", ")));
+                return loaded;
+            }
+            loaded.plan.sampleRate = *options.rate;
+        }
+        if (options.marginMs)
+            loaded.plan.marginMs = *options.marginMs;
     }
     if (!options.from.isEmpty()) {
         bool number = false;
@@ -248,7 +294,44 @@ LoadedPlan loadPlan(const Options& options) {
     return loaded;
 }
 
+namespace {
+
+// audio-devices: the outputs, numbered as --audio-device takes them, the default marked.
+int listAudioDevices(const Options& options) {
+    quietMultimedia(options);
+    QList<AudioOutput> outputs;
+    {
+        const QuietStderr quiet(!options.verbose);
+        outputs = audioOutputs();
+    }
+    if (options.json) {
+        QJsonArray list;
+        for (qsizetype i = 0; i < outputs.size(); ++i)
+            list.append(QJsonObject{{"number", int(i + 1)},
+                                    {"id", QString::fromUtf8(outputs[i].id)},
+                                    {"description", outputs[i].description},
+                                    {"default", outputs[i].isDefault}});
+        printJson({{"outputs", list}}, options.subcommand, Done);
+        return Done;
+    }
+    if (outputs.isEmpty()) {
+        out() << "no sound output (no sound card or sound server): program cannot play its "
+                 "files\n";
+    }
+    for (qsizetype i = 0; i < outputs.size(); ++i)
+        out() << QStringLiteral("%1 %2  %3  (%4)\n")
+                     .arg(outputs[i].isDefault ? QLatin1Char('*') : QLatin1Char(' '))
+                     .arg(i + 1, 2)
+                     .arg(outputs[i].description, QString::fromUtf8(outputs[i].id));
+    out().flush();
+    return Done;
+}
+
+} // namespace
+
 int runPlanCommand(const Options& options) {
+    if (options.subcommand == QLatin1String("audio-devices"))
+        return listAudioDevices(options);
     const LoadedPlan loaded = loadPlan(options);
     if (!loaded.error.isEmpty())
         return fail(options, loaded.error);
@@ -294,10 +377,15 @@ int runPlanCommand(const Options& options) {
                      .arg(layout.row.ms(), 0, 'g', 5)
                      .arg(rowText(loaded.plan.firstRow))
                      .arg(loaded.plan.marginMs)
-              << table(layout) << layout.usageText();
-        if (!layout.chip)
-            out() << " (the fit is checked against the chip's model when programming)";
-        out() << '\n';
+              << table(layout);
+        if (layout.ok()) {
+            out() << layout.usageText();
+            if (!layout.chip)
+                out() << QStringLiteral(" (it fits the largest model, %1; the chip's model "
+                                        "decides the rest when programming)")
+                             .arg(largestChipMemory()->name);
+            out() << '\n';
+        }
         out().flush();
     }
     if (!layout.ok())
@@ -312,6 +400,21 @@ int runPlanCommand(const Options& options) {
 bool QuietRecordingAudio::load(const QString& path, QString* why) {
     const QuietStderr quiet(quiet_);
     return QtRecordingAudio::load(path, why);
+}
+
+void QuietRecordingAudio::chooseOutput(const QByteArray& id, const QString& description) {
+    description_ = description;
+    player().setOutputDevice(id);
+}
+
+bool QuietRecordingAudio::outputReady(QString* why) {
+    const QuietStderr quiet(quiet_);
+    return player().outputReady(why) && QtRecordingAudio::outputReady(why);
+}
+
+QString QuietRecordingAudio::outputName() const {
+    return description_.isEmpty() ? QtRecordingAudio::outputName()
+                                  : QStringLiteral("the output %1").arg(description_);
 }
 
 ProgramRun::ProgramRun(LoadedPlan loaded, const Options& options, ChipClient& client, QString label,
@@ -333,6 +436,25 @@ QString ProgramRun::bar(std::int64_t positionMs, std::int64_t lengthMs) const {
 }
 
 void ProgramRun::start() {
+    if (!options_.audioDevice.isEmpty()) {
+        QByteArray id;
+        QString description;
+        {
+            const QuietStderr quiet(!options_.verbose);
+            id = findAudioOutput(options_.audioDevice);
+            for (const AudioOutput& output : audioOutputs()) {
+                if (output.id == id)
+                    description = output.description;
+            }
+        }
+        if (id.isEmpty()) {
+            done_(Usage, QStringLiteral("tamberlo-cli: --audio-device %1: no such output "
+                                        "(tamberlo-cli audio-devices lists them)")
+                             .arg(options_.audioDevice));
+            return;
+        }
+        audio_.chooseOutput(id, description);
+    }
     ProgramOptions po;
     po.eraseFirst = options_.eraseFirst;
     po.from = loaded_.from;
@@ -377,6 +499,8 @@ void ProgramRun::start() {
                  .arg(t.startOffsetMs(), 0, 'f', 1)
                  .arg(t.stopOffsetMs(), 0, 'f', 1));
     });
+    connect(programmer_.get(), &Programmer::notice, this,
+            [this](const QString& text) { say_(QStringLiteral("  %1").arg(text)); });
     connect(programmer_.get(), &Programmer::finished, this, &ProgramRun::finished);
     // Ctrl-C (or SIGTERM) stops the recording in progress rather than leaving the chip to
     // record to the end of the message's rows.
@@ -412,6 +536,8 @@ void ProgramRun::finished(const ProgramOutcome& outcome) {
             j.insert("stop_offset_ms", t.stopOffsetMs());
             j.insert("stopped_row", t.stoppedRow);
             j.insert("stopped_row_hex", rowText(t.stoppedRow));
+            j.insert("used_all_rows", t.usedAllRows);
+            j.insert("attempts", t.attempts);
         }
         messages.append(j);
     }
@@ -427,6 +553,7 @@ void ProgramRun::finished(const ProgramOutcome& outcome) {
     json_.insert("complete", complete);
     json_.insert("chip_starts", starts);
     json_.insert("mismatches", QJsonArray::fromStringList(outcome.mismatches));
+    json_.insert("notes", QJsonArray::fromStringList(outcome.notes));
     if (outcome.failedMessage > 0)
         json_.insert("resume_from", outcome.failedMessage);
 
@@ -487,10 +614,17 @@ void runProgram(Session& session) {
                        QStringLiteral("tamberlo-cli: %1: %2").arg(loaded.name, problems.last()));
         return;
     }
-    if (options.eraseFirst && !options.yes &&
-        !session.confirmDestructive(QStringLiteral("Erase every message in the chip on %1 before "
-                                                   "programming %2?")
-                                        .arg(session.label(), loaded.name)))
+    const QString eraseQuestion =
+        loaded.from == 1
+            ? QStringLiteral("Erase every message in the chip on %1 before programming %2?")
+                  .arg(session.label(), loaded.name)
+            : QStringLiteral("Erase the rows of messages %1 to %2 of %3 in the chip on %4 before "
+                             "programming them (messages 1 to %5 are kept)?")
+                  .arg(loaded.from)
+                  .arg(loaded.plan.messages.size())
+                  .arg(loaded.name, session.label())
+                  .arg(loaded.from - 1);
+    if (options.eraseFirst && !options.yes && !session.confirmDestructive(eraseQuestion))
         return;
     auto* run = new ProgramRun(
         std::move(loaded), options, session.client(), session.label(), session.json(),

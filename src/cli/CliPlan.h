@@ -37,13 +37,19 @@ struct LoadedPlan {
 LoadedPlan loadPlan(const Options& options);
 
 // The real player, its audio libraries' chatter kept off standard error while it opens a file.
+// Plays on the output --audio-device chose (by default the system's).
 class QuietRecordingAudio : public plan::QtRecordingAudio {
 public:
     void setQuiet(bool quiet) { quiet_ = quiet; }
+    // The output to play on: its id and its name for messages.
+    void chooseOutput(const QByteArray& id, const QString& description);
     bool load(const QString& path, QString* why) override;
+    bool outputReady(QString* why) override;
+    QString outputName() const override;
 
 private:
     bool quiet_ = true;
+    QString description_;
 };
 
 // `program`: the session's extension, run once the port is open.

@@ -16,8 +16,9 @@ using namespace tamberlo::cli;
 
 namespace {
 
-// plan, program and export run in tamberlo-cli-plan, which loads Qt Multimedia for the
-// audio: next to this program in a build, in ../libexec/tamberlo when installed.
+// plan, program, export and audio-devices run in tamberlo-cli-plan, which loads Qt
+// Multimedia for the audio: next to this program in a build, in ../libexec/tamberlo when
+// installed.
 int runPlanTool(char* argv[], QTextStream& err) {
     const QDir here(QCoreApplication::applicationDirPath());
     const QStringList candidates{
@@ -76,7 +77,7 @@ int main(int argc, char* argv[]) {
         return Usage;
     }
     if (o.subcommand == QLatin1String("plan") || o.subcommand == QLatin1String("program") ||
-        o.subcommand == QLatin1String("export")) {
+        o.subcommand == QLatin1String("export") || o.subcommand == QLatin1String("audio-devices")) {
         err.flush();
         out.flush();
         return runPlanTool(argv, err);

@@ -139,6 +139,24 @@ void TestCli::subcommands_data() {
                {{"plan", "/nonexistent/p.json"}, 1, "", "/nonexistent/p.json: cannot read"},
                {{"program", "/nonexistent/a.wav", "--dry-run"}, 1, "", "a.wav: no such file"},
                {{"help", "program"}, 0, "--from K"},
+               {{"help", "program"}, 0, "6  program: the audio could not be played whole"},
+               {{"help", "record"}, 0, "It plays no file"},
+               {{"audio-devices", "extra"}, 1, "", "audio-devices takes no arguments"},
+               {{"record", "--audio-device", "1"}, 1, "", "--audio-device is not an option of"},
+               {{"plan", "p.json", "--model", "ISD1720"},
+                1,
+                "",
+                "--model is for audio files given directly; p.json says it with its \"model\" "
+                "key"},
+               {{"plan", "/nonexistent/a.wav", "--model", "ISD9"},
+                1,
+                "",
+                "--model ISD9: no known chip"},
+               {{"export", "/nonexistent/a.wav", "--rate", "44100"},
+                1,
+                "",
+                "--rate 44100: the chip's sample rates are 12000, 8000"},
+               {{"plan", "/nonexistent/a.wav", "--margin", "-1"}, 1, "", "--margin takes"},
            };
 
     QTest::newRow("bring-up, id, status, ports")

@@ -1,7 +1,8 @@
 // tamberlo-cli plan | program | export against tamberlo-bridge-sim: generated WAV and MP3
 // prompts recorded into the simulated chip through the real serial adapter and the real
-// player, checked in the simulator's byte log and by the map scan. Real time; loose bounds
-// (the tight timing figures are bench_plan's).
+// player playing on a private PulseAudio server's null sink, checked in the simulator's
+// byte log and by the map scan. Real time; loose bounds (the tight timing figures are
+// bench_plan's).
 #include "e2e/SimulatorRig.h"
 #include "support/Wav.h"
 
@@ -13,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 
 using namespace tamberlo;
 using namespace tamberlo::e2e;
@@ -26,13 +28,59 @@ struct Run {
     QJsonObject json;
 };
 
-qint64 frameEndUs(const Simulator& sim, const QString& range) {
+// When the frame `name` (SET_REC, SET_ERASE) with these rows was complete on the wire.
+qint64 frameEndUs(const Simulator& sim, const QString& range,
+                  const QString& name = QStringLiteral("SET_REC")) {
     for (const LoggedByte& b : sim.received()) {
-        if (b.note.contains(QStringLiteral("SET_REC 5/5: SET_REC ") + range))
+        if (b.note.contains(QStringLiteral("%1 5/5: %1 ").arg(name) + range))
             return b.us;
     }
     return -1;
 }
+
+// A PulseAudio server of the test's own with one null sink, its socket in the runtime
+// directory the tool is given: sound really comes out of an output, nobody hears it.
+class SoundServer {
+public:
+    bool start(const QString& runtimeDir, QString* why) {
+        const QString exe = QStandardPaths::findExecutable("pulseaudio");
+        if (exe.isEmpty() || !home_.isValid()) {
+            *why = "pulseaudio is not installed (scripts/install-deps.sh)";
+            return false;
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtimeDir);
+        env.insert("HOME", home_.path());
+        process_.setProcessEnvironment(env);
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(exe, {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
+                             "--use-pid-file=no", "-L", "module-null-sink sink_name=tamberlo_null",
+                             "-L", "module-native-protocol-unix", "--log-target=stderr"});
+        const QString socket = runtimeDir + "/pulse/native";
+        for (int i = 0; i < 200 && !QFileInfo::exists(socket); ++i) {
+            if (process_.state() == QProcess::NotRunning)
+                break;
+            QTest::qWait(50);
+        }
+        if (!QFileInfo::exists(socket)) {
+            *why = "pulseaudio did not start: " + QString::fromUtf8(process_.readAll());
+            return false;
+        }
+        return true;
+    }
+    ~SoundServer() {
+        if (process_.state() == QProcess::NotRunning)
+            return;
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+        process_.waitForFinished();
+    }
+
+private:
+    QTemporaryDir home_;
+    QProcess process_;
+};
 
 } // namespace
 
@@ -44,14 +92,20 @@ private slots:
     void programsThePlan();
     void hangUpInMessageTwoThenResume();
     void planThatDoesNotFit();
+    void plansNoChipCanHold();
+    void interruptedWhileRecording();
+    void noOutputNothingRecorded();
     void cleanup();
 
 private:
-    Run cli(const QStringList& arguments, int timeoutMs = 90000);
+    Run cli(const QStringList& arguments, int timeoutMs = 90000,
+            const QProcessEnvironment& extra = {});
+    QProcessEnvironment environment(const QProcessEnvironment& extra = {}) const;
     QString path(const QString& name) const { return files_.filePath(name); }
     bool writePlan(const QString& name, const QByteArray& json);
 
     RuntimeDir runtime_;
+    SoundServer sound_;
     QTemporaryDir files_;
     std::unique_ptr<Simulator> sim_;
     bool haveMp3_ = false;
@@ -62,6 +116,8 @@ private:
 void TestPlanE2e::initTestCase() {
     QVERIFY(runtime_.isValid());
     QVERIFY(files_.isValid());
+    QString why;
+    QVERIFY2(sound_.start(runtime_.path(), &why), qPrintable(why));
     QVERIFY(test::writeWav(path("hello.wav"), 8000, 1, 700));
     QVERIFY(test::writeWav(path("beep.wav"), 22050, 1, 400));
     QVERIFY(test::writeWav(path("long.wav"), 16000, 2, 1300));
@@ -86,11 +142,19 @@ bool TestPlanE2e::writePlan(const QString& name, const QByteArray& json) {
     return f.open(QIODevice::WriteOnly) && f.write(json) == json.size();
 }
 
-Run TestPlanE2e::cli(const QStringList& arguments, int timeoutMs) {
-    QProcess p;
+QProcessEnvironment TestPlanE2e::environment(const QProcessEnvironment& extra) const {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", runtime_.path());
-    p.setProcessEnvironment(env);
+    env.insert("XDG_RUNTIME_DIR", runtime_.path()); // the port links and the sound server
+    env.remove("PULSE_SERVER");
+    for (const QString& key : extra.keys())
+        env.insert(key, extra.value(key));
+    return env;
+}
+
+Run TestPlanE2e::cli(const QStringList& arguments, int timeoutMs,
+                     const QProcessEnvironment& extra) {
+    QProcess p;
+    p.setProcessEnvironment(environment(extra));
     // A busy machine (parallel tests, sanitizers) may answer late; a missing reply is not
     // what these runs are about, a hang-up is noticed at once whatever the time-out.
     QStringList withTimeout = arguments;
@@ -120,9 +184,9 @@ void TestPlanE2e::cleanup() {
 void TestPlanE2e::planAndExport() {
     const Run plan = cli({"plan", path("plan.json")});
     QVERIFY2(plan.exitCode == 0, qPrintable(plan.err));
-    // hello: 700 + 100 ms = 6.4 rows of 125 ms: 7 rows from 0x010.
+    // hello: 700 + 700 ms = 11.2 rows of 125 ms: 12 rows from 0x010.
     QVERIFY2(
-        plan.out.contains(QRegularExpression("1 +hello +hello\\.wav +0\\.70 s +7 +0x010 +0x016")),
+        plan.out.contains(QRegularExpression("1 +hello +hello\\.wav +0\\.70 s +12 +0x010 +0x01B")),
         qPrintable(plan.out));
     QVERIFY2(plan.out.contains("uses "), qPrintable(plan.out));
 
@@ -140,6 +204,14 @@ void TestPlanE2e::planAndExport() {
     QCOMPARE(files.exitCode, 0);
     QVERIFY2(files.out.contains(QRegularExpression("2 +beep +.*beep\\.wav")),
              qPrintable(files.out));
+    // What a plan file's keys say, for files: 700 + 100 ms at 4 kHz = 3.2 rows of 250 ms.
+    const Run keyed = cli({"plan", path("hello.wav"), path("beep.wav"), "--model", "isd1720",
+                           "--rate", "4000", "--margin", "100"});
+    QCOMPARE(keyed.exitCode, 0);
+    QVERIFY2(keyed.out.contains("ISD1720, 4000 Hz") &&
+                 keyed.out.contains(QRegularExpression("1 +hello +.*0\\.70 s +4 +0x010 +0x013")) &&
+                 keyed.out.contains("uses 6 of 160 rows"),
+             qPrintable(keyed.out));
     const Run missing = cli({"plan", path("hello.wav"), path("nothing.wav")});
     QCOMPARE(missing.exitCode, 1);
     QVERIFY2(missing.err.contains("message 2 \"nothing\"") && missing.err.contains("no such file"),
@@ -187,6 +259,15 @@ void TestPlanE2e::programsThePlan() {
                                 .arg(length)));
     }
 
+    // Each message once, STOP after its last sample had come out of the output.
+    for (const QJsonValue& v : messages) {
+        const QJsonObject m = v.toObject();
+        QCOMPARE(m.value("attempts").toInt(), 1);
+        QVERIFY2(m.value("stop_offset_ms").toDouble() >= 0.0 &&
+                     m.value("start_offset_ms").toDouble() > 0.0,
+                 qPrintable(QJsonDocument(m).toJson()));
+    }
+
     // The map read back equals the plan.
     QJsonArray chipStarts = run.json.value("chip_starts").toArray();
     QList<int> chip;
@@ -216,7 +297,11 @@ void TestPlanE2e::hangUpInMessageTwoThenResume() {
     QVERIFY2(resumed.exitCode == 5, qPrintable(resumed.err));
     const QStringList ranges = sim_->setRecRanges();
     QCOMPARE(ranges.size(), prompts_.size() - 1);
-    QCOMPARE(ranges.value(0), QStringLiteral("0x017..0x01A"));
+    QCOMPARE(ranges.value(0), QStringLiteral("0x01C..0x024"));
+    // Its rows erased first (they may hold the interrupted recording), nothing else.
+    const qint64 erased = frameEndUs(*sim_, "0x01C..0x024", "SET_ERASE");
+    QVERIFY(erased > 0 && erased < frameEndUs(*sim_, "0x01C..0x024"));
+    QVERIFY(sim_->commands("G_ERASE").isEmpty());
     const QJsonArray mismatches = resumed.json.value("mismatches").toArray();
     QCOMPARE(mismatches.size(), 1);
     QVERIFY2(mismatches[0].toString().contains("message 1 \"hello\""),
@@ -230,7 +315,7 @@ void TestPlanE2e::planThatDoesNotFit() {
     QVERIFY(startSimulator(sim_, runtime_, 44, {"--model", "ISD1720"}));
     const Run run = cli({"--port", "44", "program", path("big.json")});
     QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.err.contains("does not fit: it needs 207 rows") &&
+    QVERIFY2(run.err.contains("does not fit: it needs 212 rows") &&
                  run.err.contains("ISD1720 has 160"),
              qPrintable(run.err));
     QVERIFY(sim_->setRecRanges().isEmpty());
@@ -240,6 +325,68 @@ void TestPlanE2e::planThatDoesNotFit() {
     const Run offline = cli({"plan", path("big1720.json")});
     QCOMPARE(offline.exitCode, 1);
     QVERIFY2(offline.err.contains("it needs 200 rows"), qPrintable(offline.err));
+}
+
+void TestPlanE2e::plansNoChipCanHold() {
+    // Ten minutes: more than the largest model holds, refused by plan and export alike
+    // when the model is to be read from the chip.
+    QVERIFY(test::writeWav(path("ten-minutes.wav"), 8000, 1, 600000));
+    for (const char* command : {"plan", "export"}) {
+        const Run run = cli({command, path("hello.wav"), path("ten-minutes.wav")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("the plan does not fit") &&
+                     run.err.contains("the largest model, ISD17240, has 1920"),
+                 qPrintable(run.err));
+        QVERIFY2(!run.out.contains("#define") && !run.out.contains("uses "), qPrintable(run.out));
+    }
+    // A start no chip has.
+    QVERIFY(writePlan("tail.json", R"({"messages": [{"name": "a", "file": "hello.wav"},
+        {"name": "tail", "file": "beep.wav", "start": "0x7F8"}]})"));
+    for (const char* command : {"plan", "export"}) {
+        const Run run = cli({command, path("tail.json")});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("message 2 \"tail\" starts at row 0x7F8, past the largest "
+                                  "model's (ISD17240) last row 0x78F"),
+                 qPrintable(run.err));
+        QVERIFY2(!run.out.contains("TAIL_END"), qPrintable(run.out));
+    }
+}
+
+void TestPlanE2e::interruptedWhileRecording() {
+    // SIGINT while message 2 plays: STOP goes out, the run ends with code 3 and says where.
+    QVERIFY(startSimulator(sim_, runtime_, 45));
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.start(QStringLiteral(TAMBERLO_CLI),
+            {"--timeout", "5000", "--port", "45", "program", path("plan.json")});
+    QTRY_VERIFY_WITH_TIMEOUT(sim_->setRecRanges().size() >= 2, 60000);
+    const qint64 secondFrame = frameEndUs(*sim_, sim_->setRecRanges().value(1));
+    QTest::qWait(100); // into the recording
+    QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGINT) == 0);
+    QVERIFY(p.waitForFinished(30000));
+    const QString err = QString::fromUtf8(p.readAllStandardError());
+    QCOMPARE(p.exitCode(), 3);
+    QVERIFY2(err.contains("message 2 \"beep\": interrupted") && err.contains("complete: 1") &&
+                 err.contains("--from 2"),
+             qPrintable(err));
+    bool stopAfter = false;
+    for (const LoggedByte& s : sim_->commands("STOP"))
+        stopAfter = stopAfter || s.us > secondFrame;
+    QVERIFY2(stopAfter, qPrintable(sim_->tail()));
+    QCOMPARE(sim_->setRecRanges().size(), 2);
+}
+
+void TestPlanE2e::noOutputNothingRecorded() {
+    // No sound server to play on: refused before anything reaches the chip.
+    QVERIFY(startSimulator(sim_, runtime_, 46));
+    QProcessEnvironment gone;
+    gone.insert("PULSE_SERVER", "unix:" + path("no-such-server"));
+    const Run run = cli({"--port", "46", "program", path("plan.json")}, 90000, gone);
+    QCOMPARE(run.exitCode, 6);
+    QVERIFY2(run.err.contains("the audio could not be played whole: no working output"),
+             qPrintable(run.err));
+    QVERIFY(sim_->setRecRanges().isEmpty());
+    QVERIFY(sim_->received().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestPlanE2e)
