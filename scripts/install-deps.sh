@@ -23,6 +23,10 @@ packages+=(desktop-file-utils appstream dpkg-dev)
 # clang with its sanitizer and libFuzzer runtimes, for the fuzz preset (make fuzz).
 packages+=(clang libclang-rt-14-dev)
 
+# Firmware compilers the exported C header is compiled with (tests/plan/header): sdcc for
+# the 8051 family and avr-gcc with its C library for AVR.
+packages+=(sdcc gcc-avr avr-libc)
+
 # The command-line benchmark's reference: the same exchange through pyserial.
 packages+=(python3-serial)
 
