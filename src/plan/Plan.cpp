@@ -42,6 +42,20 @@ std::optional<int> rowValue(const QJsonValue& v) {
     return std::nullopt;
 }
 
+// Text from the plan file as an error message quotes it: control characters (a line break,
+// a terminal's escape) written as \uXXXX, so that the message stays one plain line.
+QString shown(const QString& text) {
+    QString out;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
 // The first key that appears twice in one object of `json`, which must be valid JSON (JSON
 // readers keep one of the two values without a word); its object's place is in `where`:
 // -1 for the plan itself, N for message N, -2 for any other object. An empty key when there
@@ -197,7 +211,7 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
         return fail(QStringLiteral("the plan must be a JSON object"));
     int where = 0;
     if (const QString k = duplicateKey(json, &where); !k.isEmpty()) {
-        const QString what = QStringLiteral("duplicate key \"%1\"").arg(k);
+        const QString what = QStringLiteral("duplicate key \"%1\"").arg(shown(k));
         if (where == -1)
             return fail(what);
         if (where > 0)
@@ -206,7 +220,8 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
     }
     const QJsonObject o = doc.object();
     if (const QString k = unknownKey(o, PlanKeys); !k.isEmpty())
-        return fail(QStringLiteral("unknown key \"%1\" (known: %2)").arg(k, PlanKeys.join(", ")));
+        return fail(
+            QStringLiteral("unknown key \"%1\" (known: %2)").arg(shown(k), PlanKeys.join(", ")));
 
     Plan plan;
     if (o.contains(QLatin1String("model"))) {
@@ -217,7 +232,7 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
             plan.model = m->name;
         else
             return fail(QStringLiteral("\"model\": \"%1\" is no known chip (known: auto, %2)")
-                            .arg(model, chipModelNames().join(", ")));
+                            .arg(shown(model), chipModelNames().join(", ")));
     }
     if (o.contains(QLatin1String("sample_rate"))) {
         const auto rate = wholeNumber(o.value(QLatin1String("sample_rate")), 1, 1000000);
@@ -254,8 +269,8 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
             return failHere(QStringLiteral("must be an object with \"name\" and \"file\""));
         const QJsonObject m = item.toObject();
         if (const QString k = unknownKey(m, MessageKeys); !k.isEmpty())
-            return failHere(
-                QStringLiteral("unknown key \"%1\" (known: %2)").arg(k, MessageKeys.join(", ")));
+            return failHere(QStringLiteral("unknown key \"%1\" (known: %2)")
+                                .arg(shown(k), MessageKeys.join(", ")));
         PlanMessage message;
         message.name = m.value(QLatin1String("name")).toString().trimmed();
         message.file = m.value(QLatin1String("file")).toString();
