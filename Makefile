@@ -55,22 +55,26 @@ check-asan: deps
 	@cmake --build --preset asan-ubsan -j $(JOBS)
 	ctest --preset asan-ubsan -j $(JOBS)
 
-# Builds the fuzz targets and runs each one for FUZZ_SECONDS, both at once (one core each),
-# keeping what they learn in build-fuzz/corpus/. A finding stops its run and leaves its input
-# as build-fuzz/<target>-crash-* (or -leak-*, -timeout-*); add it to the regression cases of
-# tests/reliability/tst_properties.cpp once it is fixed.
+# Builds the fuzz targets and runs each one for FUZZ_SECONDS, JOBS of them at once (one core
+# each), keeping what they learn in build-fuzz/corpus/. A finding stops its run and leaves its
+# input as build-fuzz/<target>-crash-* (or -leak-*, -timeout-*); add it to the regression cases
+# of tests/reliability/tst_properties.cpp once it is fixed. `make fuzz FUZZ_TARGETS=fuzz_plan`
+# runs one of them.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := fuzz_strtohex fuzz_receiver
+FUZZ_TARGETS := fuzz_strtohex fuzz_receiver fuzz_plan fuzz_audio_format
 fuzz: deps
 	@cmake --preset fuzz >/dev/null
 	@cmake --build --preset fuzz -j $(JOBS)
-	@cd build-fuzz && pids=; for t in $(FUZZ_TARGETS); do \
+	@cd build-fuzz && status=0; pids=; for t in $(FUZZ_TARGETS); do \
 		mkdir -p corpus/$$t && \
 		{ LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp QT_QPA_PLATFORM=offscreen \
 			./bin/$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 -artifact_prefix=$$t- \
 			-dict=../fuzz/$$t.dict corpus/$$t ../fuzz/corpus/$$t > $$t.log 2>&1 & } ; \
 		pids="$$pids $$!"; \
-	done; status=0; for p in $$pids; do wait $$p || status=1; done; \
+		if [ $$(echo $$pids | wc -w) -ge $(JOBS) ]; then \
+			for p in $$pids; do wait $$p || status=1; done; pids=; \
+		fi; \
+	done; for p in $$pids; do wait $$p || status=1; done; \
 	for t in $(FUZZ_TARGETS); do echo "== $$t"; tail -n 12 $$t.log; done; exit $$status
 
 clean:

@@ -2,11 +2,10 @@
 
 // What both libFuzzer entries share: a QApplication for the widgets the rig uses, one rig
 // for the whole run, and an abort when an input breaks a property.
+#include "FuzzReport.h"
 #include "FuzzRig.h"
 
 #include <QApplication>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 namespace tamberlo::fuzz {
@@ -24,14 +23,6 @@ inline Rig* startFuzzing(const char* name) {
     // Font warnings for odd characters and the like: the checks say what matters.
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
     return new Rig; // reset before every input
-}
-
-inline int reportFailure(const std::string& failure) {
-    if (!failure.empty()) {
-        std::fprintf(stderr, "property does not hold: %s\n", failure.c_str());
-        std::abort();
-    }
-    return 0;
 }
 
 } // namespace tamberlo::fuzz

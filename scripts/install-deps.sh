@@ -27,6 +27,10 @@ packages+=(clang libclang-rt-14-dev)
 # through a real output.
 packages+=(pulseaudio)
 
+# Firmware compilers the exported C header is compiled with (tests/plan/header): sdcc for
+# the 8051 family and avr-gcc with its C library for AVR.
+packages+=(sdcc gcc-avr avr-libc)
+
 # The command-line benchmark's reference: the same exchange through pyserial.
 packages+=(python3-serial)
 

@@ -1,5 +1,6 @@
 #include "audio/AudioFormat.h"
 
+#include <QBuffer>
 #include <QFile>
 #include <QtEndian>
 
@@ -8,6 +9,17 @@ namespace tamberlo {
 namespace {
 
 using Step = DecodeStep;
+
+// Bytes in memory read as QFile reads a file: seeking past the end is allowed and reads
+// nothing there (QBuffer itself refuses it, with a warning).
+class ByteFile : public QBuffer {
+public:
+    bool seek(qint64 pos) override {
+        return pos > size() ? QIODevice::seek(pos) : QBuffer::seek(pos);
+    }
+};
+
+std::optional<AudioFormat> identifyAudio(QIODevice& file);
 
 quint32 le32(const QByteArray& b, qsizetype at) {
     return at + 4 <= b.size() ? qFromLittleEndian<quint32>(b.constData() + at) : 0;
@@ -75,7 +87,7 @@ std::optional<AudioFormat> wavCodec(quint16 tag) {
     return f;
 }
 
-std::optional<AudioFormat> identifyWav(QFile& file) {
+std::optional<AudioFormat> identifyWav(QIODevice& file) {
     std::optional<AudioFormat> format;
     qint64 pos = 12;
     // Chunks are walked by their headers only, so a long data chunk costs nothing.
@@ -135,7 +147,7 @@ bool isAdtsFrame(const QByteArray& b, qsizetype at) {
 }
 
 // Skips ID3v2 tags at `pos`; false when the file ends inside one.
-bool skipId3v2(QFile& file, qint64& pos) {
+bool skipId3v2(QIODevice& file, qint64& pos) {
     for (;;) {
         if (!file.seek(pos))
             return false;
@@ -150,7 +162,7 @@ bool skipId3v2(QFile& file, qint64& pos) {
     }
 }
 
-std::optional<AudioFormat> identifyMpegOrAdts(QFile& file) {
+std::optional<AudioFormat> identifyMpegOrAdts(QIODevice& file) {
     qint64 pos = 0;
     if (!skipId3v2(file, pos) || !file.seek(pos))
         return std::nullopt;
@@ -226,7 +238,7 @@ template <typename Visit> bool forEachBox(const QByteArray& data, qsizetype from
         } else if (size == 0) {
             size = data.size() - pos;
         }
-        if (size < header || pos + size > data.size())
+        if (size < header || size > data.size() - pos) // (pos + size could overflow)
             return false;
         if (visit(data.mid(pos + 4, 4), data.mid(pos + header, size - header)))
             return true;
@@ -299,7 +311,7 @@ std::optional<AudioFormat> mp4Codec(const QByteArray& entryType, const QByteArra
     return f;
 }
 
-std::optional<AudioFormat> identifyMp4(QFile& file) {
+std::optional<AudioFormat> identifyMp4(QIODevice& file) {
     // The movie box may come before or after the media data; only box headers are read on
     // the way to it.
     constexpr qint64 maxMovieBytes = 64 << 20;
@@ -322,6 +334,8 @@ std::optional<AudioFormat> identifyMp4(QFile& file) {
             moov = file.read(size - header);
             break;
         }
+        if (size > file.size() - pos) // the last box (pos + size could overflow)
+            break;
         pos += size;
     }
     // moov > trak > mdia > minf > stbl > stsd: the first sound track's first sample entry.
@@ -366,6 +380,20 @@ std::optional<AudioFormat> identifyAudioFile(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    return identifyAudio(file);
+}
+
+std::optional<AudioFormat> identifyAudioData(const QByteArray& bytes) {
+    ByteFile buffer;
+    buffer.setData(bytes);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return identifyAudio(buffer);
+}
+
+namespace {
+
+std::optional<AudioFormat> identifyAudio(QIODevice& file) {
     const QByteArray head = file.read(4096);
     if (head.size() < 12)
         return std::nullopt;
@@ -399,5 +427,7 @@ std::optional<AudioFormat> identifyAudioFile(const QString& path) {
     }
     return identifyMpegOrAdts(file);
 }
+
+} // namespace
 
 } // namespace tamberlo

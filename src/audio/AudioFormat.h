@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -47,6 +48,8 @@ struct AudioFormat {
 
 // Nothing when the file cannot be read or its bytes are not a format known here.
 std::optional<AudioFormat> identifyAudioFile(const QString& path);
+// The same for a file's bytes held in memory.
+std::optional<AudioFormat> identifyAudioData(const QByteArray& bytes);
 
 // Debian packages of the GStreamer plugins, as the steps name them.
 namespace gstpackage {

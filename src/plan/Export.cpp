@@ -8,12 +8,34 @@ namespace tamberlo::plan {
 
 namespace {
 
-// Text that is safe inside a C block comment.
+// Text inside a C block comment, written as a C string literal writes it: a backslash, a
+// quote and control characters (line breaks among them) as escapes, and the pairs that mean
+// something to a C compiler even in a comment broken up: "*/" would end the comment, "/*"
+// warns (-Wcomment), "??/" is a trigraph for a backslash (and with a line break after it
+// would join the next line to the comment).
 QString commentText(const QString& text) {
-    QString t = text;
-    t.replace(QLatin1String("*/"), QLatin1String("* /"));
-    t.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    t.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    QString t;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            t += QLatin1String("\\\\");
+        else if (u == u'"')
+            t += QLatin1String("\\\"");
+        else if (u == u'\n')
+            t += QLatin1String("\\n");
+        else if (u == u'\r')
+            t += QLatin1String("\\r");
+        else if (u == u'\t')
+            t += QLatin1String("\\t");
+        else if (u < 0x20 || u == 0x7F || u == 0x2028 || u == 0x2029)
+            t += QStringLiteral("\\x%1").arg(int(u), 2, 16, QLatin1Char('0'));
+        else if ((u == u'/' && t.endsWith(QLatin1Char('*'))) ||
+                 (u == u'*' && t.endsWith(QLatin1Char('/'))) ||
+                 (u == u'?' && t.endsWith(QLatin1Char('?'))))
+            t += QLatin1Char('\\') + c;
+        else
+            t += c;
+    }
     return t;
 }
 
@@ -57,12 +79,16 @@ QByteArray header(const Layout& layout, const QString& planName) {
     for (const PlacedMessage& m : layout.messages)
         out += QStringLiteral("        {%1_START, %1_END}, \\\n").arg(m.identifier);
     out += QStringLiteral("    }\n\n");
-    out += QStringLiteral("#ifdef PROMPT_TABLE_DEFINE\n"
+    // Declared extern before it is defined: in C++ a const object at namespace scope would
+    // otherwise be local to its file, and the other files' references would not link. C
+    // linkage, so that C and C++ files of one firmware share it.
+    out += QStringLiteral("#ifdef __cplusplus\nextern \"C\" {\n#endif\n\n"
+                          "extern const struct prompt_range prompt_table[PROMPT_COUNT];\n"
+                          "#ifdef PROMPT_TABLE_DEFINE\n"
                           "const struct prompt_range prompt_table[PROMPT_COUNT] = "
                           "PROMPT_TABLE_INIT;\n"
-                          "#else\n"
-                          "extern const struct prompt_range prompt_table[PROMPT_COUNT];\n"
-                          "#endif\n\n#endif /* PROMPT_TABLE_H */\n");
+                          "#endif\n\n"
+                          "#ifdef __cplusplus\n}\n#endif\n\n#endif /* PROMPT_TABLE_H */\n");
     return out.toUtf8();
 }
 

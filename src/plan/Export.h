@@ -21,9 +21,11 @@ std::optional<QString> cIdentifier(const QString& name);
 // The identifier message `number` gets in the header.
 QString messageIdentifier(const QString& name, int number);
 
-// The address table in one of the formats. The header compiles as C99 without warnings:
-// <ID>_START and <ID>_END per message, PROMPT_COUNT, struct prompt_range, the initializer
-// PROMPT_TABLE_INIT and the array prompt_table (defined where PROMPT_TABLE_DEFINE is).
+// The address table in one of the formats. The header compiles without warnings as C89,
+// C99 and C++11 (gcc, clang, sdcc, avr-gcc): <ID>_START and <ID>_END per message,
+// PROMPT_COUNT, struct prompt_range, the initializer PROMPT_TABLE_INIT and the array
+// prompt_table (defined where PROMPT_TABLE_DEFINE is, with C linkage). Names and the plan's
+// name appear only in comments, escaped so that no text changes what the header means.
 QByteArray exportLayout(const Layout& layout, ExportFormat format, const QString& planName);
 
 } // namespace tamberlo::plan

@@ -42,6 +42,138 @@ std::optional<int> rowValue(const QJsonValue& v) {
     return std::nullopt;
 }
 
+// Text from the plan file as an error message quotes it: control characters (a line break,
+// a terminal's escape) written as \uXXXX, so that the message stays one plain line.
+QString shown(const QString& text) {
+    QString out;
+    for (const QChar c : text) {
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+// The first key that appears twice in one object of `json`, which must be valid JSON (JSON
+// readers keep one of the two values without a word); its object's place is in `where`:
+// -1 for the plan itself, N for message N, -2 for any other object. An empty key when there
+// is none.
+QString duplicateKey(const QByteArray& json, int* where) {
+    struct Level {
+        bool object = false;
+        QSet<QString> keys;
+        int items = 0;         // arrays: values begun so far
+        bool messages = false; // the plan's "messages" list
+    };
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    QList<Level> levels;
+    QString lastKey; // the key of the value that comes next, in the innermost object
+    qsizetype i = 0;
+    const qsizetype n = json.size();
+    const auto readString = [&]() {
+        // At the opening quote; leaves i after the closing one. Escapes are decoded so that
+        // "name" and "n\u0061me" are the same key.
+        QString text;
+        QByteArray run;
+        const auto flush = [&] {
+            text += QString::fromUtf8(run);
+            run.clear();
+        };
+        for (++i; i < n && json[i] != '"'; ++i) {
+            if (json[i] != '\\') {
+                run += json[i];
+                continue;
+            }
+            flush();
+            if (++i >= n)
+                break;
+            switch (json[i]) {
+            case 'b':
+                text += QLatin1Char('\b');
+                break;
+            case 'f':
+                text += QLatin1Char('\f');
+                break;
+            case 'n':
+                text += QLatin1Char('\n');
+                break;
+            case 'r':
+                text += QLatin1Char('\r');
+                break;
+            case 't':
+                text += QLatin1Char('\t');
+                break;
+            case 'u':
+                if (i + 4 < n) {
+                    text += QChar(json.mid(i + 1, 4).toUShort(nullptr, 16));
+                    i += 4;
+                }
+                break;
+            default: // '"', '\\', '/'
+                text += QLatin1Char(json[i]);
+            }
+        }
+        flush();
+        ++i;
+        return text;
+    };
+    // A value begins in the innermost level: count it where it is a list's item.
+    const auto valueBegins = [&]() {
+        if (!levels.isEmpty() && !levels.last().object)
+            ++levels.last().items;
+    };
+    while (i < n) {
+        const char c = json[i];
+        if (c == '{' || c == '[') {
+            valueBegins();
+            Level level;
+            level.object = c == '{';
+            level.messages = c == '[' && levels.size() == 1 && lastKey == QLatin1String("messages");
+            levels.append(level);
+            ++i;
+        } else if (c == '}' || c == ']') {
+            if (!levels.isEmpty())
+                levels.removeLast();
+            ++i;
+        } else if (c == '"') {
+            const bool isKey = !levels.isEmpty() && levels.last().object && [&] {
+                qsizetype j = i + 1;
+                while (j < n && json[j] != '"')
+                    j += json[j] == '\\' ? 2 : 1;
+                for (++j; j < n && isSpace(json[j]);)
+                    ++j;
+                return j < n && json[j] == ':';
+            }();
+            if (!isKey)
+                valueBegins();
+            const QString text = readString();
+            if (isKey) {
+                Level& level = levels.last();
+                if (level.keys.contains(text)) {
+                    if (levels.size() == 1)
+                        *where = -1;
+                    else if (levels.size() == 3 && levels[1].messages)
+                        *where = levels[1].items;
+                    else
+                        *where = -2;
+                    return text;
+                }
+                level.keys.insert(text);
+                lastKey = text;
+            }
+        } else if (c == ',' || c == ':' || isSpace(c)) {
+            ++i;
+        } else { // a number, true, false or null
+            valueBegins();
+            while (i < n && !isSpace(json[i]) && !QByteArrayView(",:]}").contains(json[i]))
+                ++i;
+        }
+    }
+    return {};
+}
+
 QString unknownKey(const QJsonObject& o, const QStringList& known) {
     for (auto it = o.begin(); it != o.end(); ++it) {
         if (!known.contains(it.key()))
@@ -77,9 +209,19 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
                         .arg(parseError.offset));
     if (!doc.isObject())
         return fail(QStringLiteral("the plan must be a JSON object"));
+    int where = 0;
+    if (const QString k = duplicateKey(json, &where); !k.isEmpty()) {
+        const QString what = QStringLiteral("duplicate key \"%1\"").arg(shown(k));
+        if (where == -1)
+            return fail(what);
+        if (where > 0)
+            return fail(QStringLiteral("message %1: %2").arg(where).arg(what));
+        return fail(what + QStringLiteral(" in a value"));
+    }
     const QJsonObject o = doc.object();
     if (const QString k = unknownKey(o, PlanKeys); !k.isEmpty())
-        return fail(QStringLiteral("unknown key \"%1\" (known: %2)").arg(k, PlanKeys.join(", ")));
+        return fail(
+            QStringLiteral("unknown key \"%1\" (known: %2)").arg(shown(k), PlanKeys.join(", ")));
 
     Plan plan;
     if (o.contains(QLatin1String("model"))) {
@@ -90,7 +232,7 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
             plan.model = m->name;
         else
             return fail(QStringLiteral("\"model\": \"%1\" is no known chip (known: auto, %2)")
-                            .arg(model, chipModelNames().join(", ")));
+                            .arg(shown(model), chipModelNames().join(", ")));
     }
     if (o.contains(QLatin1String("sample_rate"))) {
         const auto rate = wholeNumber(o.value(QLatin1String("sample_rate")), 1, 1000000);
@@ -127,8 +269,8 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
             return failHere(QStringLiteral("must be an object with \"name\" and \"file\""));
         const QJsonObject m = item.toObject();
         if (const QString k = unknownKey(m, MessageKeys); !k.isEmpty())
-            return failHere(
-                QStringLiteral("unknown key \"%1\" (known: %2)").arg(k, MessageKeys.join(", ")));
+            return failHere(QStringLiteral("unknown key \"%1\" (known: %2)")
+                                .arg(shown(k), MessageKeys.join(", ")));
         PlanMessage message;
         message.name = m.value(QLatin1String("name")).toString().trimmed();
         message.file = m.value(QLatin1String("file")).toString();

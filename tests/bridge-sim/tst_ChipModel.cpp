@@ -1,9 +1,11 @@
 // The simulated chip on its own, with the time passed in: pointer rules, messages and
-// EOM markers, FULL, refusals while busy or powered down, range commands, APC storage.
+// EOM markers, FULL, refusals while busy or powered down, range commands, APC storage,
+// and the memory file that keeps the messages across a restart.
 
 #include "ChipModel.h"
 #include "Commands.h"
 #include "DeviceModels.h"
+#include "MemoryFile.h"
 
 #include <QTest>
 
@@ -454,6 +456,155 @@ private slots:
         QCOMPARE(rig.chip.messages().size(), std::size_t(3));
         QCOMPARE(rig.chip.playPointer(), std::uint16_t(0x018));
         QCOMPARE(rig.chip.recordPointer(), std::uint16_t(0x01A));
+    }
+
+    // What a chip holds is written to a memory file and read into a new chip: the same
+    // rows and markers, and the pointers a RESET of the first chip gives.
+    void memoryFileKeepsTheMessages_data() {
+        QTest::addColumn<QString>("history");
+        QTest::addColumn<QByteArray>("file");
+        QTest::newRow("empty") << "" << QByteArray("tamberlo-bridge-sim memory 1\nmodel ISD1760\n");
+        QTest::newRow("two messages") << "rec4 rec3"
+                                      << QByteArray("tamberlo-bridge-sim memory 1\nmodel ISD1760\n"
+                                                    "rows 0x010 0x013 eom\nrows 0x014 0x016 eom\n");
+        QTest::newRow("cut off while recording")
+            << "rec4 cut3"
+            << QByteArray("tamberlo-bridge-sim memory 1\nmodel ISD1760\n"
+                          "rows 0x010 0x013 eom\nrows 0x014 0x016\n");
+        QTest::newRow("set-rec, then set-erase of its end")
+            << "setrec"
+            << QByteArray("tamberlo-bridge-sim memory 1\nmodel ISD1760\n"
+                          "rows 0x000 0x003 eom\nrows 0x100 0x101\n");
+        QTest::newRow("wrapped round the ring")
+            << "wrap"
+            << QByteArray("tamberlo-bridge-sim memory 1\nmodel ISD1720\n"
+                          "rows 0x010 0x011 eom\nrows 0x014 0x0a9 eom\nrows 0x0aa 0x0af\n");
+    }
+    void memoryFileKeepsTheMessages() {
+        QFETCH(QString, history);
+        QFETCH(QByteArray, file);
+        Rig rig(history == QLatin1String("wrap") ? "ISD1720" : "ISD1760");
+        rig.send(op::PU);
+        for (const QString& step : history.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            if (step.startsWith(QLatin1String("rec"))) {
+                rig.record(step.mid(3).toInt());
+            } else if (step.startsWith(QLatin1String("cut"))) {
+                QVERIFY(rig.send(op::REC)); // still recording when the file is written
+                rig.wait(ROW * (step.mid(3).toInt() - 1) + 1ms);
+            } else if (step == QLatin1String("setrec")) {
+                QVERIFY(rig.send(range(op::SET_REC, 0x000, 0x003)));
+                rig.wait(4 * ROW);
+                QVERIFY(rig.send(range(op::SET_REC, 0x100, 0x105)));
+                rig.wait(6 * ROW);
+                QVERIFY(rig.send(range(op::SET_ERASE, 0x102, 0x105)));
+                rig.wait(ChipModel::ERASE_DURATION);
+            } else { // wrap: free the first rows, then record round the end of the ring
+                rig.record(4);
+                rig.record(0x0A9 - 0x014 + 1);
+                QVERIFY(rig.send(op::FWD));
+                QVERIFY(rig.send(op::ERASE)); // the oldest message, at 0x010
+                rig.wait(ChipModel::ERASE_DURATION);
+                rig.record(8);
+            }
+        }
+        const std::string text = formatMemoryFile(rig.chip);
+        QCOMPARE(QByteArray::fromStdString(text), file);
+
+        Rig restarted(history == QLatin1String("wrap") ? "ISD1720" : "ISD1760");
+        std::vector<ChipModel::RecordedRun> runs;
+        std::string error;
+        QVERIFY2(parseMemoryFile(text, restarted.chip.model(), runs, error), error.c_str());
+        const std::uint64_t revision = restarted.chip.memoryRevision();
+        restarted.chip.restoreMemory(runs);
+        QVERIFY(restarted.chip.memoryRevision() != revision);
+        QCOMPARE(restarted.chip.recordedRuns(), rig.chip.recordedRuns());
+        QCOMPARE(QByteArray::fromStdString(formatMemoryFile(restarted.chip)), file);
+        QCOMPARE(restarted.chip.messages(), rig.chip.messages());
+        QVERIFY(!restarted.chip.poweredUp());
+
+        QVERIFY(rig.send(op::RESET));
+        QCOMPARE(restarted.chip.playPointer(), rig.chip.playPointer());
+        QCOMPARE(restarted.chip.recordPointer(), rig.chip.recordPointer());
+        QCOMPARE(restarted.chip.currentRow(), rig.chip.currentRow());
+    }
+
+    void memoryFileChangesAreCounted() {
+        Rig rig;
+        rig.send(op::PU);
+        std::uint64_t revision = rig.chip.memoryRevision();
+        const auto changed = [&] {
+            const bool result = rig.chip.memoryRevision() != revision;
+            revision = rig.chip.memoryRevision();
+            return result;
+        };
+        QVERIFY(rig.send(op::DEVID));
+        QVERIFY(!changed());
+        QVERIFY(rig.send(op::REC));
+        QVERIFY(changed()); // the first row is taken at once
+        rig.wait(ROW + 1ms);
+        QVERIFY(changed()); // and the next one a row later
+        QVERIFY(rig.send(op::STOP));
+        QVERIFY(changed()); // the EOM marker
+        QVERIFY(rig.send(op::PLAY));
+        rig.wait(3 * ROW);
+        QVERIFY(!changed());
+        QVERIFY(rig.send(op::ERASE));
+        QVERIFY(changed());
+        rig.wait(ChipModel::ERASE_DURATION);
+        QVERIFY(rig.send(op::G_ERASE));
+        QVERIFY(changed());
+    }
+
+    void corruptMemoryFilesAreRefused_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("error");
+        const QByteArray head("tamberlo-bridge-sim memory 1\nmodel ISD1760\n");
+        QTest::newRow("empty") << QByteArray() << "the file is empty";
+        QTest::newRow("other header")
+            << QByteArray("rows 0x010 0x012 eom\n") << "line 1: not a memory file";
+        QTest::newRow("no model") << QByteArray("tamberlo-bridge-sim memory 1\n")
+                                  << "the model line is missing";
+        QTest::newRow("rows before the model")
+            << QByteArray("tamberlo-bridge-sim memory 1\nrows 0x010 0x012 eom\n")
+            << "line 2: the model line is missing";
+        QTest::newRow("another model")
+            << QByteArray("tamberlo-bridge-sim memory 1\nmodel ISD1720\n")
+            << "line 2: the memory of an ISD1720, but the simulator runs an ISD1760";
+        QTest::newRow("unknown model")
+            << QByteArray("tamberlo-bridge-sim memory 1\nmodel ISD9999\n") << "ISD9999";
+        QTest::newRow("cut short") << head + "rows 0x010 0x0"
+                                   << "line 3: the file ends";
+        QTest::newRow("past the last row") << head + "rows 0x1e0 0x1f0 eom\n"
+                                           << "line 3: rows 0x1e0 to 0x1f0 are not within";
+        QTest::newRow("first after last") << head + "rows 0x020 0x010\n"
+                                          << "line 3: rows 0x020 to 0x010";
+        QTest::newRow("overlapping") << head + "rows 0x010 0x020\nrows 0x020 0x030\n"
+                                     << "line 4: rows out of order or overlapping";
+        QTest::newRow("out of order") << head + "rows 0x030 0x040\nrows 0x010 0x020\n"
+                                      << "line 4: rows out of order";
+        QTest::newRow("decimal rows") << head + "rows 16 18\n"
+                                      << "line 3: rows are written";
+        QTest::newRow("too many digits") << head + "rows 0x00010 0x00012\n"
+                                         << "line 3: rows are";
+        QTest::newRow("row beyond 16 bits") << head + "rows 0x010 0x10010\n"
+                                            << "line 3: rows";
+        QTest::newRow("other flag") << head + "rows 0x010 0x012 end\n"
+                                    << "line 3: expected";
+        QTest::newRow("unknown line") << head + "apc 0x000\n"
+                                      << "line 3: expected";
+        QTest::newRow("carriage return") << head + "rows 0x010 0x012\r\n"
+                                         << "line 3: unexpected character";
+        QTest::newRow("nul byte") << head + QByteArray("rows 0x010\0 0x012\n", 19)
+                                  << "line 3: unexpected character";
+    }
+    void corruptMemoryFilesAreRefused() {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, error);
+        std::vector<ChipModel::RecordedRun> runs;
+        std::string why;
+        QVERIFY(!parseMemoryFile(std::string_view(file.constData(), std::size_t(file.size())),
+                                 *findDeviceModel("ISD1760"), runs, why));
+        QVERIFY2(QString::fromStdString(why).contains(error), why.c_str());
     }
 };
 

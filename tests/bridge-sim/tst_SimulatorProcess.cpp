@@ -77,6 +77,7 @@ private:
 
     std::unique_ptr<QProcess> start(const QStringList& arguments) {
         auto process = std::make_unique<QProcess>();
+        process->setWorkingDirectory(runtimeDir_->path());
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir_->path());
         process->setProcessEnvironment(environment);
@@ -253,22 +254,110 @@ private slots:
         stop(*process);
     }
 
+    // The chip's messages outlive the simulator: recorded, then the simulator stopped
+    // (or killed in the middle of a recording), then started again on the same file.
+    void keepsTheMessagesInItsMemoryFile_data() {
+        QTest::addColumn<bool>("kill");
+        // Two messages of about four rows; the second one ended by STOP, or not at all.
+        QTest::newRow("stopped by SIGTERM") << false;
+        QTest::newRow("killed while recording") << true;
+    }
+    void keepsTheMessagesInItsMemoryFile() {
+        QFETCH(bool, kill);
+        const QString memory = runtimeDir_->path() + QStringLiteral("/chip.memory");
+        const QStringList arguments{QStringLiteral("--port"), QStringLiteral("7"),
+                                    QStringLiteral("--memory"), memory};
+        auto process = start(arguments);
+        QVERIFY(!waitForDevice(*process, 7).isEmpty());
+        QVERIFY(QFileInfo::exists(memory)); // a missing file is an empty chip, written at once
+        int fd = openRawTty(linkPath(7));
+        QVERIFY(fd >= 0);
+        sendFrame(fd, QByteArray("\x01\x41")); // PU, REC
+        QTest::qWait(400);
+        sendFrame(fd, QByteArray("\x02\x41")); // STOP, REC again
+        QTest::qWait(400);
+        if (kill) {
+            process->kill();
+            QVERIFY(waitForExit(*process));
+        } else {
+            sendFrame(fd, QByteArray("\x02"));
+            stop(*process);
+        }
+        ::close(fd);
+
+        QFile file(memory);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        // Header, model, two runs of rows and the empty piece after the last line break.
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines.at(1), QByteArray("model ISD1760"));
+        QVERIFY2(lines.at(2).startsWith("rows 0x010 ") && lines.at(2).endsWith(" eom"),
+                 lines.at(2).constData());
+        QVERIFY2(lines.at(3).endsWith(" eom") != kill, lines.at(3).constData());
+        const QByteArray lastRow = lines.at(3).split(' ').at(2);
+
+        // Started again: RESET puts the record pointer after the newest message.
+        process = start(arguments);
+        QVERIFY(!waitForDevice(*process, 7).isEmpty());
+        fd = openRawTty(linkPath(7));
+        QVERIFY(fd >= 0);
+        sendFrame(fd, QByteArray("\x01\x08")); // PU, RD_REC_PTR
+        const Arrival reply = readBytes(fd, 4, std::chrono::seconds(3));
+        QCOMPARE(reply.bytes.size(), 4);
+        const int recordPointer = (quint8(reply.bytes.at(2)) << 8) | quint8(reply.bytes.at(3));
+        QCOMPARE(recordPointer, lastRow.toInt(nullptr, 16) + 1);
+        ::close(fd);
+        stop(*process);
+    }
+
     void rejectsBadOptions_data() {
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QByteArray>("memoryFile"); // written to <dir>/chip.memory first
+        QTest::addColumn<QString>("message");
         QTest::newRow("unknown model")
-            << QStringList{QStringLiteral("--model"), QStringLiteral("ISD9999")};
+            << QStringList{QStringLiteral("--model"), QStringLiteral("ISD9999")} << QByteArray()
+            << "unknown model ISD9999";
         QTest::newRow("port not a number")
-            << QStringList{QStringLiteral("--port"), QStringLiteral("x")};
+            << QStringList{QStringLiteral("--port"), QStringLiteral("x")} << QByteArray()
+            << "--port";
         QTest::newRow("port too large")
-            << QStringList{QStringLiteral("--port"), QStringLiteral("70000")};
+            << QStringList{QStringLiteral("--port"), QStringLiteral("70000")} << QByteArray()
+            << "--port";
         QTest::newRow("negative delay")
-            << QStringList{QStringLiteral("--reply-delay-ms"), QStringLiteral("-5")};
+            << QStringList{QStringLiteral("--reply-delay-ms"), QStringLiteral("-5")} << QByteArray()
+            << "--reply-delay-ms";
+        QTest::newRow("corrupt memory file")
+            << QStringList{QStringLiteral("--memory"), QStringLiteral("chip.memory")}
+            << QByteArray("tamberlo-bridge-sim memory 1\nmodel ISD1760\nrows 0x010 zz\n")
+            << "the memory file chip.memory is not usable: line 3: rows are written as 0x";
+        QTest::newRow("memory file of another model")
+            << QStringList{QStringLiteral("--memory"), QStringLiteral("chip.memory"),
+                           QStringLiteral("--model"), QStringLiteral("ISD1730")}
+            << QByteArray("tamberlo-bridge-sim memory 1\nmodel ISD1760\n")
+            << "line 2: the memory of an ISD1760, but the simulator runs an ISD1730";
+        QTest::newRow("memory file in a missing folder")
+            << QStringList{QStringLiteral("--memory"), QStringLiteral("missing/chip.memory")}
+            << QByteArray() << "cannot write the memory file missing/chip.memory";
     }
     void rejectsBadOptions() {
         QFETCH(QStringList, arguments);
+        QFETCH(QByteArray, memoryFile);
+        QFETCH(QString, message);
+        QFile file(runtimeDir_->path() + QStringLiteral("/chip.memory"));
+        if (!memoryFile.isEmpty()) {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QCOMPARE(file.write(memoryFile), memoryFile.size());
+            file.close();
+        }
         auto process = start(arguments);
         QVERIFY(waitForExit(*process));
         QCOMPARE(process->exitCode(), 1);
+        const QString error = QString::fromLocal8Bit(process->readAllStandardError());
+        QVERIFY2(error.contains(message), qPrintable(error));
+        if (!memoryFile.isEmpty()) { // a refused memory file is left as it was
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QCOMPARE(file.readAll(), memoryFile);
+        }
         QVERIFY(!QFileInfo(runtimeDir_->path() + QStringLiteral("/tamberlo")).exists() ||
                 QDir(runtimeDir_->path() + QStringLiteral("/tamberlo")).isEmpty());
     }

@@ -182,6 +182,25 @@ void TestPlanLayout::refusesBadPlans_data() {
     QTest::newRow("empty messages") << QByteArray(R"({"messages": []})") << "at least one";
     QTest::newRow("unknown key") << "{\"modle\": \"auto\", " + one + "}"
                                  << "unknown key \"modle\"";
+    // A key written twice is refused like an unknown one: JSON readers quietly keep one of
+    // the two values, so the plan would not be what its author reads.
+    QTest::newRow("duplicate key") << "{\"model\": \"ISD1760\", \"model\": \"auto\", " + one + "}"
+                                   << "duplicate key \"model\"";
+    QTest::newRow("duplicate key, escaped")
+        << "{\"margin_ms\": 100, \"margin\\u005fms\": 0, " + one + "}"
+        << "duplicate key \"margin_ms\"";
+    QTest::newRow("duplicate messages") << "{" + one + ", " + one + "}"
+                                        << "duplicate key \"messages\"";
+    QTest::newRow("duplicate message key")
+        << QByteArray(R"({"messages": [{"name": "a", "file": "a"}, {"name": "b", "file": "b"},
+                          {"name": "c", "file": "c", "rows": 3, "rows": 30}]})")
+        << "message 3: duplicate key \"rows\"";
+    QTest::newRow("duplicate key in a nested value")
+        << QByteArray(R"({"model": {"a": 1, "a": 2}, "messages": [{"name": "a", "file": "a"}]})")
+        << "duplicate key \"a\" in a value";
+    QTest::newRow("duplicate key after a string with quotes and braces")
+        << QByteArray(R"({"messages": [{"name": "a \"}{[\\", "file": "a", "name": "b"}]})")
+        << "message 1: duplicate key \"name\"";
     QTest::newRow("unknown model") << "{\"model\": \"ISD9999\", " + one + "}"
                                    << "no known chip";
     QTest::newRow("bad rate") << "{\"sample_rate\": 44100, " + one + "}"

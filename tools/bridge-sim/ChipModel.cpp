@@ -76,6 +76,34 @@ std::vector<ChipModel::Message> ChipModel::messages() const {
     return result;
 }
 
+std::vector<ChipModel::RecordedRun> ChipModel::recordedRuns() const {
+    std::vector<RecordedRun> runs;
+    std::size_t row = 0;
+    while (row < rows_.size()) {
+        if (!rows_[row].recorded) {
+            ++row;
+            continue;
+        }
+        const std::size_t first = row;
+        while (!rows_[row].eom && row + 1 < rows_.size() && rows_[row + 1].recorded)
+            ++row;
+        runs.push_back(
+            {static_cast<std::uint16_t>(first), static_cast<std::uint16_t>(row), rows_[row].eom});
+        ++row;
+    }
+    return runs;
+}
+
+void ChipModel::restoreMemory(std::span<const RecordedRun> runs) {
+    rows_.assign(rows_.size(), Row{});
+    for (const RecordedRun& run : runs) {
+        for (std::size_t row = run.first; row <= run.last && row < rows_.size(); ++row)
+            rows_[row] = {.recorded = true, .eom = row == run.last && run.eom};
+    }
+    ++memoryRevision_;
+    reset();
+}
+
 // ---- commands ----------------------------------------------------------------------
 
 bool ChipModel::run(std::uint8_t opcode, std::span<const std::uint8_t> frame, SimTime now) {
@@ -196,6 +224,7 @@ bool ChipModel::eraseMessage(SimTime now) {
         if (row == end)
             break;
     }
+    ++memoryRevision_;
 
     const std::vector<std::uint16_t> left = messageStarts();
     if (left.empty()) {
@@ -215,6 +244,7 @@ bool ChipModel::eraseMessage(SimTime now) {
 void ChipModel::eraseAll(SimTime now) {
     for (std::size_t row = FIRST_MESSAGE_ROW; row < rows_.size(); ++row)
         rows_[row] = {};
+    ++memoryRevision_;
     playPointer_ = recordPointer_ = currentRow_ = FIRST_MESSAGE_ROW;
     startErasing(now);
 }
@@ -267,6 +297,7 @@ bool ChipModel::runRange(std::uint8_t opcode, std::span<const std::uint8_t> fram
     default: // SET_ERASE
         for (std::uint16_t row = start; row <= end; ++row)
             rows_[row] = {};
+        ++memoryRevision_;
         currentRow_ = start;
         startErasing(now);
         break;
@@ -336,6 +367,7 @@ void ChipModel::finishOperation() {
 
 void ChipModel::finishRecording() {
     rows_[currentRow_].eom = true;
+    ++memoryRevision_;
     if (!operation_.ranged) {
         playPointer_ = operation_.first;
         recordPointer_ = nextRow(currentRow_);
@@ -350,6 +382,7 @@ void ChipModel::startErasing(SimTime now) {
 void ChipModel::beginRecordingRow(std::uint16_t row) {
     currentRow_ = row;
     rows_[row] = {.recorded = true, .eom = false};
+    ++memoryRevision_;
 }
 
 // ---- the ring of message rows -----------------------------------------------------

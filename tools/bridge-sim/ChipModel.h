@@ -111,6 +111,21 @@ public:
     // The messages in the ring, by start row.
     std::vector<Message> messages() const;
 
+    // The message memory as a memory file keeps it: runs of recorded rows in ascending
+    // order, each ending where an EOM marker or an unrecorded row ends it.
+    struct RecordedRun {
+        std::uint16_t first;
+        std::uint16_t last;
+        bool eom; // the last row carries an EOM marker
+        bool operator==(const RecordedRun&) const = default;
+    };
+    std::vector<RecordedRun> recordedRuns() const;
+    // Replaces the memory with these runs, as a chip that was switched off with them:
+    // powered down, pointers as after RESET. The runs must lie within the model's rows.
+    void restoreMemory(std::span<const RecordedRun> runs);
+    // Changes whenever a row is recorded or erased or an EOM marker is written.
+    std::uint64_t memoryRevision() const { return memoryRevision_; }
+
 private:
     struct Row {
         bool recorded = false;
@@ -165,6 +180,7 @@ private:
     std::uint16_t recordPointer_ = FIRST_MESSAGE_ROW;
     std::uint16_t apc_ = FACTORY_APC;
     std::uint16_t nonVolatileApc_ = FACTORY_APC;
+    std::uint64_t memoryRevision_ = 0;
 };
 
 } // namespace tamberlo::bridgesim

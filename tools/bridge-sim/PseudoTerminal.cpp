@@ -114,7 +114,9 @@ LinkOutcome registerPortLink(const std::string& linkPath, const std::string& dev
         }
         struct stat device {};
         const std::string target = readLinkTarget(linkPath);
-        if (stat(linkPath.c_str(), &device) == 0) {
+        // A link to this very device was left by a simulator that was killed, whose
+        // terminal number the system has given to this one.
+        if (target != devicePath && stat(linkPath.c_str(), &device) == 0) {
             detail = linkPath + " points to " + target + ", which exists";
             return LinkOutcome::RefusedLive;
         }

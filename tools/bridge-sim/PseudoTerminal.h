@@ -33,7 +33,8 @@ enum class LinkOutcome {
 };
 
 // Points linkPath at devicePath. A link to a device that exists is left alone; a link
-// whose device is gone is replaced. `detail` says what was found or what failed.
+// whose device is gone, or that already points at devicePath (left by a simulator that was
+// killed), is replaced. `detail` says what was found or what failed.
 LinkOutcome registerPortLink(const std::string& linkPath, const std::string& devicePath,
                              std::string& detail);
 

@@ -6,12 +6,15 @@
 #include "ChipModel.h"
 #include "Commands.h"
 #include "DeviceModels.h"
+#include "MemoryFile.h"
 #include "OutputQueue.h"
 #include "PseudoTerminal.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -77,7 +80,48 @@ struct Settings {
     QString logTarget;
     OutputQueue::Options output;
     long hangupAfter = 0;
+    QString memoryFile;
 };
+
+// A memory file is a few kilobytes even for the largest chip; anything much larger is not one.
+constexpr qint64 MEMORY_FILE_LIMIT = 1 << 20;
+
+// Replaces the memory file in one step (a new file renamed over the old one), so that a
+// simulator killed at any moment leaves the old memory or the new one, never half of it.
+bool saveMemory(const QString& path, const ChipModel& chip, std::string& error) {
+    QSaveFile file(path);
+    const std::string text = formatMemoryFile(chip);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(text.data(), static_cast<qint64>(text.size())) !=
+            static_cast<qint64>(text.size()) ||
+        !file.commit()) {
+        error = file.errorString().toStdString();
+        return false;
+    }
+    return true;
+}
+
+// Loads the memory file into the chip; a missing file is an empty chip.
+bool loadMemory(const QString& path, ChipModel& chip, std::string& error) {
+    QFile file(path);
+    if (!file.exists())
+        return true;
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = file.errorString().toStdString();
+        return false;
+    }
+    const QByteArray text = file.read(MEMORY_FILE_LIMIT + 1);
+    if (text.size() > MEMORY_FILE_LIMIT) {
+        error = "larger than a memory file can be";
+        return false;
+    }
+    std::vector<ChipModel::RecordedRun> runs;
+    if (!parseMemoryFile(std::string_view(text.constData(), static_cast<std::size_t>(text.size())),
+                         chip.model(), runs, error))
+        return false;
+    chip.restoreMemory(runs);
+    return true;
+}
 
 // How a step of the loop, or the whole run, ended.
 enum class Ending { KeepGoing, Signal, HungUp, Failure };
@@ -90,14 +134,66 @@ public:
           output_(settings.output, monotonicNow(),
                   static_cast<std::uint32_t>(monotonicNow().count())) {}
 
+    // Loads the memory file, if there is one, and writes it back at once so that a file
+    // that cannot be written is found now rather than at the first message.
+    bool openMemory(std::string& error) {
+        if (settings_.memoryFile.isEmpty())
+            return true;
+        if (!loadMemory(settings_.memoryFile, chip_, error)) {
+            error = "the memory file " + settings_.memoryFile.toStdString() +
+                    " is not usable: " + error + ". Move it away to start with an empty chip.";
+            return false;
+        }
+        if (!saveMemory(settings_.memoryFile, chip_, error)) {
+            error =
+                "cannot write the memory file " + settings_.memoryFile.toStdString() + ": " + error;
+            return false;
+        }
+        savedRevision_ = chip_.memoryRevision();
+        return true;
+    }
+
+    // Runs the chip up to now and writes the memory file if the messages changed.
+    void keepMemory(SimTime now) {
+        if (settings_.memoryFile.isEmpty())
+            return;
+        chip_.advanceTo(now);
+        if (chip_.memoryRevision() == savedRevision_)
+            return;
+        std::string error;
+        if (saveMemory(settings_.memoryFile, chip_, error)) {
+            savedRevision_ = chip_.memoryRevision();
+            log_.event(now, "memory saved");
+        } else {
+            log_.event(now, "cannot write the memory file: " + error);
+            std::fprintf(stderr, "tamberlo-bridge-sim: cannot write the memory file %s: %s\n",
+                         qPrintable(settings_.memoryFile), error.c_str());
+            savedRevision_ = chip_.memoryRevision(); // say so once per change, not per poll
+        }
+    }
+
     Ending run() {
+        const Ending ending = loop();
+        keepMemory(monotonicNow());
+        return ending;
+    }
+
+private:
+    Ending loop() {
         log_.event(monotonicNow(), "waiting for the panel to open the port");
         for (;;) {
             const SimTime now = monotonicNow();
             writeDue(now);
+            keepMemory(now);
 
+            std::optional<SimTime> due = output_.nextDue();
+            // With a memory file, wake at each row the chip records, so that the rows
+            // written so far are kept even if the simulator is killed.
+            if (const auto chipEvent = chip_.nextEvent();
+                chipEvent && !settings_.memoryFile.isEmpty())
+                due = due ? std::min(*due, *chipEvent) : *chipEvent;
             int timeoutMs = 1000;
-            if (const auto due = output_.nextDue())
+            if (due)
                 timeoutMs = static_cast<int>(std::clamp<long long>(
                     (std::max(*due - now, SimTime{0}).count() + 999) / 1000, 0, 1000));
             pollfd fds[2] = {{signalPipe[0], POLLIN, 0}, {terminal_.masterFd(), POLLIN, 0}};
@@ -134,7 +230,6 @@ public:
         }
     }
 
-private:
     void panelGone() {
         if (panelPresent_)
             log_.event(monotonicNow(), "the panel closed the port");
@@ -186,8 +281,10 @@ private:
         }
         log_.byte(now, ByteLog::Direction::In, byte, note);
 
-        if (reception.complete)
+        if (reception.complete) {
             output_.scheduleReply(reception.reply, commandName(reception.opcode), now);
+            keepMemory(now);
+        }
 
         ++received_;
         if (settings_.hangupAfter > 0 && received_ >= settings_.hangupAfter) {
@@ -230,6 +327,7 @@ private:
     bool panelPresent_ = false;
     bool waitForPanel_ = false;
     long received_ = 0;
+    std::uint64_t savedRevision_ = 0;
 };
 
 bool readNumber(const QCommandLineParser& parser, const QString& name, long minimum, long maximum,
@@ -289,6 +387,10 @@ bool parseSettings(const QCoreApplication& app, Settings& settings) {
          QStringLiteral("Close the pseudo-terminal after N received bytes, as if the adapter "
                         "were pulled, and exit."),
          QStringLiteral("N")},
+        {QStringLiteral("memory"),
+         QStringLiteral("Keep the chip's messages in FILE: read at start (a missing file is an "
+                        "empty chip), written whenever they change."),
+         QStringLiteral("FILE")},
     });
     parser.process(app);
 
@@ -326,6 +428,7 @@ bool parseSettings(const QCoreApplication& app, Settings& settings) {
     }
     settings.answerAll = parser.isSet(QStringLiteral("answer-all"));
     settings.logTarget = parser.value(QStringLiteral("log"));
+    settings.memoryFile = parser.value(QStringLiteral("memory"));
     return true;
 }
 
@@ -346,6 +449,12 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "tamberlo-bridge-sim: cannot open the log %s\n", error.c_str());
         return 1;
     }
+    PseudoTerminal terminal;
+    Simulator simulator(settings, terminal, log);
+    if (!simulator.openMemory(error)) {
+        std::fprintf(stderr, "tamberlo-bridge-sim: %s\n", error.c_str());
+        return 1;
+    }
 
     const QString runtimeDir = runtimeDirectory();
     if (runtimeDir.isEmpty()) {
@@ -364,7 +473,6 @@ int main(int argc, char* argv[]) {
         std::perror("tamberlo-bridge-sim: signal handlers");
         return 2;
     }
-    PseudoTerminal terminal;
     if (!terminal.open(error)) {
         std::fprintf(stderr, "tamberlo-bridge-sim: no pseudo-terminal: %s\n", error.c_str());
         return 2;
@@ -396,7 +504,6 @@ int main(int argc, char* argv[]) {
                  static_cast<int>(settings.model->name.size()), settings.model->name.data(),
                  terminal.devicePath().c_str(), settings.port, linkPath.c_str());
 
-    Simulator simulator(settings, terminal, log);
     const Ending ending = simulator.run();
 
     removePortLink(linkPath, terminal.devicePath());
