@@ -91,6 +91,7 @@ private slots:
     void planAndExport();
     void programsThePlan();
     void hangUpInMessageTwoThenResume();
+    void resumeOnTheSameChip();
     void planThatDoesNotFit();
     void plansNoChipCanHold();
     void interruptedWhileRecording();
@@ -306,6 +307,50 @@ void TestPlanE2e::hangUpInMessageTwoThenResume() {
     QCOMPARE(mismatches.size(), 1);
     QVERIFY2(mismatches[0].toString().contains("message 1 \"hello\""),
              qPrintable(mismatches[0].toString()));
+}
+
+void TestPlanE2e::resumeOnTheSameChip() {
+    // The hang-up of hangUpInMessageTwoThenResume on a chip whose memory survives: the
+    // simulator started again on the same memory, the run resumed with --from 2. Message 2's
+    // rows hold the interrupted recording; erased first, the chip ends up as planned.
+    const QString memory = path("chip.memory");
+    QFile::remove(memory);
+    QVERIFY(startSimulator(sim_, runtime_, 47, {"--hangup-after", "16", "--memory", memory}));
+    const Run broken = cli({"--port", "47", "program", path("plan.json")});
+    QVERIFY2(broken.exitCode == 3, qPrintable(broken.err));
+    QVERIFY2(broken.err.contains("--from 2"), qPrintable(broken.err));
+    sim_.reset();
+    // The board, left alone, records on to the end of message 2's rows (0x01C..0x024) and
+    // writes its end marker there: a resumed recording shorter than that leaves a message
+    // of its own behind unless the rows are erased first.
+    QFile file(memory);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        if (!line.startsWith("rows 0x01c"))
+            lines << line;
+    }
+    file.close();
+    QCOMPARE(lines.size(), 3); // header, model, message 1
+    lines << "rows 0x01c 0x024 eom";
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write((lines.join('\n') + '\n').toUtf8());
+    file.close();
+
+    QVERIFY(startSimulator(sim_, runtime_, 48, {"--memory", memory}));
+    const Run resumed =
+        cli({"--port", "48", "--json", "program", path("plan.json"), "--from", "2"});
+    QVERIFY2(resumed.exitCode == 0, qPrintable(resumed.out + resumed.err));
+    QList<int> planned;
+    for (const QJsonValue& v : resumed.json.value("messages").toArray())
+        planned << v.toObject().value("start").toInt();
+    QList<int> chip;
+    for (const QJsonValue& v : resumed.json.value("chip_starts").toArray())
+        chip << v.toInt();
+    QCOMPARE(chip, planned);
+    QVERIFY(resumed.json.value("mismatches").toArray().isEmpty());
+    QVERIFY(sim_->commands("G_ERASE").isEmpty());
+    QCOMPARE(sim_->setRecRanges().size(), prompts_.size() - 1);
 }
 
 void TestPlanE2e::planThatDoesNotFit() {
