@@ -161,7 +161,9 @@ Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMe
     const ChipMemory* bound = chip ? chip : largestChipMemory();
     const QString whose = chip ? QStringLiteral("%1's").arg(chip->name)
                                : QStringLiteral("the largest model's (%1)").arg(bound->name);
-    bool fixedSoFar = false;
+    // A plan that starts later than the first message row counts from there, as a fixed
+    // start does.
+    bool fixedSoFar = plan.firstRow != Plan::FirstMessageRow;
     bool perMessage = false;
     for (const PlacedMessage& m : layout.messages) {
         fixedSoFar = fixedSoFar || plan.messages[m.number - 1].start.has_value();

@@ -296,6 +296,16 @@ void Programmer::watchTick() {
     // never before, handed over one lead earlier.
     timing_.audioEndUs = timing_.audioStartUs + audioLengthMs_ * 1000;
     const std::int64_t dueUs = timing_.audioEndUs - std::int64_t(chip_.handOverLeadMs()) * 1000;
+    if (t >= dueUs && position + StaleReportMs < audioLengthMs_) {
+        // Far more of the file is still to come than a late report explains: the output
+        // fell behind (starved), and STOP now would cut the end.
+        messageFailed(audioFailure(QStringLiteral("the output fell behind: %1 of %2 ms had come "
+                                                  "out when the file should have ended")
+                                       .arg(position)
+                                       .arg(audioLengthMs_)),
+                      6);
+        return;
+    }
     if (t >= dueUs - WatchMs * 1000) {
         stopHanded_ = true;
         watch_.stop();

@@ -80,6 +80,9 @@ public:
     static constexpr int AudioStartTimeoutMs = 3000;
     // A player that reports the file finished this much short of its length ended early.
     static constexpr int EndedEarlyMs = 50;
+    // How far behind the output a position report may be; a report further behind when the
+    // file should have ended is an output that fell behind.
+    static constexpr int StaleReportMs = 250;
     // Status reads while waiting for an erase, 20 ms apart.
     static constexpr int EraseWaitTries = 150;
 

@@ -297,55 +297,62 @@ void TestPlanLayout::refusesLayouts_data() {
     QTest::addColumn<QString>("model");
     QTest::addColumn<QStringList>("problems");
     QTest::addColumn<int>("rowsUsed"); // each row counted once, overlaps or not
+    QTest::addColumn<int>("firstRow");
     QTest::newRow("does not fit")
         << QList<Prompt>{{"a", 30000}, {"b", 30000}} << "ISD1760"
         << QStringList{"the plan does not fit: it needs 482 rows (up to row 0x1F1, 60.3 s), "
                        "ISD1760 has 480 (0x010..0x1EF, 60.0 s)"}
-        << 482;
+        << 482 << 0x010;
     QTest::newRow("ISD1720 ending at 0x0B0")
         << QList<Prompt>{{"a", 1000, 161}} << "ISD1720"
         << QStringList{"the plan does not fit: it needs 161 rows (up to row 0x0B0, 20.1 s), "
                        "ISD1720 has 160 (0x010..0x0AF, 20.0 s)"}
-        << 161;
+        << 161 << 0x010;
     QTest::newRow("fixed start near the last row: said from that start")
         << QList<Prompt>{{"a", 500, std::nullopt, 0x0AD}} << "ISD1720"
         << QStringList{"message 1 \"a\" needs 5 rows from row 0x0AD, up to 0x0B1: ISD1720's "
                        "last row is 0x0AF, 3 rows from its start"}
-        << 5;
+        << 5 << 0x010;
+    QTest::newRow("first row late: said from there")
+        << QList<Prompt>{{"a", 2400}} << "ISD1760"
+        << QStringList{"message 1 \"a\" needs 20 rows from row 0x1E0, up to 0x1F3: ISD1760's "
+                       "last row is 0x1EF, 16 rows from its start"}
+        << 20 << 0x1E0;
     QTest::newRow("model auto: a start no chip has")
         << QList<Prompt>{{"a", 500}, {"tail", 500, std::nullopt, 0x7F8}} << "auto"
         << QStringList{"message 2 \"tail\" starts at row 0x7F8, past the largest model's "
                        "(ISD17240) last row 0x78F"}
-        << 10;
+        << 10 << 0x010;
     QTest::newRow("model auto: larger than the largest model")
         << QList<Prompt>{{"long", 250000}} << "auto"
         << QStringList{"the plan does not fit: it needs 2001 rows (up to row 0x7E0, 250.1 s), "
                        "the largest model, ISD17240, has 1920"}
-        << 2001;
+        << 2001 << 0x010;
     QTest::newRow("overlapping fixed starts")
         << QList<Prompt>{{"a", 1000}, {"b", 500, std::nullopt, 0x015}} << "ISD1760"
         << QStringList{"message 1 \"a\" (rows 0x010..0x018) and message 2 \"b\" (rows "
                        "0x015..0x019) overlap"}
-        << 10;
+        << 10 << 0x010;
     QTest::newRow("fixed start on the previous message's last row")
         << QList<Prompt>{{"a", 1000}, {"b", 500, std::nullopt, 0x018}} << "ISD1760"
         << QStringList{"message 1 \"a\" (rows 0x010..0x018) and message 2 \"b\" (rows "
                        "0x018..0x01C) overlap"}
-        << 13;
+        << 13 << 0x010;
     QTest::newRow("fixed rows too few")
         << QList<Prompt>{{"a", 1000, 4}} << "ISD1760"
-        << QStringList{"message 1 \"a\": 4 rows given, its audio needs 9"} << 4;
+        << QStringList{"message 1 \"a\": 4 rows given, its audio needs 9"} << 4 << 0x010;
     QTest::newRow("duplicate names") << QList<Prompt>{{"a", 100}, {"b", 100}, {"a", 100}} << "auto"
                                      << QStringList{"message 3 \"a\": the name is already used "
                                                     "by message 1"}
-                                     << 6;
+                                     << 6 << 0x010;
     QTest::newRow("same C name") << QList<Prompt>{{"door open", 100}, {"Door-Open", 100}} << "auto"
                                  << QStringList{"message 2 \"Door-Open\": the name becomes "
                                                 "DOOR_OPEN in the header, as message 1's does"}
-                                 << 4;
+                                 << 4 << 0x010;
     QTest::newRow("missing file, and the rest still checked")
         << QList<Prompt>{{"a", 0}, {"a", 100}} << "auto"
-        << QStringList{"message 1 \"a\": a.wav: no such file", "already used by message 1"} << 3;
+        << QStringList{"message 1 \"a\": a.wav: no such file", "already used by message 1"} << 3
+        << 0x010;
 }
 
 void TestPlanLayout::refusesLayouts() {
@@ -353,7 +360,8 @@ void TestPlanLayout::refusesLayouts() {
     QFETCH(QString, model);
     QFETCH(QStringList, problems);
     QFETCH(int, rowsUsed);
-    Plan plan = makePlan(prompts);
+    QFETCH(int, firstRow);
+    Plan plan = makePlan(prompts, 8000, firstRow);
     plan.model = model;
     const Layout layout = allocate(plan, lengths(prompts), plannedChip(plan));
     QVERIFY(!layout.ok());

@@ -447,12 +447,15 @@ void TestPlanProgrammer::failedRecordingIsErasedAndMadeAgain_data() {
     QTest::addColumn<QString>("why");
     const QString audio = "message 1 \"one\": the audio could not be played whole: one.wav on "
                           "scripted output: ";
-    const QStringList hows{"output fails", "ended early", "did not start", "FULL", "ran past"};
-    const QStringList whys{audio + "the output starved", audio + "the player ended it after 500",
+    const QStringList hows{"output fails", "ended early", "did not start",
+                           "fell behind",  "FULL",        "ran past"};
+    const QStringList whys{audio + "the output starved",
+                           audio + "the player ended it after 500",
                            audio + "nothing came out of the output within 3 s",
+                           audio + "the output fell behind: 400 of 1000 ms had come out",
                            "message 1 \"one\": the chip reported FULL in STOP's reply",
                            "the chip stopped at their end and the file's end is cut"};
-    const QList<int> codes{6, 6, 6, 5, 5};
+    const QList<int> codes{6, 6, 6, 6, 5, 5};
     for (qsizetype i = 0; i < hows.size(); ++i) {
         QTest::addRow("%s, then whole", qPrintable(hows[i])) << hows[i] << false << 0 << whys[i];
         QTest::addRow("%s twice", qPrintable(hows[i])) << hows[i] << true << codes[i] << whys[i];
@@ -484,6 +487,13 @@ void TestPlanProgrammer::failedRecordingIsErasedAndMadeAgain() {
             rig.audio.ended = true;
         } else if (how == "did not start") {
             rig.clockUs += 3100000;
+        } else if (how == "fell behind") {
+            rig.audio.position = 300; // from the frame on, then only 100 ms more in 700
+            rig.clockUs += 300000;
+            rig.programmer.watchTick();
+            QVERIFY(rig.chip.next().isEmpty());
+            rig.audio.position = 400;
+            rig.clockUs += 700000;
         } else if (how == "FULL") {
             rig.audio.position = 1000;
             rig.clockUs += 1000000;
