@@ -96,6 +96,7 @@ private slots:
     void plansNoChipCanHold();
     void interruptedWhileRecording();
     void noOutputNothingRecorded();
+    void choosesTheOutput();
     void cleanup();
 
 private:
@@ -432,6 +433,28 @@ void TestPlanE2e::noOutputNothingRecorded() {
              qPrintable(run.err));
     QVERIFY(sim_->setRecRanges().isEmpty());
     QVERIFY(sim_->received().isEmpty());
+}
+
+void TestPlanE2e::choosesTheOutput() {
+    // The test's sound server has one output, the null sink: listed as the default.
+    const Run list = cli({"audio-devices"});
+    QCOMPARE(list.exitCode, 0);
+    QVERIFY2(list.out.contains(QRegularExpression("^\\*  1  Null Output  \\(tamberlo_null\\)\n")),
+             qPrintable(list.out));
+    const Run json = cli({"--json", "audio-devices"});
+    QCOMPARE(json.json.value("outputs").toArray().size(), 1);
+    QVERIFY(json.json.value("outputs").toArray()[0].toObject().value("default").toBool());
+
+    // One that is not there is refused before anything is sent; one that is plays.
+    QVERIFY(startSimulator(sim_, runtime_, 49));
+    const Run missing = cli({"--port", "49", "program", path("hello.wav"), "--audio-device", "2"});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY2(missing.err.contains("--audio-device 2: no such output"), qPrintable(missing.err));
+    QVERIFY(sim_->received().isEmpty());
+    const Run chosen = cli(
+        {"--port", "49", "--json", "program", path("hello.wav"), "--audio-device", "null output"});
+    QVERIFY2(chosen.exitCode == 0, qPrintable(chosen.err));
+    QCOMPARE(sim_->setRecRanges(), QStringList{"0x010..0x01B"});
 }
 
 QTEST_GUILESS_MAIN(TestPlanE2e)
