@@ -255,19 +255,25 @@ void Programmer::watchTick() {
     if (ended_ || stopHanded_ || timing_.frameSentUs == 0)
         return;
     const std::int64_t t = now();
-    const std::int64_t position = audio_.playedMs();
     if (const QString failure = audio_.failure(); !failure.isEmpty()) {
         messageFailed(audioFailure(failure), 6);
         return;
     }
-    if (position > 0) {
+    // A report of more than has had time to play since start() is not this playback's (the
+    // previous file's end, still reported while the new one starts): it is not believed.
+    const std::int64_t reported = audio_.playedMs();
+    const bool believed =
+        reported > 0 && reported * 1000 <= t - timing_.frameSentUs + std::int64_t(WatchMs) * 1000;
+    const std::int64_t position = believed ? reported : 0;
+    if (believed) {
         // The file's first sample out of the output, in clock time. The smallest estimate
         // is the freshest position report: a stale one (the same position later) neither
         // moves it nor delays STOP.
         const std::int64_t anchor = std::max(t - position * 1000, timing_.frameSentUs);
         if (timing_.audioStartUs == 0 || anchor < timing_.audioStartUs)
             timing_.audioStartUs = anchor;
-    } else if (t - timing_.frameSentUs > std::int64_t(AudioStartTimeoutMs) * 1000) {
+    } else if (timing_.audioStartUs == 0 &&
+               t - timing_.frameSentUs > std::int64_t(AudioStartTimeoutMs) * 1000) {
         messageFailed(audioFailure(QStringLiteral("nothing came out of the output within %1 s")
                                        .arg(AudioStartTimeoutMs / 1000)),
                       6);
@@ -278,10 +284,17 @@ void Programmer::watchTick() {
         emit messageProgress(layout_.messages[index_].number, std::min(position, audioLengthMs_),
                              audioLengthMs_);
     }
+    // Nothing has been seen playing: a player's word that it finished is the last file's.
+    if (timing_.audioStartUs == 0)
+        return;
     if (audio_.finished()) {
-        if (position + EndedEarlyMs < audioLengthMs_) {
+        // What came out: the report, or the time since the first sample when the report
+        // lags behind.
+        const std::int64_t played =
+            std::max(position, (t - timing_.audioStartUs) / std::int64_t(1000));
+        if (played + EndedEarlyMs < audioLengthMs_) {
             messageFailed(audioFailure(QStringLiteral("the player ended it after %1 of %2 ms")
-                                           .arg(position)
+                                           .arg(played)
                                            .arg(audioLengthMs_)),
                           6);
             return;
@@ -290,8 +303,6 @@ void Programmer::watchTick() {
         sendStop();
         return;
     }
-    if (timing_.audioStartUs == 0)
-        return;
     // The last sample comes out one file length after the first; STOP's byte leaves then,
     // never before, handed over one lead earlier.
     timing_.audioEndUs = timing_.audioStartUs + audioLengthMs_ * 1000;

@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <algorithm>
 #include <csignal>
 
 using namespace tamberlo;
@@ -28,14 +29,24 @@ struct Run {
     QJsonObject json;
 };
 
-// When the frame `name` (SET_REC, SET_ERASE) with these rows was complete on the wire.
+// When the frame `name` (SET_REC, SET_ERASE) with these rows was complete on the wire,
+// the last time it was; -1 if it never was.
 qint64 frameEndUs(const Simulator& sim, const QString& range,
                   const QString& name = QStringLiteral("SET_REC")) {
+    qint64 us = -1;
     for (const LoggedByte& b : sim.received()) {
         if (b.note.contains(QStringLiteral("%1 5/5: %1 ").arg(name) + range))
-            return b.us;
+            us = b.us;
     }
-    return -1;
+    return us;
+}
+
+// How many SET_ERASE frames were complete on the wire.
+qsizetype setEraseCount(const Simulator& sim) {
+    qsizetype count = 0;
+    for (const LoggedByte& b : sim.received())
+        count += b.note.contains(QLatin1String("SET_ERASE 5/5: SET_ERASE ")) ? 1 : 0;
+    return count;
 }
 
 // A PulseAudio server of the test's own with one null sink, its socket in the runtime
@@ -103,6 +114,9 @@ private:
     Run cli(const QStringList& arguments, int timeoutMs = 90000,
             const QProcessEnvironment& extra = {});
     QProcessEnvironment environment(const QProcessEnvironment& extra = {}) const;
+    // `program` of plan.json on a simulator started with `options`, which goes away as soon
+    // as message 2's SET_REC frame is complete (a board unplugged in message 2).
+    Run goneInMessageTwo(int port, const QStringList& options);
     QString path(const QString& name) const { return files_.filePath(name); }
     bool writePlan(const QString& name, const QByteArray& json);
 
@@ -177,6 +191,29 @@ Run TestPlanE2e::cli(const QStringList& arguments, int timeoutMs,
     return run;
 }
 
+Run TestPlanE2e::goneInMessageTwo(int port, const QStringList& options) {
+    Run run;
+    if (!startSimulator(sim_, runtime_, port, options))
+        return run;
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.start(QStringLiteral(TAMBERLO_CLI),
+            {"--timeout", "5000", "--port", QString::number(port), "program", path("plan.json")});
+    // Message 1 may be recorded twice on a busy machine; message 2 comes after it either way.
+    QElapsedTimer waited;
+    waited.start();
+    while (!sim_->setRecRanges().contains("0x01C..0x024") && waited.elapsed() < 60000)
+        QTest::qWait(10);
+    sim_->stop();
+    if (!p.waitForFinished(30000))
+        p.kill();
+    p.waitForFinished();
+    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+    run.out = QString::fromUtf8(p.readAllStandardOutput());
+    run.err = QString::fromUtf8(p.readAllStandardError());
+    return run;
+}
+
 void TestPlanE2e::cleanup() {
     if (QTest::currentTestFailed() && sim_)
         qWarning("%s", qPrintable(sim_->tail()));
@@ -235,7 +272,14 @@ void TestPlanE2e::programsThePlan() {
         planned << m.value("start_hex").toString() + ".." + m.value("end_hex").toString();
         starts << m.value("start").toInt();
     }
-    QCOMPARE(sim_->setRecRanges(), planned);
+    // Each message once; on a busy machine an output that fell behind may have its
+    // message erased and recorded once more, right after.
+    QStringList once = sim_->setRecRanges();
+    once.erase(std::unique(once.begin(), once.end()), once.end());
+    QVERIFY2(once == planned,
+             qPrintable(sim_->setRecRanges().join(", ") + "\n" + run.err + run.out));
+    const qsizetype retries = sim_->setRecRanges().size() - planned.size();
+    QCOMPARE(setEraseCount(*sim_), retries);
     QVERIFY(sim_->commands("G_ERASE").isEmpty());
     QVERIFY(sim_->commands("ERASE").isEmpty());
 
@@ -261,14 +305,17 @@ void TestPlanE2e::programsThePlan() {
                                 .arg(length)));
     }
 
-    // Each message once, STOP after its last sample had come out of the output.
+    // Each message once (or once more), STOP after its last sample had come out.
+    qsizetype attempts = 0;
     for (const QJsonValue& v : messages) {
         const QJsonObject m = v.toObject();
-        QCOMPARE(m.value("attempts").toInt(), 1);
+        QVERIFY(m.value("attempts").toInt() == 1 || m.value("attempts").toInt() == 2);
+        attempts += m.value("attempts").toInt() - 1;
         QVERIFY2(m.value("stop_offset_ms").toDouble() >= 0.0 &&
                      m.value("start_offset_ms").toDouble() > 0.0,
                  qPrintable(QJsonDocument(m).toJson()));
     }
+    QCOMPARE(attempts, retries);
 
     // The map read back equals the plan.
     QJsonArray chipStarts = run.json.value("chip_starts").toArray();
@@ -280,15 +327,16 @@ void TestPlanE2e::programsThePlan() {
 }
 
 void TestPlanE2e::hangUpInMessageTwoThenResume() {
-    // Bytes in: PU, DEVID; SET_REC (5) and its status read, STOP, RD_REC_PTR for message 1
-    // (8); then message 2's SET_REC (5): the simulator hangs up on its status read.
-    QVERIFY(startSimulator(sim_, runtime_, 42, {"--hangup-after", "16"}));
-    const Run broken = cli({"--port", "42", "program", path("plan.json")});
+    // The board goes away once message 2's SET_REC is complete.
+    const Run broken = goneInMessageTwo(42, {});
     QVERIFY2(broken.exitCode == 3, qPrintable(broken.err));
     QVERIFY2(broken.err.contains("message 2 \"beep\"") && broken.err.contains("complete: 1") &&
                  broken.err.contains("--from 2"),
              qPrintable(broken.err));
-    QCOMPARE(sim_->setRecRanges().size(), 2);
+    const QStringList before = sim_->setRecRanges();
+    QCOMPARE(before.last(), QStringLiteral("0x01C..0x024"));
+    QVERIFY(before.size() == 2 || before.size() == 3); // message 1 once, or once more
+    QCOMPARE(before.first(), QStringLiteral("0x010..0x01B"));
     sim_.reset();
 
     // Resumed by name on a fresh simulator: messages 2 onwards at their planned rows. The
@@ -316,8 +364,7 @@ void TestPlanE2e::resumeOnTheSameChip() {
     // rows hold the interrupted recording; erased first, the chip ends up as planned.
     const QString memory = path("chip.memory");
     QFile::remove(memory);
-    QVERIFY(startSimulator(sim_, runtime_, 47, {"--hangup-after", "16", "--memory", memory}));
-    const Run broken = cli({"--port", "47", "program", path("plan.json")});
+    const Run broken = goneInMessageTwo(47, {"--memory", memory});
     QVERIFY2(broken.exitCode == 3, qPrintable(broken.err));
     QVERIFY2(broken.err.contains("--from 2"), qPrintable(broken.err));
     sim_.reset();
