@@ -12,6 +12,8 @@
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
+#include <algorithm>
+#include <cstdlib>
 #include <optional>
 
 namespace tamberlo::e2e {
@@ -113,21 +115,54 @@ inline QString makePrompt(const PromptSpec& spec, const QString& base, QString* 
     return mp3;
 }
 
-// A WAV file's length in ms from its header (16-bit PCM as makePrompt writes it).
-inline double wavLengthMs(const QString& path) {
+// How long a 16-bit PCM WAV file sounds, in ms, judged as SinkCapture judges the capture
+// (the channels mixed, |sample| above its threshold): from the first to just after the last
+// loud sample, less the quiet stretches of at least 5 ms in between (speech has them). 0 when
+// the file cannot be read.
+inline double wavSoundingMs(const QString& path, int threshold = 330) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly))
         return 0;
-    const QByteArray head = f.read(44);
-    if (head.size() < 44)
-        return 0;
-    const auto u32 = [&](int at) {
-        return quint32(quint8(head[at])) | quint32(quint8(head[at + 1])) << 8 |
-               quint32(quint8(head[at + 2])) << 16 | quint32(quint8(head[at + 3])) << 24;
+    const QByteArray all = f.readAll();
+    const auto u16 = [&](qsizetype at) {
+        return quint32(quint8(all[at])) | quint32(quint8(all[at + 1])) << 8;
     };
-    const quint32 byteRate = u32(28);
-    const qint64 dataBytes = f.size() - 44;
-    return byteRate ? dataBytes * 1000.0 / byteRate : 0;
+    const auto u32 = [&](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
+    int channels = 0, rate = 0, bits = 0;
+    qsizetype data = -1, dataBytes = 0;
+    for (qsizetype at = 12; at + 8 <= all.size();) {
+        const QByteArray id = all.mid(at, 4);
+        const qsizetype size = u32(at + 4);
+        if (id == "fmt " && at + 24 <= all.size()) {
+            channels = int(u16(at + 10));
+            rate = int(u32(at + 12));
+            bits = int(u16(at + 22));
+        } else if (id == "data") {
+            data = at + 8;
+            dataBytes = std::min(size, all.size() - data);
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    if (data < 0 || bits != 16 || channels <= 0 || rate <= 0)
+        return 0;
+    const qsizetype frames = dataBytes / (2 * channels);
+    qsizetype first = -1, last = -1, quiet = 0, lastLoud = -1;
+    for (qsizetype i = 0; i < frames; ++i) {
+        int sum = 0;
+        for (int c = 0; c < channels; ++c)
+            sum += qint16(u16(data + (i * channels + c) * 2));
+        if (std::abs(sum / channels) <= threshold)
+            continue;
+        if (first < 0)
+            first = i;
+        if (lastLoud >= 0 && i - lastLoud - 1 >= rate / 200)
+            quiet += i - lastLoud - 1;
+        lastLoud = last = i;
+    }
+    if (first < 0)
+        return 0;
+    return double(last + 1 - first - quiet) * 1000.0 / rate;
 }
 
 // One message as the chip saw it: the SET_REC frame's first and last byte, the first STOP

@@ -118,7 +118,7 @@ void SoundE2eTest::initTestCase() {
         QString why;
         p.file = makePrompt(spec, files_.filePath(QString(name).replace(' ', '-')), &why);
         QVERIFY2(!p.file.isEmpty(), qPrintable(why));
-        p.contentMs = wavLengthMs(files_.filePath(QString(name).replace(' ', '-') + ".wav"));
+        p.contentMs = wavSoundingMs(files_.filePath(QString(name).replace(' ', '-') + ".wav"));
         QVERIFY(p.contentMs > 0);
         arguments << p.file;
         prompts_.append(p);
