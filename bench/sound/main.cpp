@@ -80,6 +80,10 @@ const QList<Condition>& conditions() {
     return all;
 }
 
+// What comparing the capture's clock with the byte log's can be off by (tst_sound_rig): a STOP
+// up to this much before the last sample still counts as after it.
+constexpr double RigErrorMs = 2.0;
+
 double percentile(std::vector<double> v, double p) {
     if (v.empty())
         return NAN;
@@ -104,8 +108,8 @@ PromptSpec promptSpec(int i) {
     using K = PromptSpec::Kind;
     static const K kinds[] = {K::Tone, K::Noise, K::Speech, K::Square};
     PromptSpec s;
-    s.kind = kinds[i % 4];
-    s.rate = rates[(i / 4 + i) % 5];
+    s.kind = kinds[(i / 5 + i) % 4];
+    s.rate = rates[i % 5];
     s.channels = i % 3 == 1 ? 2 : 1;
     s.ms = 300 + (i * 370) % 900;
     s.mp3 = i % 6 == 5;
@@ -409,13 +413,16 @@ struct Figures {
     std::map<QString, std::vector<double>> lostByFormat;
 };
 
-void printCondition(const Condition& c, const Figures& f) {
+void printCondition(const Condition& c, const Figures& f, int messages) {
     const double goalShare = c.compile ? 95.0 : 99.0;
     const auto within =
         double(std::count_if(f.lost.begin(), f.lost.end(), [](double v) { return v <= 5.0; }));
     const double share = f.lost.empty() ? 0 : 100.0 * within / double(f.lost.size());
     std::printf("\n%s: %zu messages, %zu panel runs\n", qPrintable(c.label), f.lost.size(),
                 f.notHeard.size());
+    if (f.lost.size() < size_t(messages))
+        std::printf("  NOT recorded: %zu of %d messages (the tool stopped; see above)\n",
+                    size_t(messages) - f.lost.size(), messages);
     std::printf("  content lost before STOP   p50 %6.1f  p95 %6.1f  p99 %6.1f  max %6.1f ms; "
                 "<= 5 ms: %5.1f %% (goal >= %.0f %%): %s\n",
                 percentile(f.lost, 0.5), percentile(f.lost, 0.95), percentile(f.lost, 0.99),
@@ -425,7 +432,7 @@ void printCondition(const Condition& c, const Figures& f) {
     std::printf("  STOP after last sample     p50 %+6.1f  p95 %+6.1f  min %+6.1f ms "
                 "(goal 0..+60 at p95, never negative): %s\n",
                 percentile(f.stopAfter, 0.5), p95, min,
-                p95 >= 0 && p95 <= 60 && min >= 0 ? "met" : "NOT met");
+                p95 >= 0 && p95 <= 60 && min >= -RigErrorMs ? "met" : "NOT met");
     std::printf("  onset after SET_REC end    p50 %+6.1f  p95 %+6.1f  max %+6.1f ms\n",
                 percentile(f.onset, 0.5), percentile(f.onset, 0.95), percentile(f.onset, 1.0));
     for (const auto& [format, lost] : f.lostByFormat)
@@ -518,7 +525,7 @@ int main(int argc, char** argv) {
         }
         if (p.exitCode() != 0)
             std::printf("\n%s: the run failed (exit %d)\n", qPrintable(c.label), p.exitCode());
-        printCondition(c, f);
+        printCondition(c, f, messages);
         std::fflush(stdout);
     }
     return 0;

@@ -152,6 +152,7 @@ void SoundRigTest::clickAtKnownTime() {
     const auto expected = playAndTime(stream, clickIndex, bufferMs, &why);
     QVERIFY2(expected, qPrintable(why));
     QVERIFY(capture.waitUntilCaptured(*expected + 400000, 10000));
+    const qint64 sinkLatencyUs = server->sinkLatencyUs(); // while the capture still runs
     capture.stop();
 
     const auto onset = capture.onsetUs(before, *expected + 400000);
@@ -159,7 +160,7 @@ void SoundRigTest::clickAtKnownTime() {
              qPrintable(QStringLiteral("no click in the capture: %1").arg(capture.describe())));
     const qint64 error = *onset - *expected;
     qInfo("click at %+.2f ms from where the server put it; sink latency %lld us", error / 1000.0,
-          server->sinkLatencyUs());
+          sinkLatencyUs);
     QVERIFY2(std::abs(error) <= toleranceUs,
              qPrintable(QStringLiteral("click %1 us off (tolerance %2 us); %3")
                             .arg(error)

@@ -271,6 +271,28 @@ QList<SinkCapture::Gap> SinkCapture::gaps(qint64 fromUs, qint64 toUs, qint64 min
     return out;
 }
 
+std::optional<SinkCapture::Gap> SinkCapture::longestQuiet(qint64 fromUs, qint64 toUs,
+                                                          int threshold) const {
+    std::lock_guard lock(mutex_);
+    const auto size = static_cast<qint64>(data_.size());
+    const qint64 a = std::clamp<qint64>(indexAtLocked(fromUs), 0, size);
+    const qint64 b = std::clamp<qint64>(indexAtLocked(toUs), a, size);
+    qint64 bestFrom = -1, bestLength = 0, runFrom = a;
+    for (qint64 i = a; i <= b; ++i) {
+        if (i < b && std::abs(int(data_[size_t(i)])) <= threshold)
+            continue;
+        if (i - runFrom > bestLength) {
+            bestLength = i - runFrom;
+            bestFrom = runFrom;
+        }
+        runFrom = i + 1;
+    }
+    if (bestFrom < 0)
+        return std::nullopt;
+    return Gap{offsetNear(bestFrom) + bestFrom * 1000000 / Rate,
+               offsetNear(bestFrom + bestLength) + (bestFrom + bestLength) * 1000000 / Rate};
+}
+
 int SinkCapture::peak(qint64 fromUs, qint64 toUs) const {
     std::lock_guard lock(mutex_);
     const auto size = static_cast<qint64>(data_.size());
@@ -298,6 +320,11 @@ QString SinkCapture::describe() const {
             text += QStringLiteral("; parec: ") + QString::fromUtf8(err.right(1000));
     }
     return text;
+}
+
+qint64 promptBoundaryUs(const SinkCapture& capture, qint64 stopUs, qint64 nextRecUs) {
+    const auto quiet = capture.longestQuiet(stopUs, std::max(stopUs, nextRecUs));
+    return quiet ? (quiet->fromUs + quiet->toUs) / 2 : stopUs;
 }
 
 PromptSound measurePrompt(const SinkCapture& capture, qint64 fromUs, qint64 toUs, qint64 recUs,

@@ -74,6 +74,10 @@ public:
     // stretch must have sound before and after it within the range.
     QList<Gap> gaps(qint64 fromUs, qint64 toUs, qint64 minUs,
                     int threshold = DefaultThreshold) const;
+    // The longest quiet stretch in [fromUs, toUs), running to either end of the range or not;
+    // nullopt when there is sound all through.
+    std::optional<Gap> longestQuiet(qint64 fromUs, qint64 toUs,
+                                    int threshold = DefaultThreshold) const;
     // The largest |sample| in [fromUs, toUs); 0 when nothing was captured there.
     int peak(qint64 fromUs, qint64 toUs) const;
     // Reads and bursts so far, and parec's standard error, for a failure report.
@@ -123,6 +127,11 @@ struct PromptSound {
     double longestGapMs = 0;
     double quietMs = 0;
 };
+
+// Where one prompt's sound ends and the next one's begins: the middle of the longest quiet
+// stretch between the first prompt's STOP and the second's SET_REC frame end (sound may spill
+// past a STOP, or start before a SET_REC is complete); the STOP when there is no quiet there.
+qint64 promptBoundaryUs(const SinkCapture& capture, qint64 stopUs, qint64 nextRecUs);
 
 // Judges the prompt whose sound lies in [fromUs, toUs) of the capture, `contentMs` long (its
 // sound from first to last sample), recorded between `recUs` and `stopUs`.
