@@ -235,8 +235,28 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
         cli.setProcessEnvironment(env);
+        // The sink's block size while the tool plays: what the players asked for may be less
+        // than the blocks the condition asks for.
+        std::atomic<bool> running{true};
+        std::vector<qint64> latencies;
+        std::thread watch([&] {
+            while (running) {
+                const qint64 us = server.sinkLatencyUs();
+                if (us > 0)
+                    latencies.push_back(us);
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            }
+        });
         cli.start(QStringLiteral(TAMBERLO_CLI), programArgs);
-        if (!cli.waitForFinished(900000) || cli.exitCode() != 0)
+        const bool finished = cli.waitForFinished(900000);
+        running = false;
+        watch.join();
+        if (!latencies.empty())
+            std::printf(
+                "SINK %lld %lld\n",
+                static_cast<long long>(*std::min_element(latencies.begin(), latencies.end())),
+                static_cast<long long>(*std::max_element(latencies.begin(), latencies.end())));
+        if (!finished || cli.exitCode() != 0)
             std::fprintf(stderr, "tamberlo-cli program exited %d: %s\n", cli.exitCode(),
                          cli.readAllStandardError().right(2000).constData());
         const qint64 ended = SinkCapture::nowUs();
@@ -409,7 +429,8 @@ private:
 
 struct Figures {
     std::vector<double> lost, stopAfter, onset, notHeard, panelOnset;
-    std::vector<double> panelOut; // the file's sound from first to last against its length
+    std::vector<double> panelOut;          // the file's sound from first to last against its length
+    qint64 sinkMinUs = -1, sinkMaxUs = -1; // the sink's latency while the tool played
     std::map<QString, std::vector<double>> lostByFormat;
 };
 
@@ -420,6 +441,9 @@ void printCondition(const Condition& c, const Figures& f, int messages) {
     const double share = f.lost.empty() ? 0 : 100.0 * within / double(f.lost.size());
     std::printf("\n%s: %zu messages, %zu panel runs\n", qPrintable(c.label), f.lost.size(),
                 f.notHeard.size());
+    if (f.sinkMinUs >= 0)
+        std::printf("  the sink's latency (block) while the tool played: %.1f to %.1f ms\n",
+                    f.sinkMinUs / 1000.0, f.sinkMaxUs / 1000.0);
     if (f.lost.size() < size_t(messages))
         std::printf("  NOT recorded: %zu of %d messages (the tool stopped; see above)\n",
                     size_t(messages) - f.lost.size(), messages);
@@ -517,6 +541,9 @@ int main(int argc, char** argv) {
                 }
                 f.lostByFormat[QString::fromUtf8(line.mid(line.indexOf(w[5])))].push_back(
                     w[1].toDouble());
+            } else if (w.size() >= 3 && w[0] == "SINK") {
+                f.sinkMinUs = w[1].toLongLong();
+                f.sinkMaxUs = w[2].toLongLong();
             } else if (w.size() >= 6 && w[0] == "PANEL") {
                 f.notHeard.push_back(w[1].toDouble());
                 f.panelOnset.push_back(w[2].toDouble());
