@@ -23,9 +23,10 @@ packages+=(desktop-file-utils appstream dpkg-dev)
 # clang with its sanitizer and libFuzzer runtimes, for the fuzz preset (make fuzz).
 packages+=(clang libclang-rt-14-dev)
 
-# A private sound server with a null sink: the plan's end-to-end tests play their prompts
-# through a real output.
-packages+=(pulseaudio)
+# The sound tests and benchmark: a private PulseAudio server with a null sink, parec to
+# capture its monitor, libpulse's simple API to play at a time the server names, GStreamer's
+# pulsesink (plugins-good) for the players, espeak-ng for speech prompts.
+packages+=(pulseaudio pulseaudio-utils libpulse-dev espeak-ng)
 
 # Firmware compilers the exported C header is compiled with (tests/plan/header): sdcc for
 # the 8051 family and avr-gcc with its C library for AVR.
