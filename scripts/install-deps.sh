@@ -23,6 +23,9 @@ packages+=(desktop-file-utils appstream dpkg-dev)
 # clang with its sanitizer and libFuzzer runtimes, for the fuzz preset (make fuzz).
 packages+=(clang libclang-rt-14-dev)
 
+# A private sound server (a null sink) for the tests that play files through a real output.
+packages+=(pulseaudio)
+
 # The command-line benchmark's reference: the same exchange through pyserial.
 packages+=(python3-serial)
 

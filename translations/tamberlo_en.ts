@@ -217,6 +217,22 @@
         <source>无法读取音频文件的长度：%1</source>
         <translation>Cannot read the length of the audio file %1</translation>
     </message>
+    <message>
+        <source>默认声音输出</source>
+        <translation>the default sound output</translation>
+    </message>
+    <message>
+        <source>没有声音输出：%1 不能播放，芯片录不到音频文件。
+%2
+没有发送任何命令。</source>
+        <translation>No sound output: %1 cannot play, so the chip would not hear the audio file.
+%2
+Nothing was sent.</translation>
+    </message>
+    <message>
+        <source>声音输出</source>
+        <translation>Sound output</translation>
+    </message>
 </context>
 <context>
     <name>tamberlo::ChipCommands</name>

@@ -101,7 +101,8 @@ Form1::Form1(Platform platform, QWidget* parent)
     chip_ = std::make_unique<ChipCommands>(
         *transmitter_, *receiver_, *audio_, *boxes_, widgets,
         [this](std::uint8_t step) { levelDisplay_->SoundDip(step); });
-    audio_->setStopCommand([this] { chip_->sendStop(); });
+    audio_->setStopCommand([this] { chip_->sendStop(); },
+                           [this] { return chip_->stopHandOverLeadMs(); });
 
     voiclePtrTimer_.setObjectName(QStringLiteral("VoiclePtrTimer"));
     voiclePtrTimer_.setInterval(0);
