@@ -15,6 +15,10 @@
         <translation>Loaded file</translation>
     </message>
     <message>
+        <source>声音输出</source>
+        <translation>Sound output</translation>
+    </message>
+    <message>
         <source>串口号：</source>
         <translation>Port:</translation>
     </message>
@@ -183,6 +187,25 @@
     <message>
         <source>声音输出 %1 不存在</source>
         <translation>The sound output %1 does not exist</translation>
+    </message>
+</context>
+<context>
+    <name>tamberlo::AudioOutputBox</name>
+    <message>
+        <source>默认输出</source>
+        <translation>Default output</translation>
+    </message>
+    <message>
+        <source>默认输出（%1）</source>
+        <translation>Default output (%1)</translation>
+    </message>
+    <message>
+        <source>声音服务器的默认输出</source>
+        <translation>The sound server&apos;s default output</translation>
+    </message>
+    <message>
+        <source>%1（未连接）</source>
+        <translation>%1 (not connected)</translation>
     </message>
 </context>
 <context>
