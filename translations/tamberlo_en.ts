@@ -465,6 +465,10 @@ It is normally provided by the package %2.</translation>
         <translation>Add audio files or open a plan file.</translation>
     </message>
     <message>
+        <source>声音输出</source>
+        <translation>Sound output</translation>
+    </message>
+    <message>
         <source>Tamberlo 录音计划</source>
         <translation>Tamberlo Message Plan</translation>
     </message>
