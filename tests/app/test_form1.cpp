@@ -600,6 +600,37 @@ private slots:
         QCOMPARE(p.form->receiver().RecvExpect, 1);
     }
 
+    // The automatic stop's lead is when the transmitter really writes STOP after the
+    // hand-over: one pacing interval, behind the rest of a frame already partly out.
+    void stopLeadMatchesTheTransmitter_data() {
+        QTest::addColumn<int>("bytesOut"); // of a 5-byte range frame; -1: none sent
+        QTest::addColumn<int>("lead");
+        QTest::newRow("idle") << -1 << 50;
+        QTest::newRow("range frame handed, not started") << 0 << 50;
+        QTest::newRow("range frame, 1 byte out") << 1 << 250;
+        QTest::newRow("range frame, 4 bytes out") << 4 << 100;
+        QTest::newRow("range frame all out") << 5 << 50;
+    }
+    void stopLeadMatchesTheTransmitter() {
+        QFETCH(int, bytesOut);
+        QFETCH(int, lead);
+        Panel p;
+        p.button("打开串口")->click();
+        if (bytesOut >= 0) {
+            p.button("设置播放地址")->click();
+            for (int i = 0; i < bytesOut; ++i)
+                p.form->transmitter().tick();
+        }
+        QCOMPARE(p.form->chip().stopHandOverLeadMs(), lead);
+        p.form->chip().sendStop();
+        int ticks = 0;
+        while (ticks < 10 && !p.port.written.endsWith('\x02')) {
+            p.form->transmitter().tick();
+            ++ticks;
+        }
+        QCOMPARE(ticks * Transmitter::PaceMs, lead);
+    }
+
     void clicksOnPassiveControlsChangeNothing() {
         Panel p;
         p.button("打开串口")->click();
