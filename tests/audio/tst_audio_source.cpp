@@ -50,7 +50,7 @@ struct Rig {
     }
 
     void setPlayed() {
-        const std::int64_t out = clock - playAt - delay - (ticks % 2 ? stale : 0);
+        const std::int64_t out = clock - playAt - delay - (ticks % 2 == 0 ? stale : 0);
         player.played = playAt < 0 || delay < 0 || out < 0 ? -1 : out;
     }
     void noteTimer() {
@@ -267,6 +267,7 @@ void TestAudioSource::automaticStopFollowsTheOutput_data() {
     QTest::addColumn<int>("delay");             // the output's delay; -1: it never reports
     QTest::addColumn<int>("phase");             // the first tick comes 30 ms + phase after "Play"
     QTest::addColumn<int>("stale");             // every other report is this much old
+    QTest::addColumn<int>("gap");               // the output falls this much behind at 5 s
     QTest::addColumn<std::int64_t>("handedAt"); // from "Play"
     QTest::addColumn<int>("ticksBefore");       // status ticks before the hand-over
     QTest::addColumn<QString>("recTime");       // RecTimeText then
@@ -275,24 +276,27 @@ void TestAudioSource::automaticStopFollowsTheOutput_data() {
     // transmitter takes to write it: the byte reaches the chip as the sound out reaches
     // length - 50 ms, whatever the output's delay. Ticks count on as they always did.
     QTest::newRow("10 s, no delay")
-        << 10000 << 0 << 5 << 0 << std::int64_t(9900) << 329 << "0:9:87";
-    QTest::newRow("10 s, 140 ms") << 10000 << 140 << 0 << 0 << std::int64_t(10040) << 334
+        << 10000 << 0 << 5 << 0 << 0 << std::int64_t(9900) << 329 << "0:9:87";
+    QTest::newRow("10 s, 140 ms") << 10000 << 140 << 0 << 0 << 0 << std::int64_t(10040) << 334
                                   << "0:10:2";
     QTest::newRow("10 s, 140 ms, late ticks")
-        << 10000 << 140 << 17 << 0 << std::int64_t(10040) << 334 << "0:10:2";
+        << 10000 << 140 << 17 << 0 << 0 << std::int64_t(10040) << 334 << "0:10:2";
     QTest::newRow("10 s, 140 ms, stale reports")
-        << 10000 << 140 << 11 << 12 << std::int64_t(10040) << 334 << "0:10:2";
-    QTest::newRow("10 s, 600 ms") << 10000 << 600 << 5 << 0 << std::int64_t(10500) << 349
+        << 10000 << 140 << 11 << 12 << 0 << std::int64_t(10040) << 334 << "0:10:2";
+    QTest::newRow("10 s, 600 ms") << 10000 << 600 << 5 << 0 << 0 << std::int64_t(10500) << 349
                                   << "0:10:47";
     QTest::newRow("10 s, 600 ms, late ticks")
-        << 10000 << 600 << 29 << 0 << std::int64_t(10500) << 349 << "0:10:47";
+        << 10000 << 600 << 29 << 0 << 0 << std::int64_t(10500) << 349 << "0:10:47";
     QTest::newRow("1.5 s, 1,100 ms")
-        << 1500 << 1100 << 3 << 0 << std::int64_t(2500) << 83 << "0:2:49";
+        << 1500 << 1100 << 3 << 0 << 0 << std::int64_t(2500) << 83 << "0:2:49";
     QTest::newRow("180 s, 140 ms")
-        << 180000 << 140 << 7 << 0 << std::int64_t(180040) << 6001 << "3:0:3";
+        << 180000 << 140 << 7 << 0 << 0 << std::int64_t(180040) << 6001 << "3:0:3";
+    // A gap in the sound (the output starved): the stop moves with what comes out.
+    QTest::newRow("10 s, 140 ms, 200 ms gap")
+        << 10000 << 140 << 0 << 0 << 200 << std::int64_t(10240) << 341 << "0:10:23";
     // An output that never tells: the count stands in, a second past the end.
     QTest::newRow("10 s, silent output")
-        << 10000 << -1 << 0 << 0 << std::int64_t(11010) << 367 << "0:11:1";
+        << 10000 << -1 << 0 << 0 << 0 << std::int64_t(11010) << 367 << "0:11:1";
 }
 
 void TestAudioSource::automaticStopFollowsTheOutput() {
@@ -300,6 +304,7 @@ void TestAudioSource::automaticStopFollowsTheOutput() {
     QFETCH(int, delay);
     QFETCH(int, phase);
     QFETCH(int, stale);
+    QFETCH(int, gap);
     QFETCH(std::int64_t, handedAt);
     QFETCH(int, ticksBefore);
     QFETCH(QString, recTime);
@@ -312,12 +317,15 @@ void TestAudioSource::automaticStopFollowsTheOutput() {
     QVERIFY(rig.source->MusicOn);
     QCOMPARE(rig.player.updateInterval(), 30);
 
-    while (rig.stops == 0 && rig.sincePlay < length / 30 + 100)
+    while (rig.stops == 0 && rig.sincePlay < length / 30 + 100) {
+        if (rig.sincePlay == 5000 / 30)
+            rig.delay += gap;
         rig.play(1, phase);
+    }
     QCOMPARE(rig.stops, 1);
     QCOMPARE(rig.handedAt - rig.playAt, handedAt);
     if (delay >= 0) // the byte reaches the chip as the sound out reaches the end less 50 ms
-        QCOMPARE(rig.handedAt + Transmitter::PaceMs - rig.playAt - delay,
+        QCOMPARE(rig.handedAt + Transmitter::PaceMs - rig.playAt - delay - gap,
                  std::int64_t(length) - AudioSource::StopBeforeEndMs);
     QCOMPARE(rig.stopTick, ticksBefore);
     QCOMPARE(rig.source->RecElapsedMs, 30 * ticksBefore);
