@@ -15,6 +15,10 @@
         <translation>Loaded file</translation>
     </message>
     <message>
+        <source>声音输出</source>
+        <translation>Sound output</translation>
+    </message>
+    <message>
         <source>串口号：</source>
         <translation>Port:</translation>
     </message>
@@ -186,6 +190,25 @@
     </message>
 </context>
 <context>
+    <name>tamberlo::AudioOutputBox</name>
+    <message>
+        <source>默认输出</source>
+        <translation>Default output</translation>
+    </message>
+    <message>
+        <source>默认输出（%1）</source>
+        <translation>Default output (%1)</translation>
+    </message>
+    <message>
+        <source>声音服务器的默认输出</source>
+        <translation>The sound server&apos;s default output</translation>
+    </message>
+    <message>
+        <source>%1（未连接）</source>
+        <translation>%1 (not connected)</translation>
+    </message>
+</context>
+<context>
     <name>tamberlo::AudioSource</name>
     <message>
         <source>请选择音频文件</source>
@@ -216,6 +239,22 @@
     <message>
         <source>无法读取音频文件的长度：%1</source>
         <translation>Cannot read the length of the audio file %1</translation>
+    </message>
+    <message>
+        <source>默认声音输出</source>
+        <translation>the default sound output</translation>
+    </message>
+    <message>
+        <source>没有声音输出：%1 不能播放，芯片录不到音频文件。
+%2
+没有发送任何命令。</source>
+        <translation>No sound output: %1 cannot play, so the chip would not hear the audio file.
+%2
+Nothing was sent.</translation>
+    </message>
+    <message>
+        <source>声音输出</source>
+        <translation>Sound output</translation>
     </message>
 </context>
 <context>
@@ -424,6 +463,10 @@ It is normally provided by the package %2.</translation>
     <message>
         <source>添加音频文件或打开一个计划文件。</source>
         <translation>Add audio files or open a plan file.</translation>
+    </message>
+    <message>
+        <source>声音输出</source>
+        <translation>Sound output</translation>
     </message>
     <message>
         <source>Tamberlo 录音计划</source>

@@ -2,6 +2,7 @@
 
 #include "app/QtFileDialog.h"
 #include "app/QtMessageBoxes.h"
+#include "audio/AudioOutputBox.h"
 #include "audio/AudioSource.h"
 #include "audio/LevelDisplay.h"
 #include "audio/QtAudioPlayer.h"
@@ -101,7 +102,8 @@ Form1::Form1(Platform platform, QWidget* parent)
     chip_ = std::make_unique<ChipCommands>(
         *transmitter_, *receiver_, *audio_, *boxes_, widgets,
         [this](std::uint8_t step) { levelDisplay_->SoundDip(step); });
-    audio_->setStopCommand([this] { chip_->sendStop(); });
+    audio_->setStopCommand([this] { chip_->sendStop(); },
+                           [this] { return chip_->stopHandOverLeadMs(); });
 
     voiclePtrTimer_.setObjectName(QStringLiteral("VoiclePtrTimer"));
     voiclePtrTimer_.setInterval(0);
@@ -174,6 +176,7 @@ void Form1::route() {
 
     AudioSource* a = audio_.get();
     connect(ui->open_file, &QPushButton::clicked, a, &AudioSource::openFile);
+    connect(ui->AudioOutputBox, &AudioOutputBox::chosen, this, &Form1::chooseOutput);
     // PlayPoint's value change and the player's status event are connected by the audio
     // source itself, the serial notification by the receiver, Timer1's tick by the
     // transmitter.
@@ -234,6 +237,16 @@ void Form1::portToggle() {
 void Form1::showPortState(bool open) {
     ui->Command16->setText(PortControl::caption(open));
     ui->Seril_StDig->setFill(PortControl::lampColor(open));
+}
+
+AudioOutputBox& Form1::outputBox() {
+    return *ui->AudioOutputBox;
+}
+
+// The output the file plays on from the next "Play"; the no-output box names it.
+void Form1::chooseOutput(const QByteArray& id) {
+    player_->setOutputDevice(id);
+    audio_->setOutputName(ui->AudioOutputBox->chosenName());
 }
 
 void Form1::refreshPortToolTips() {

@@ -10,6 +10,7 @@ class Form1;
 
 namespace tamberlo {
 
+class AudioOutputBox;
 class AudioPlayer;
 class AudioSource;
 class ChipCommands;
@@ -46,6 +47,8 @@ public:
     SerialPort& port() { return *port_; }
     AudioPlayer& player() { return *player_; }
     QTimer& VoiclePtrTimer() { return voiclePtrTimer_; }
+    // The sound output the file plays on (its list can be given another source).
+    AudioOutputBox& outputBox();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -60,6 +63,7 @@ private:
     void portToggle();
     void showPortState(bool open);
     void refreshPortToolTips();
+    void chooseOutput(const QByteArray& id);
 
     std::unique_ptr<Ui::Form1> ui;
 

@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 namespace tamberlo {
@@ -28,12 +29,38 @@ AudioSource::AudioSource(AudioPlayer& player, FileDialog& dialog, MessageBoxes& 
     connect(&player_, &AudioPlayer::statusUpdate, this, &AudioSource::statusTick);
     if (w_.PlayPoint)
         connect(w_.PlayPoint, &QSlider::valueChanged, this, &AudioSource::sliderChanged);
+    autoStopTimer_.setObjectName(QStringLiteral("AutoStopTimer"));
+    autoStopTimer_.setSingleShot(true);
+    autoStopTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&autoStopTimer_, &QTimer::timeout, this, &AudioSource::autoStopDue);
 }
 
 void AudioSource::startRecordingSource() {
-    player_.command(PlayerCommand::Play);
+    replay();
     MusicOn = true;
     player_.setUpdateInterval(TickMs);
+}
+
+void AudioSource::replay() {
+    player_.command(PlayerCommand::Play);
+    anchorMs_ = NoAnchor;
+    autoStopTimer_.stop();
+}
+
+QString AudioSource::outputName() const {
+    return outputName_.isEmpty() ? tr("默认声音输出") : outputName_;
+}
+
+bool AudioSource::outputReadyForRecording() {
+    if (MusicFileName.isEmpty())
+        return true;
+    QString why;
+    if (player_.outputReady(&why))
+        return true;
+    boxes_.show(tr("没有声音输出：%1 不能播放，芯片录不到音频文件。\n%2\n没有发送任何命令。")
+                    .arg(outputName(), why),
+                tr("声音输出"), MessageIcon::Critical);
+    return false;
 }
 
 void AudioSource::holdRecordingSource() {
@@ -151,15 +178,80 @@ void AudioSource::statusTick() {
         addTick(RecElapsedMs);
         if (w_.RecTimeText)
             w_.RecTimeText->setText(DipPlayPosit(RecElapsedMs));
-        if (RecElapsedMs >= static_cast<std::int64_t>(MusicLenMs) - StopLeadMs) {
-            // Cleared before sending: ticks that arrive while a box of the transmitter is
-            // open send no second STOP.
-            RecOn = false;
-            if (sendStop_)
-                sendStop_();
-        }
+        autoStopStep();
     }
     followSlider();
+}
+
+std::int64_t AudioSource::now() const {
+    if (nowMs_)
+        return nowMs_();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void AudioSource::readPlayedClock() {
+    const std::int64_t played = player_.playedMs();
+    if (played < 0)
+        return;
+    // Each report gives the anchor as now - played. A report can only be late (the sound
+    // moved on while it was taken), which makes the anchor too late: the earliest anchor is
+    // the freshest. One later by more than two ticks means the output lost time (a gap in
+    // the sound), and the anchor follows it.
+    const std::int64_t anchor = now() - played;
+    if (anchorMs_ == NoAnchor || anchor < anchorMs_ || anchor - anchorMs_ > ArmAheadMs)
+        anchorMs_ = anchor;
+}
+
+std::int64_t AudioSource::stopHandOverAt() const {
+    if (anchorMs_ == NoAnchor)
+        return -1;
+    const int lead = handOverLeadMs_ ? handOverLeadMs_() : Transmitter::PaceMs;
+    return anchorMs_ + MusicLenMs - StopBeforeEndMs - lead;
+}
+
+void AudioSource::autoStopStep() {
+    readPlayedClock();
+    if (anchorMs_ == NoAnchor) {
+        // Nothing has come out of the output since "Play" (or it cannot tell): see
+        // SilentOutputAllowanceMs. Without a file the count alone decides.
+        const std::int64_t limit = MusicLenMs > 0
+                                       ? std::int64_t(MusicLenMs) + SilentOutputAllowanceMs
+                                       : std::int64_t(MusicLenMs) - StopLeadMs;
+        if (RecElapsedMs >= limit)
+            sendAutoStop();
+        return;
+    }
+    const std::int64_t wait = stopHandOverAt() - now();
+    if (wait <= 0)
+        sendAutoStop();
+    else if (wait <= ArmAheadMs)
+        autoStopTimer_.start(static_cast<int>(wait));
+}
+
+void AudioSource::autoStopDue() {
+    autoStopTimer_.stop();
+    if (!RecOn)
+        return; // stopped meanwhile (the stop button, the STOP reply)
+    readPlayedClock();
+    const std::int64_t at = stopHandOverAt();
+    if (at < 0)
+        return; // the player was given "Play" again: the ticks wait for the output anew
+    const std::int64_t wait = at - now();
+    if (wait > 0)
+        autoStopTimer_.start(static_cast<int>(std::min<std::int64_t>(wait, ArmAheadMs)));
+    else
+        sendAutoStop();
+}
+
+void AudioSource::sendAutoStop() {
+    autoStopTimer_.stop();
+    // Cleared before sending: ticks that arrive while a box of the transmitter is open send
+    // no second STOP.
+    RecOn = false;
+    if (sendStop_)
+        sendStop_();
 }
 
 void AudioSource::rewindAtEnd() {

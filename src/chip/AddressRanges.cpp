@@ -48,6 +48,9 @@ void ChipCommands::set_play_addr() {
 }
 
 void ChipCommands::set_rec_addr() {
+    // The range is recorded from the file's sound too: without an output, nothing is sent.
+    if (!audio_.outputReadyForRecording())
+        return;
     sendRange(Command::set_rec_addr, w_.St_Rec_Text, w_.St_Rec_Text1);
     // Whatever became of the frame, the audio starts as the recording source.
     audio_.startRecordingSource();

@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <algorithm>
 
 namespace tamberlo {
 
@@ -91,7 +92,18 @@ void ChipCommands::sendStop() {
     sendSingleByte(Command::stop);
 }
 
+int ChipCommands::stopHandOverLeadMs() const {
+    // The transmitter writes a new frame's first byte one pacing interval after the call,
+    // behind whatever is left of a frame already partly out (it goes out whole). Which bytes
+    // still lead is its own business; the rest of the frame in flight is the most it can be.
+    const int ahead = tx_.isSending() && tx_.SendIdx() > 0 ? tx_.SendCnt() - tx_.SendIdx() : 0;
+    return Transmitter::PaceMs * (1 + std::max(0, ahead));
+}
+
 void ChipCommands::rec() {
+    // A file to record and no output to play it on: nothing is sent, nothing starts.
+    if (!audio_.outputReadyForRecording())
+        return;
     rx_.runDueAction();
     audio_.RecElapsedMs = 0;
     audio_.RecOn = true;

@@ -59,6 +59,10 @@ public:
     // The stop button's four steps (RecOn off, RecvExpect 1, SendBuf = STOP, send). Also the
     // automatic stop near the end of the audio file.
     void sendStop();
+    // How long after sendStop() its byte leaves for the chip: one pacing interval, and more
+    // while a frame is still going out ahead of it. The automatic stop hands STOP over that
+    // much early.
+    int stopHandOverLeadMs() const;
 
     // Sets the volume step and repaints the display (start-up sets 4).
     void setVolLevel(std::uint8_t level);

@@ -77,7 +77,7 @@ void ChipCommands::recReply() {
     AudioPlayer& player = audio_.player();
     if (player.lastCommand() != PlayerCommand::Play) {
         player.setUpdateInterval(AudioSource::TickMs);
-        player.command(PlayerCommand::Play);
+        audio_.replay();
     }
     audio_.RecOn = true;
     audio_.MusicOn = true;
@@ -90,7 +90,7 @@ void ChipCommands::setRecReply() {
     }
     AudioPlayer& player = audio_.player();
     if (player.lastCommand() == PlayerCommand::Pause) {
-        player.command(PlayerCommand::Play);
+        audio_.replay();
         player.setUpdateInterval(AudioSource::TickMs);
     }
     w_.lamps.CriDigClr();

@@ -17,9 +17,9 @@ namespace tamberlo::plan {
 
 namespace {
 
-const QStringList PlanKeys{QStringLiteral("model"), QStringLiteral("sample_rate"),
+const QStringList PlanKeys{QStringLiteral("model"),     QStringLiteral("sample_rate"),
                            QStringLiteral("first_row"), QStringLiteral("margin_ms"),
-                           QStringLiteral("messages")};
+                           QStringLiteral("output"),    QStringLiteral("messages")};
 const QStringList MessageKeys{QStringLiteral("name"), QStringLiteral("file"),
                               QStringLiteral("rows"), QStringLiteral("start")};
 
@@ -254,6 +254,12 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
             return fail(QStringLiteral("\"margin_ms\" must be a whole number from 0 to 10000"));
         plan.marginMs = *margin;
     }
+    if (o.contains(QLatin1String("output"))) {
+        const QJsonValue output = o.value(QLatin1String("output"));
+        if (!output.isString())
+            return fail(QStringLiteral("\"output\" must be the name of a sound output, as text"));
+        plan.output = output.toString();
+    }
     const QJsonValue list = o.value(QLatin1String("messages"));
     if (!list.isArray() || list.toArray().isEmpty())
         return fail(QStringLiteral("\"messages\" must be a list of at least one message"));
@@ -332,6 +338,8 @@ QByteArray planToJson(const Plan& plan) {
     o.insert(QStringLiteral("sample_rate"), plan.sampleRate);
     o.insert(QStringLiteral("first_row"), rowText(plan.firstRow));
     o.insert(QStringLiteral("margin_ms"), plan.marginMs);
+    if (!plan.output.isEmpty())
+        o.insert(QStringLiteral("output"), plan.output);
     QJsonArray list;
     for (const PlanMessage& m : plan.messages) {
         QJsonObject j;

@@ -28,6 +28,9 @@ struct Plan {
     int sampleRate = DefaultSampleRate;
     int firstRow = FirstMessageRow;
     int marginMs = DefaultMarginMs;
+    // The sound output the files play on while the chip records: an output's id as the sound
+    // server names it; empty for the default output.
+    QString output;
     QList<PlanMessage> messages;
     QString source; // the plan file, or empty for a plan made from files on the command line
 

@@ -1,6 +1,7 @@
 #include "planwin/PlanWindow.h"
 
 #include "app/QtMessageBoxes.h"
+#include "audio/AudioOutputBox.h"
 #include "audio/QtAudioPlayer.h"
 #include "chip/ChipClient.h"
 #include "chip/ChipMap.h"
@@ -241,6 +242,14 @@ void PlanWindow::build() {
     buttons->addSpacing(16);
     buttons->addWidget(verify_);
     buttons->addStretch(1);
+    // The output the files play on: often a USB sound card cabled to the board's line-in
+    // rather than the default output.
+    outputBox_ = new AudioOutputBox(runBox);
+    auto* outputLabel = new QLabel(tr("声音输出"), runBox);
+    outputLabel->setObjectName(QStringLiteral("output_label"));
+    outputLabel->setBuddy(outputBox_);
+    buttons->addWidget(outputLabel);
+    buttons->addWidget(outputBox_);
     messageProgress_ = new QProgressBar(runBox);
     planProgress_ = new QProgressBar(runBox);
     for (QProgressBar* p : {messageProgress_, planProgress_}) {
@@ -348,6 +357,8 @@ void PlanWindow::connectControls() {
         plan_.sampleRate = text.toInt();
         relayout();
     });
+    connect(outputBox_, &AudioOutputBox::chosen, this,
+            [this](const QByteArray& id) { plan_.output = QString::fromUtf8(id); });
     // The model's requests come back through the event loop, after the view's drop is over.
     connect(model_, &PlanTableModel::renameRequested, this, &PlanWindow::renameMessage,
             Qt::QueuedConnection);
@@ -439,6 +450,7 @@ void PlanWindow::relayout() {
 void PlanWindow::showModel() {
     const QSignalBlocker blockModel(modelBox_);
     const QSignalBlocker blockRate(rateBox_);
+    outputBox_->choose(plan_.output.toUtf8());
     const int index =
         plan_.autoModel() ? 0 : modelBox_->findText(plan_.model, Qt::MatchFixedString);
     modelBox_->setCurrentIndex(std::max(0, index));
@@ -545,7 +557,7 @@ void PlanWindow::updateControls() {
     const bool any = !plan_.messages.isEmpty();
     const QList<int> rows = selectedRows();
     for (QWidget* w : std::initializer_list<QWidget*>{portBox_, modelBox_, rateBox_, addFiles_,
-                                                      openPlan_, eraseFirst_})
+                                                      openPlan_, eraseFirst_, outputBox_})
         w->setEnabled(idle);
     remove_->setEnabled(idle && !rows.isEmpty());
     moveUp_->setEnabled(idle && !rows.isEmpty() && rows.first() > 0);
@@ -816,6 +828,12 @@ void PlanWindow::startRecording(int from) {
         ownAudio_ = std::make_unique<plan::QtRecordingAudio>();
         audio_ = ownAudio_.get();
     }
+    // The run plays on the output the plan names (empty: the default output). The recording
+    // audio made here is the Qt one; one given from outside is not told yet.
+    if (ownAudio_)
+        static_cast<plan::QtRecordingAudio*>(ownAudio_.get())
+            ->player()
+            .setOutputDevice(plan_.output.toUtf8());
 
     for (int r = 0; r < plan_.messages.size(); ++r)
         model_->setRowState(r,

@@ -19,6 +19,7 @@ class QPushButton;
 class QTableView;
 
 namespace tamberlo {
+class AudioOutputBox;
 class AudioPlayer;
 class MessageBoxes;
 class SerialPort;
@@ -84,6 +85,8 @@ public:
     const plan::ProgramOutcome& lastOutcome() const { return outcome_; }
     QString statusText() const;
     QTimer& clockTimer() { return clock_; }
+    // The sound output the files play on (kept in the plan as its "output").
+    AudioOutputBox& outputBox() { return *outputBox_; }
 
 public slots:
     void recordAll();
@@ -176,6 +179,7 @@ private:
     QComboBox* portBox_ = nullptr;
     QComboBox* modelBox_ = nullptr;
     QComboBox* rateBox_ = nullptr;
+    AudioOutputBox* outputBox_ = nullptr;
     QTableView* view_ = nullptr;
     QLabel* usage_ = nullptr;
     QLabel* planFile_ = nullptr;

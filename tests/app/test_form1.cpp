@@ -2,6 +2,7 @@
 // start-up state and the routing of every control event.
 #include "app/Form1.h"
 #include "app/Language.h"
+#include "audio/AudioOutputBox.h"
 #include "audio/AudioSource.h"
 #include "audio/LevelBar.h"
 #include "chip/ChipCommands.h"
@@ -120,6 +121,7 @@ private slots:
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("caption");
         const QList<std::pair<const char*, const char*>> rows{{"Label12", "当前载入的文件"},
+                                                              {"AudioOutputLabel", "声音输出"},
                                                               {"Label2", "串口号："},
                                                               {"Command16", "打开串口"},
                                                               {"open_file", "打开文件"},
@@ -178,7 +180,9 @@ private slots:
     void frames_group_their_controls_data() {
         QTest::addColumn<QString>("frame");
         QTest::addColumn<QStringList>("controls");
-        QTest::newRow("Frame1") << "Frame1" << QStringList{"Label12", "DisFileNanmeText"};
+        QTest::newRow("Frame1") << "Frame1"
+                                << QStringList{"Label12", "DisFileNanmeText", "AudioOutputLabel",
+                                               "AudioOutputBox"};
         QTest::newRow("Frame3") << "Frame3"
                                 << QStringList{"Label2",           "Combo1",         "Seril_StDig",
                                                "Command16",        "open_file",      "Label15",
@@ -238,7 +242,8 @@ private slots:
               << "MusicFileLenText"
               << "DisFileNanmeText"
               << "St_Play_Text"
-              << "SetEraseText1";
+              << "SetEraseText1"
+              << "AudioOutputBox";
         for (const QString& name : names) {
             QWidget* w = p.form->findChild<QWidget*>(name);
             QVERIFY2(w, qPrintable(name));
@@ -435,6 +440,195 @@ private slots:
         QCOMPARE(
             std::count(p.player.commands.begin(), p.player.commands.end(), PlayerCommand::Close),
             1);
+    }
+
+    // The output box: the default output chosen at start, the outputs listed when it is
+    // opened, the operator's choice handed to the player and named by the no-output box.
+    void outputBoxHandsTheChoiceToThePlayer_data() {
+        QTest::addColumn<int>("pick"); // index chosen in the opened list
+        QTest::addColumn<QByteArray>("device");
+        QTest::addColumn<QString>("named"); // in the no-output box
+        QTest::newRow("default") << 0 << QByteArray() << "默认声音输出";
+        QTest::newRow("USB card") << 2 << QByteArray("usb-card") << "USB Audio CODEC";
+    }
+    void outputBoxHandsTheChoiceToThePlayer() {
+        QFETCH(int, pick);
+        QFETCH(QByteArray, device);
+        QFETCH(QString, named);
+        Panel p;
+        auto* box = p.get<AudioOutputBox>("AudioOutputBox");
+        QCOMPARE(box->accessibleName(), QStringLiteral("AudioOutputBox"));
+        QCOMPARE(p.get<QLabel>("AudioOutputLabel")->buddy(), box);
+        // At start-up only the default output, unasked.
+        QCOMPARE(box->count(), 1);
+        QCOMPARE(box->currentText(), QStringLiteral("默认输出"));
+        QCOMPARE(box->chosenId(), QByteArray());
+        QList<AudioOutput> outputs{{"builtin", QStringLiteral("Built-in Audio"), true},
+                                   {"usb-card", QStringLiteral("USB Audio CODEC"), false}};
+        box->setLister([&] { return outputs; });
+        box->showPopup();
+        QCOMPARE(box->count(), 3);
+        QCOMPARE(box->itemText(0), QStringLiteral("默认输出（Built-in Audio）"));
+        QCOMPARE(box->itemText(2), QStringLiteral("USB Audio CODEC"));
+        QCOMPARE(box->currentIndex(), 0);
+        box->hidePopup();
+        box->setCurrentIndex(pick);
+        emit box->activated(pick); // as the operator's choice in the list
+        QCOMPARE(p.player.outputDevice, device);
+
+        // A card pulled out is kept, marked, when the list is read again.
+        outputs.removeLast();
+        box->refresh();
+        QCOMPARE(box->chosenId(), device);
+        if (!device.isEmpty())
+            QCOMPARE(box->currentText(), QStringLiteral("usb-card（未连接）"));
+
+        p.player.fileLength = 10000;
+        p.dialog.answers.push_back(QStringLiteral("/tmp/ten-seconds.wav"));
+        p.button("打开文件")->click();
+        p.player.outputError = QStringLiteral("声音输出 usb-card 不存在");
+        p.button("打开串口")->click();
+        p.button("录    音")->click();
+        QCOMPARE(p.boxes.boxes.size(), 1);
+        QVERIFY2(p.boxes.boxes[0].text.contains(named), qPrintable(p.boxes.boxes[0].text));
+    }
+
+    // With a file loaded, a recording button on an output that cannot play says so and sends
+    // nothing; without a file, or with a working output, it records as ever.
+    void recordingNeedsAnOutputForTheFile_data() {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<bool>("file");
+        QTest::addColumn<bool>("outputWorks");
+        QTest::addColumn<QByteArray>("frame");
+        const QByteArray rec("\x41", 1);
+        const QByteArray range("\x81\x00\x10\x00\x20", 5);
+        QTest::newRow("rec, no output") << "录    音" << true << false << QByteArray();
+        QTest::newRow("range, no output") << "设置录音地址" << true << false << QByteArray();
+        QTest::newRow("rec, output") << "录    音" << true << true << rec;
+        QTest::newRow("range, output") << "设置录音地址" << true << true << range;
+        QTest::newRow("rec, no file") << "录    音" << false << false << rec;
+        QTest::newRow("range, no file") << "设置录音地址" << false << false << range;
+    }
+    void recordingNeedsAnOutputForTheFile() {
+        QFETCH(QString, caption);
+        QFETCH(bool, file);
+        QFETCH(bool, outputWorks);
+        QFETCH(QByteArray, frame);
+        Panel p;
+        if (file) {
+            p.player.fileLength = 10000;
+            p.dialog.answers.push_back(QStringLiteral("/tmp/ten-seconds.wav"));
+            p.button("打开文件")->click();
+        }
+        if (!outputWorks)
+            p.player.outputError = QStringLiteral("没有可用的声音输出（没有声卡或声音服务器）");
+        p.button("打开串口")->click();
+        p.player.commands.clear();
+        p.button(caption)->click();
+        QCOMPARE(p.drain(), frame);
+        AudioSource& audio = p.form->audio();
+        if (frame.isEmpty()) {
+            QCOMPARE(p.boxes.boxes.size(), 1);
+            const auto& box = p.boxes.boxes[0];
+            QCOMPARE(box.text,
+                     QStringLiteral("没有声音输出：默认声音输出 不能播放，芯片录不到音频文件。\n"
+                                    "没有可用的声音输出（没有声卡或声音服务器）\n"
+                                    "没有发送任何命令。"));
+            QCOMPARE(box.title, QStringLiteral("声音输出"));
+            QCOMPARE(box.icon, MessageIcon::Critical);
+            QVERIFY(p.player.commands.empty());
+            QVERIFY(!audio.RecOn);
+            QVERIFY(!audio.MusicOn);
+            QVERIFY(!p.get<Lamp>("Right(3)")->isVisible());
+        } else {
+            QVERIFY(p.boxes.boxes.isEmpty());
+            QCOMPARE(p.player.lastCommand(), PlayerCommand::Play);
+            QVERIFY(audio.MusicOn);
+        }
+    }
+
+    // Through the window's own transmitter: STOP is on the wire as the sound out of the output
+    // reaches 50 ms before the file's end.
+    void automaticStopReachesTheWire_data() {
+        QTest::addColumn<int>("delay");
+        QTest::addColumn<int>("wireAt"); // ms after "Play"
+        QTest::newRow("no delay") << 0 << 9950;
+        QTest::newRow("140 ms") << 140 << 10090;
+        QTest::newRow("600 ms") << 600 << 10550;
+    }
+    void automaticStopReachesTheWire() {
+        QFETCH(int, delay);
+        QFETCH(int, wireAt);
+        Panel p;
+        std::int64_t clock = 0;
+        AudioSource& audio = p.form->audio();
+        audio.setClock([&] { return clock; });
+        p.player.fileLength = 10000;
+        p.dialog.answers.push_back(QStringLiteral("/tmp/ten-seconds.wav"));
+        p.button("打开文件")->click();
+        p.button("打开串口")->click();
+        p.button("录    音")->click();
+        QCOMPARE(p.drain(), QByteArray("\x41", 1));
+        QCOMPARE(p.form->chip().stopHandOverLeadMs(), Transmitter::PaceMs);
+        // Ticks every 30 ms, 7 ms out of step with "Play"; the transmitter's own ticks
+        // 50 ms after the hand-over.
+        std::int64_t handedAt = -1;
+        for (int tick = 1; tick < 400 && handedAt < 0; ++tick) {
+            const std::int64_t next = 7 + 30 * tick;
+            if (audio.autoStopTimer().isActive()) {
+                const std::int64_t due = clock + audio.autoStopTimer().interval();
+                if (due <= next) {
+                    clock = due;
+                    p.player.played = clock - delay;
+                    audio.autoStopDue();
+                    if (p.form->transmitter().isSending())
+                        handedAt = clock;
+                    continue;
+                }
+            }
+            clock = next;
+            p.player.played = clock < delay ? -1 : clock - delay;
+            p.player.tick();
+            if (p.form->transmitter().isSending())
+                handedAt = clock;
+        }
+        QVERIFY(handedAt > 0);
+        QCOMPARE(handedAt + Transmitter::PaceMs, wireAt);
+        p.form->transmitter().tick(); // its first tick, 50 ms later: the byte goes out
+        QCOMPARE(p.port.written.right(1), QByteArray("\x02", 1));
+        QVERIFY(!audio.RecOn);
+        QCOMPARE(p.form->receiver().RecvExpect, 1);
+    }
+
+    // The automatic stop's lead is when the transmitter really writes STOP after the
+    // hand-over: one pacing interval, behind the rest of a frame already partly out.
+    void stopLeadMatchesTheTransmitter_data() {
+        QTest::addColumn<int>("bytesOut"); // of a 5-byte range frame; -1: none sent
+        QTest::addColumn<int>("lead");
+        QTest::newRow("idle") << -1 << 50;
+        QTest::newRow("range frame handed, not started") << 0 << 50;
+        QTest::newRow("range frame, 1 byte out") << 1 << 250;
+        QTest::newRow("range frame, 4 bytes out") << 4 << 100;
+        QTest::newRow("range frame all out") << 5 << 50;
+    }
+    void stopLeadMatchesTheTransmitter() {
+        QFETCH(int, bytesOut);
+        QFETCH(int, lead);
+        Panel p;
+        p.button("打开串口")->click();
+        if (bytesOut >= 0) {
+            p.button("设置播放地址")->click();
+            for (int i = 0; i < bytesOut; ++i)
+                p.form->transmitter().tick();
+        }
+        QCOMPARE(p.form->chip().stopHandOverLeadMs(), lead);
+        p.form->chip().sendStop();
+        int ticks = 0;
+        while (ticks < 10 && !p.port.written.endsWith('\x02')) {
+            p.form->transmitter().tick();
+            ++ticks;
+        }
+        QCOMPARE(ticks * Transmitter::PaceMs, lead);
     }
 
     void clicksOnPassiveControlsChangeNothing() {

@@ -28,6 +28,14 @@ struct Rig {
     int stops = 0;
     int ticks = 0;
     int stopTick = -1;
+    // The clock the automatic stop reads, and the output: the sound of "Play" comes out
+    // `delay` ms later (never, when negative); `stale` makes every other report that much old.
+    std::int64_t clock = 1000000;
+    std::int64_t playAt = -1;
+    int delay = -1;
+    int stale = 0;
+    std::int64_t handedAt = -1;
+    std::int64_t timerDue = -1;
 
     Rig() {
         slider.setRange(0, 30000);
@@ -36,8 +44,39 @@ struct Rig {
         source->setStopCommand([this] {
             ++stops;
             stopTick = ticks;
+            handedAt = clock;
         });
+        source->setClock([this] { return clock; });
     }
+
+    void setPlayed() {
+        const std::int64_t out = clock - playAt - delay - (ticks % 2 == 0 ? stale : 0);
+        player.played = playAt < 0 || delay < 0 || out < 0 ? -1 : out;
+    }
+    void noteTimer() {
+        if (source->autoStopTimer().isActive())
+            timerDue = clock + source->autoStopTimer().interval();
+    }
+    // Moves the clock to `t`, running the automatic stop's timer on the way when it is due.
+    void advanceTo(std::int64_t t) {
+        while (source->autoStopTimer().isActive() && timerDue <= t) {
+            clock = timerDue;
+            setPlayed();
+            source->autoStopDue();
+            noteTimer();
+        }
+        clock = t;
+        setPlayed();
+    }
+    // `count` status ticks 30 ms apart, the first `phase` + 30 ms after "Play".
+    void play(int count, int phase = 0) {
+        for (int i = 0; i < count; ++i) {
+            advanceTo(playAt + phase + std::int64_t(AudioSource::TickMs) * ++sincePlay);
+            tick();
+            noteTimer();
+        }
+    }
+    int sincePlay = 0; // ticks since "Play"
 
     void open(const QString& name, std::int32_t lengthMs, const QString& error = {}) {
         player.fileLength = lengthMs;
@@ -48,13 +87,19 @@ struct Rig {
 
     // The record button's part in the audio: RecElapsedMs 0, RecOn, then the source starts.
     void record() {
+        playAt = clock;
+        sincePlay = 0;
         source->RecElapsedMs = 0;
         source->RecOn = true;
         source->startRecordingSource();
     }
 
     // The record-range button's part: the source starts, RecOn stays as it is.
-    void recordRange() { source->startRecordingSource(); }
+    void recordRange() {
+        playAt = clock;
+        sincePlay = 0;
+        source->startRecordingSource();
+    }
 
     void tick(int count = 1) {
         for (int i = 0; i < count; ++i) {
@@ -76,7 +121,12 @@ private slots:
     void unopenableFile();
     void fileOfUnknownLength();
 
-    void tenSecondFileStopsOn330thTick();
+    void automaticStopFollowsTheOutput_data();
+    void automaticStopFollowsTheOutput();
+    void automaticStopTakenBack_data();
+    void automaticStopTakenBack();
+    void noOutputForAFile_data();
+    void noOutputForAFile();
     void recordBeforeAnyFileStopsOnFirstTick();
     void recordRangeHasNoAutomaticStop();
     void operatorMoveDoesNotMoveAutomaticStop();
@@ -212,36 +262,84 @@ void TestAudioSource::fileOfUnknownLength() {
     QCOMPARE(rig.source->MusicScale, 0);
 }
 
-void TestAudioSource::tenSecondFileStopsOn330thTick() {
+void TestAudioSource::automaticStopFollowsTheOutput_data() {
+    QTest::addColumn<std::int32_t>("length");
+    QTest::addColumn<int>("delay");             // the output's delay; -1: it never reports
+    QTest::addColumn<int>("phase");             // the first tick comes 30 ms + phase after "Play"
+    QTest::addColumn<int>("stale");             // every other report is this much old
+    QTest::addColumn<int>("gap");               // the output falls this much behind at 5 s
+    QTest::addColumn<std::int64_t>("handedAt"); // from "Play"
+    QTest::addColumn<int>("ticksBefore");       // status ticks before the hand-over
+    QTest::addColumn<QString>("recTime");       // RecTimeText then
+
+    // STOP is handed over when the sound out is at length - 50 ms less the 50 ms the
+    // transmitter takes to write it: the byte reaches the chip as the sound out reaches
+    // length - 50 ms, whatever the output's delay. Ticks count on as they always did.
+    QTest::newRow("10 s, no delay")
+        << 10000 << 0 << 5 << 0 << 0 << std::int64_t(9900) << 329 << "0:9:87";
+    QTest::newRow("10 s, 140 ms") << 10000 << 140 << 0 << 0 << 0 << std::int64_t(10040) << 334
+                                  << "0:10:2";
+    QTest::newRow("10 s, 140 ms, late ticks")
+        << 10000 << 140 << 17 << 0 << 0 << std::int64_t(10040) << 334 << "0:10:2";
+    QTest::newRow("10 s, 140 ms, stale reports")
+        << 10000 << 140 << 11 << 12 << 0 << std::int64_t(10040) << 334 << "0:10:2";
+    QTest::newRow("10 s, 600 ms") << 10000 << 600 << 5 << 0 << 0 << std::int64_t(10500) << 349
+                                  << "0:10:47";
+    QTest::newRow("10 s, 600 ms, late ticks")
+        << 10000 << 600 << 29 << 0 << 0 << std::int64_t(10500) << 349 << "0:10:47";
+    QTest::newRow("1.5 s, 1,100 ms")
+        << 1500 << 1100 << 3 << 0 << 0 << std::int64_t(2500) << 83 << "0:2:49";
+    QTest::newRow("180 s, 140 ms")
+        << 180000 << 140 << 7 << 0 << 0 << std::int64_t(180040) << 6001 << "3:0:3";
+    // A gap in the sound (the output starved): the stop moves with what comes out.
+    QTest::newRow("10 s, 140 ms, 200 ms gap")
+        << 10000 << 140 << 0 << 0 << 200 << std::int64_t(10240) << 341 << "0:10:23";
+    // An output that never tells: the count stands in, a second past the end.
+    QTest::newRow("10 s, silent output")
+        << 10000 << -1 << 0 << 0 << 0 << std::int64_t(11010) << 367 << "0:11:1";
+}
+
+void TestAudioSource::automaticStopFollowsTheOutput() {
+    QFETCH(std::int32_t, length);
+    QFETCH(int, delay);
+    QFETCH(int, phase);
+    QFETCH(int, stale);
+    QFETCH(int, gap);
+    QFETCH(std::int64_t, handedAt);
+    QFETCH(int, ticksBefore);
+    QFETCH(QString, recTime);
     Rig rig;
-    rig.open(QStringLiteral("/music/ten.mp3"), 10000);
+    rig.open(QStringLiteral("/music/file.mp3"), length);
+    rig.delay = delay;
+    rig.stale = stale;
     rig.record();
     QCOMPARE(rig.player.lastCommand(), PlayerCommand::Play);
     QVERIFY(rig.source->MusicOn);
     QCOMPARE(rig.player.updateInterval(), 30);
 
-    // STOP is handed to the transmitter when the count reaches 10,000 - 100 ms: its byte
-    // leaves one 50 ms pacing interval later, 50 ms before the end of the file.
-    rig.tick(329);
-    QCOMPARE(rig.stops, 0);
-    QCOMPARE(rig.source->RecElapsedMs, 9870);
-    QCOMPARE(rig.recTime.text(), QStringLiteral("0:9:87"));
-    QVERIFY(rig.source->RecOn);
-
-    rig.tick();
+    while (rig.stops == 0 && rig.sincePlay < length / 30 + 100) {
+        if (rig.sincePlay == 5000 / 30)
+            rig.delay += gap;
+        rig.play(1, phase);
+    }
     QCOMPARE(rig.stops, 1);
-    QCOMPARE(rig.stopTick, 330);
-    QCOMPARE(rig.source->RecElapsedMs, 9900);
-    QCOMPARE(rig.recTime.text(), QStringLiteral("0:9:90"));
+    QCOMPARE(rig.handedAt - rig.playAt, handedAt);
+    if (delay >= 0) // the byte reaches the chip as the sound out reaches the end less 50 ms
+        QCOMPARE(rig.handedAt + Transmitter::PaceMs - rig.playAt - delay - gap,
+                 std::int64_t(length) - AudioSource::StopBeforeEndMs);
+    QCOMPARE(rig.stopTick, ticksBefore);
+    QCOMPARE(rig.source->RecElapsedMs, 30 * ticksBefore);
+    QCOMPARE(rig.recTime.text(), recTime);
     QVERIFY(!rig.source->RecOn);
 
-    // Without a STOP reply the audio goes on: the position counts, the recording time
-    // does not, and no second STOP is sent.
-    rig.tick(20);
+    // Without a STOP reply the audio goes on: the position counts, the recording time does
+    // not, and no second STOP is sent.
+    rig.play(20, phase);
     QCOMPARE(rig.stops, 1);
-    QCOMPARE(rig.source->RecElapsedMs, 9900);
-    QCOMPARE(rig.recTime.text(), QStringLiteral("0:9:90"));
-    QCOMPARE(rig.source->MusicPosMs, 350 * 30);
+    QVERIFY(!rig.source->autoStopTimer().isActive());
+    QCOMPARE(rig.source->RecElapsedMs, 30 * ticksBefore);
+    QCOMPARE(rig.recTime.text(), recTime);
+    QCOMPARE(rig.source->MusicPosMs, 30 * rig.sincePlay);
 }
 
 void TestAudioSource::recordBeforeAnyFileStopsOnFirstTick() {
@@ -262,9 +360,11 @@ void TestAudioSource::recordBeforeAnyFileStopsOnFirstTick() {
 void TestAudioSource::recordRangeHasNoAutomaticStop() {
     Rig rig;
     rig.open(QStringLiteral("/music/ten.mp3"), 10000);
+    rig.delay = 140;
     rig.recordRange();
-    rig.tick(400);
+    rig.play(400);
     QCOMPARE(rig.stops, 0);
+    QVERIFY(!rig.source->autoStopTimer().isActive());
     QCOMPARE(rig.source->MusicPosMs, 12000);
     QCOMPARE(rig.source->RecElapsedMs, 0);
     QCOMPARE(rig.recTime.text(), QStringLiteral("REC Time"));
@@ -273,15 +373,103 @@ void TestAudioSource::recordRangeHasNoAutomaticStop() {
 void TestAudioSource::operatorMoveDoesNotMoveAutomaticStop() {
     Rig rig;
     rig.open(QStringLiteral("/music/ten.mp3"), 10000);
+    rig.delay = 140;
     rig.record();
-    rig.tick(100);
+    rig.play(100);
     rig.slider.setValue(27000); // the operator drags it near the end
     QCOMPARE(rig.source->MusicPosMs, 9000);
     QCOMPARE(rig.player.startPoint, 9000);
-    rig.tick(229);
+    // The sound that plays does not jump, and the stop goes by the sound.
+    rig.play(234);
     QCOMPARE(rig.stops, 0);
-    rig.tick();
-    QCOMPARE(rig.stopTick, 330);
+    rig.play(1);
+    QCOMPARE(rig.stopTick, 334);
+    QCOMPARE(rig.handedAt - rig.playAt, 10040);
+}
+
+// An armed automatic stop is taken back by whatever ends the recording or starts the sound
+// anew before it is due.
+void TestAudioSource::automaticStopTakenBack_data() {
+    QTest::addColumn<QString>("by");
+    QTest::addColumn<int>("stops"); // STOPs handed over in all
+    QTest::newRow("stop button") << "stop" << 0;
+    QTest::newRow("Play again") << "replay" << 1;
+    QTest::newRow("record again") << "record" << 1;
+}
+
+void TestAudioSource::automaticStopTakenBack() {
+    QFETCH(QString, by);
+    QFETCH(int, stops);
+    Rig rig;
+    rig.open(QStringLiteral("/music/ten.mp3"), 10000);
+    rig.delay = 140;
+    rig.record();
+    rig.play(333);
+    QVERIFY(rig.source->autoStopTimer().isActive());
+    QCOMPARE(rig.timerDue - rig.playAt, 10040);
+    rig.clock = rig.timerDue - 1; // just before it is due
+    if (by == QLatin1String("stop")) {
+        rig.source->RecOn = false; // the stop button's first step
+    } else if (by == QLatin1String("replay")) {
+        rig.source->replay(); // as the REC reply gives it after the end-of-file rewind
+        QVERIFY(!rig.source->autoStopTimer().isActive());
+        QCOMPARE(rig.source->stopHandOverAt(), -1);
+        rig.playAt = rig.clock; // the file plays from its start again
+        rig.sincePlay = 0;
+    } else {
+        rig.record();
+        QVERIFY(!rig.source->autoStopTimer().isActive());
+    }
+    rig.clock = rig.timerDue;
+    rig.setPlayed();
+    rig.source->autoStopDue(); // a timeout already on its way changes nothing
+    QCOMPARE(rig.stops, 0);
+    // Whatever plays from here stops by its own sound.
+    rig.play(400);
+    QCOMPARE(rig.stops, stops);
+    if (stops)
+        QCOMPARE(rig.handedAt - rig.playAt, 10040);
+}
+
+void TestAudioSource::noOutputForAFile_data() {
+    QTest::addColumn<bool>("file");
+    QTest::addColumn<QString>("outputError");
+    QTest::addColumn<QString>("outputName");
+    QTest::addColumn<bool>("ready");
+    QTest::newRow("file, output plays") << true << ""
+                                        << "" << true;
+    QTest::newRow("file, no output") << true << "没有可用的声音输出"
+                                     << "" << false;
+    QTest::newRow("file, chosen output gone") << true << "声音输出 usb 不存在"
+                                              << "USB Audio" << false;
+    QTest::newRow("no file, no output") << false << "没有可用的声音输出"
+                                        << "" << true;
+}
+
+void TestAudioSource::noOutputForAFile() {
+    QFETCH(bool, file);
+    QFETCH(QString, outputError);
+    QFETCH(QString, outputName);
+    QFETCH(bool, ready);
+    Rig rig;
+    if (file)
+        rig.open(QStringLiteral("/music/ten.mp3"), 10000);
+    rig.player.commands.clear();
+    rig.player.outputError = outputError;
+    if (!outputName.isEmpty())
+        rig.source->setOutputName(outputName);
+    QCOMPARE(rig.source->outputReadyForRecording(), ready);
+    QVERIFY(rig.player.commands.empty());
+    QCOMPARE(rig.boxes.boxes.size(), ready ? 0 : 1);
+    if (!ready) {
+        const auto& box = rig.boxes.boxes[0];
+        const QString name = outputName.isEmpty() ? QStringLiteral("默认声音输出") : outputName;
+        QVERIFY2(box.text.startsWith(QStringLiteral("没有声音输出：") + name),
+                 qPrintable(box.text));
+        QVERIFY2(box.text.contains(outputError), qPrintable(box.text));
+        QCOMPARE(box.title, QStringLiteral("声音输出"));
+        QCOMPARE(box.icon, MessageIcon::Critical);
+    }
 }
 
 void TestAudioSource::ticksWithoutMusicChangeNothing() {

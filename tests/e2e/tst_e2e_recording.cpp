@@ -10,6 +10,7 @@
 #include "e2e/SimulatorRig.h"
 #include "support/Wav.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
@@ -36,6 +37,66 @@ qint64 monotonicUs() {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
+
+// A sound server of this test's own: a private PulseAudio whose default output is a null sink,
+// so the real player has an output to play on (and to report its clock from) without a
+// sound card, and the user's sound setup is not touched. Stopped by its process id.
+class PrivateSoundServer {
+public:
+    PrivateSoundServer() {
+        if (!dir_.isValid() || !QDir(dir_.path()).mkpath(QStringLiteral("runtime")) ||
+            !QDir(dir_.path()).mkpath(QStringLiteral("home")))
+            return;
+        const QString config = dir_.filePath(QStringLiteral("server.pa"));
+        QFile file(config);
+        if (!file.open(QIODevice::WriteOnly))
+            return;
+        file.write("load-module module-native-protocol-unix auth-anonymous=1\n"
+                   "load-module module-null-sink sink_name=tamberlo_null\n"
+                   "set-default-sink tamberlo_null\n");
+        file.close();
+        const QString runtime = dir_.filePath(QStringLiteral("runtime"));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), dir_.filePath(QStringLiteral("home")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), runtime);
+        server_.setProcessEnvironment(env);
+        server_.setProcessChannelMode(QProcess::MergedChannels);
+        server_.start(QStringLiteral("pulseaudio"),
+                      {QStringLiteral("-n"), QStringLiteral("-F"), config,
+                       QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
+                       QStringLiteral("--disallow-exit")});
+        const QString socket = runtime + QStringLiteral("/native");
+        QElapsedTimer clock;
+        clock.start();
+        while (server_.state() != QProcess::NotRunning && !QFile::exists(socket) &&
+               clock.elapsed() < 10000)
+            server_.waitForReadyRead(100);
+        if (!QFile::exists(socket))
+            return;
+        saved_ = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", QByteArray("unix:") + QFile::encodeName(socket));
+        ok_ = true;
+    }
+    ~PrivateSoundServer() {
+        if (ok_)
+            qputenv("PULSE_SERVER", saved_);
+        if (server_.state() != QProcess::NotRunning) {
+            server_.terminate();
+            if (!server_.waitForFinished(5000))
+                server_.kill();
+            server_.waitForFinished(1000);
+        }
+    }
+    bool ok() const { return ok_; }
+    QString log() { return QString::fromLocal8Bit(server_.readAll()); }
+
+private:
+    QTemporaryDir dir_;
+    QProcess server_;
+    QByteArray saved_;
+    bool ok_ = false;
+};
 
 // Passes everything on to the real player and notes, with the time, every command the
 // panel gives it and every status event that finds the file at its end.
@@ -99,6 +160,7 @@ class TestE2eRecording : public QObject {
     Q_OBJECT
 
     std::unique_ptr<RuntimeDir> runtime_;
+    std::unique_ptr<PrivateSoundServer> sound_;
     std::unique_ptr<Simulator> sim_;
     int nextPort_ = 41;
 
@@ -174,7 +236,12 @@ private slots:
     void initTestCase() {
         runtime_ = std::make_unique<RuntimeDir>();
         QVERIFY(runtime_->isValid());
+        // Before the first player: the recordings of a file need an output to play on.
+        sound_ = std::make_unique<PrivateSoundServer>();
+        QVERIFY2(sound_->ok(), qPrintable(sound_->log()));
     }
+
+    void cleanupTestCase() { sound_.reset(); }
 
     void cleanup() {
         if (QTest::currentTestFailed() && sim_)

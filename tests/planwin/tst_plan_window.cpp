@@ -2,6 +2,7 @@
 // bar after every change, plan files, export, the checks before a run, and the comparison
 // of a map scan with the plan.
 #include "PlanWindowFakes.h"
+#include "audio/AudioOutputBox.h"
 #include "link/PortResolver.h"
 #include "plan/Export.h"
 #include "planwin/MemoryBar.h"
@@ -113,33 +114,20 @@ void TestPlanWindow::namesCaptionsAndTitle_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("caption"); // empty: no caption, the accessible name carries it
     const QList<std::pair<const char*, const char*>> rows = {
-        {"port_box", ""},
-        {"model_box", ""},
-        {"rate_box", ""},
-        {"messages", ""},
-        {"memory_bar", ""},
-        {"usage_text", ""},
-        {"status_text", ""},
-        {"message_progress", ""},
-        {"plan_progress", ""},
-        {"elapsed_time", ""},
-        {"remaining_time", ""},
-        {"plan_file_text", ""},
-        {"add_files", "添加文件…"},
-        {"remove_message", "删除"},
-        {"move_up", "上移"},
-        {"move_down", "下移"},
-        {"open_plan", "打开"},
-        {"save_plan", "保存"},
-        {"save_plan_as", "另存为"},
-        {"record_all", "全部录音"},
-        {"erase_first", "先擦除全部"},
-        {"stop_recording", "停止"},
-        {"continue_from", "从这里继续"},
-        {"verify", "校验"},
-        {"export_header", "头文件 .h"},
-        {"export_csv", "CSV"},
-        {"export_json", "JSON"},
+        {"port_box", ""},           {"model_box", ""},
+        {"rate_box", ""},           {"AudioOutputBox", ""},
+        {"messages", ""},           {"memory_bar", ""},
+        {"usage_text", ""},         {"status_text", ""},
+        {"message_progress", ""},   {"plan_progress", ""},
+        {"elapsed_time", ""},       {"remaining_time", ""},
+        {"plan_file_text", ""},     {"add_files", "添加文件…"},
+        {"remove_message", "删除"}, {"move_up", "上移"},
+        {"move_down", "下移"},      {"open_plan", "打开"},
+        {"save_plan", "保存"},      {"save_plan_as", "另存为"},
+        {"record_all", "全部录音"}, {"erase_first", "先擦除全部"},
+        {"stop_recording", "停止"}, {"continue_from", "从这里继续"},
+        {"verify", "校验"},         {"export_header", "头文件 .h"},
+        {"export_csv", "CSV"},      {"export_json", "JSON"},
     };
     for (const auto& [name, caption] : rows)
         QTest::newRow(name) << QString::fromLatin1(name) << QString::fromUtf8(caption);
@@ -395,6 +383,18 @@ void TestPlanWindow::savesAndOpensPlanFiles() {
     rig.window->addFiles({file("a.wav"), file("b.wav")});
     rig.find<QComboBox>("model_box")->setCurrentText("ISD1740");
     rig.find<QComboBox>("rate_box")->setCurrentText("6400");
+    // The files are to play on a USB card rather than on the default output.
+    const QList<AudioOutput> outputs{{"builtin", QStringLiteral("Built-in Audio"), true},
+                                     {"usb-card", QStringLiteral("USB Audio CODEC"), false}};
+    AudioOutputBox& output = rig.window->outputBox();
+    QCOMPARE(output.chosenId(), QByteArray()); // the default output at first
+    output.setLister([&] { return outputs; });
+    output.showPopup();
+    output.hidePopup();
+    QCOMPARE(output.count(), 3);
+    output.setCurrentIndex(2);
+    emit output.activated(2);
+    QCOMPARE(rig.window->plan().output, QStringLiteral("usb-card"));
     QDir(dir_.path()).mkdir("plans");
     // "Save" without a file asks for one; the suffix is added.
     rig.dialogs.files.push_back(dir_.filePath("plans/door"));
@@ -406,6 +406,7 @@ void TestPlanWindow::savesAndOpensPlanFiles() {
     const QJsonObject json = QJsonDocument::fromJson(f.readAll()).object();
     QCOMPARE(json.value("model").toString(), QStringLiteral("ISD1740"));
     QCOMPARE(json.value("sample_rate").toInt(), 6400);
+    QCOMPARE(json.value("output").toString(), QStringLiteral("usb-card"));
     QCOMPARE(json.value("messages").toArray().at(0).toObject().value("file").toString(),
              QStringLiteral("../a.wav"));
 
@@ -416,6 +417,15 @@ void TestPlanWindow::savesAndOpensPlanFiles() {
     QCOMPARE(other.names(), rig.names());
     QCOMPARE(other.find<QComboBox>("model_box")->currentText(), QStringLiteral("ISD1740"));
     QCOMPARE(other.find<QComboBox>("rate_box")->currentText(), QStringLiteral("6400"));
+    QCOMPARE(other.window->plan().output, QStringLiteral("usb-card"));
+    QCOMPARE(other.window->outputBox().chosenId(), QByteArray("usb-card"));
+    // Back to the default output: the plan names none.
+    other.window->outputBox().setCurrentIndex(0);
+    emit other.window->outputBox().activated(0);
+    QVERIFY(other.window->savePlanFile(saved));
+    f.close();
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QVERIFY(!QJsonDocument::fromJson(f.readAll()).object().contains("output"));
     QCOMPARE(other.cells(PlanTableModel::End), rig.cells(PlanTableModel::End));
 
     // A file that is no plan is refused with the engine's reason.
