@@ -92,6 +92,30 @@ void ChipClient::cancelAll(ChipError reason) {
     failAll(reason, chipErrorName(reason));
 }
 
+void ChipClient::end(const QString& why) {
+    if (ended_)
+        return;
+    ended_ = true;
+    endText_ = why;
+    paceTimer_.stop();
+    replyTimer_.stop();
+    // The frame in progress is cut too: the rest of a SET_REC going out after the run
+    // would start a recording nobody stops.
+    if (current_)
+        current_->cancel.reset();
+    std::deque<Job> queued;
+    queued.swap(queue_);
+    if (current_) {
+        const QString text = QStringLiteral("%1: %2").arg(exchangeName(), why);
+        completeLater(queued, ChipError::Cancelled, text);
+    }
+    for (Job& job : queued) {
+        if (job.result.errorText.isEmpty())
+            job.result.errorText = QStringLiteral("%1: %2").arg(named(job.result.opcode), why);
+        finish(job, ChipError::Cancelled, job.result.errorText);
+    }
+}
+
 void ChipClient::failAll(ChipError reason, const QString& what) {
     std::deque<Job> queued;
     queued.swap(queue_);
@@ -134,6 +158,20 @@ QString ChipClient::exchangeName() const {
 }
 
 void ChipClient::pump() {
+    if (deviceGone_ && port_.isOpen())
+        deviceGone_ = false; // opened again
+    if (ended_ || deviceGone_) {
+        // Nothing may go out any more: whatever was submitted fails at once.
+        std::deque<Job> refused;
+        refused.swap(queue_);
+        for (Job& job : refused) {
+            const QString why = ended_ ? endText_ : QStringLiteral("the device went away");
+            job.result.errorText = QStringLiteral("%1: %2").arg(named(job.result.opcode), why);
+            finish(job, ended_ ? ChipError::Cancelled : ChipError::DeviceLost,
+                   job.result.errorText);
+        }
+        return;
+    }
     if (completing_ || current_ || queue_.empty())
         return;
     current_ = std::move(queue_.front());
@@ -161,7 +199,7 @@ void ChipClient::beginExchange() {
 }
 
 void ChipClient::tick() {
-    if (current_ && (phase_ == Phase::Waiting || phase_ == Phase::Sending))
+    if (!ended_ && current_ && (phase_ == Phase::Waiting || phase_ == Phase::Sending))
         writeNext();
 }
 
@@ -172,6 +210,8 @@ void ChipClient::writeNext() {
     }
     const std::vector<std::uint8_t>& frame = exchangeFrame();
     if (sent_ == 0) {
+        // The reply timer counts from a frame's last byte only, however short it is.
+        replyTimer_.stop();
         // Whatever came in since the last reply belongs to no command of ours.
         const int stray = port_.bytesWaiting();
         port_.discardReceiveBuffer();
@@ -206,10 +246,15 @@ void ChipClient::writeNext() {
 
 void ChipClient::onCommunication(tamberlo::CommEvent kind) {
     if (kind == CommEvent::DeviceLost) {
+        if (deviceGone_)
+            return;
+        deviceGone_ = true;
+        paceTimer_.stop();
         failAll(ChipError::DeviceLost, QStringLiteral("the device went away"));
+        emit deviceLost();
         return;
     }
-    if (kind != CommEvent::BytesReceived)
+    if (kind != CommEvent::BytesReceived || ended_)
         return;
     int stray = 0;
     while (port_.bytesWaiting() > 0) {
@@ -229,7 +274,7 @@ void ChipClient::onCommunication(tamberlo::CommEvent kind) {
 }
 
 void ChipClient::replyTimedOut() {
-    if (!current_ || phase_ != Phase::AwaitingReply)
+    if (ended_ || !current_ || phase_ != Phase::AwaitingReply)
         return;
     QString text =
         QStringLiteral("no reply to %1 within %2 ms")

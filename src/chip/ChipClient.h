@@ -19,7 +19,15 @@
 // across frames too); a frame that has started always goes out whole. Before each frame the
 // input is discarded, so a late or surplus byte never shifts the next reply. A reply is
 // complete at the catalogue's length for the opcode; commands with no reply there complete
-// when their last byte has left. The timeout (default 1,000 ms) runs from the last byte.
+// when their last byte has left. The timeout (default 1,000 ms) runs from the last byte,
+// however short it is: the reply timer never runs while a frame is going out.
+//
+// A device that goes away fails everything at once and is remembered: deviceLost() is
+// emitted (also when the client is idle, so an owner waiting on something else hears of it
+// at once), and whatever is submitted afterwards fails with DeviceLost, "the device went
+// away", rather than with the closed port it left behind. end() closes the client for good
+// when a run is over: the frame in progress is cut, nothing queued or submitted later is
+// ever written.
 // Completions run once per request, in submission order (stopNow's STOP excepted), after
 // the client's own state is settled, so a completion may submit further work.
 //
@@ -46,7 +54,7 @@ enum class ChipError {
     DeviceLost, // the device behind the port went away
     Refused,    // the chip refused the command (CMD_ERR in the next status)
     PortClosed, // the port was not open when the frame was due
-    Cancelled,  // cancelAll() before the request went out
+    Cancelled,  // cancelAll() before the request went out, or submitted after end()
 };
 
 // "timeout", "device lost", "refused", "port closed", "cancelled"; empty for None.
@@ -110,6 +118,15 @@ public:
     quint64 stopNow(Completion completion = {});
     // Completes every queued request, and the one in progress, with `reason`.
     void cancelAll(ChipError reason = ChipError::Cancelled);
+    // The run is over: completes everything with Cancelled (`why` says why: "the run has
+    // ended"), stops both timers and writes nothing more, not even the rest of a frame that
+    // has started, whatever event loop runs later. Requests submitted afterwards complete at
+    // once with Cancelled.
+    void end(const QString& why = QStringLiteral("the run has ended"));
+    bool hasEnded() const { return ended_; }
+    // The device behind the port went away (and the port has not been opened since; the
+    // port closes itself when its device goes away).
+    bool deviceGone() const { return deviceGone_; }
 
     bool isIdle() const { return !current_ && queue_.empty(); }
     std::size_t pending() const { return queue_.size() + (current_ ? 1 : 0); }
@@ -138,6 +155,8 @@ signals:
     void finished(const tamberlo::ChipResult& result);
     // Nothing left to do.
     void idle();
+    // The device behind the port went away; everything queued has failed with DeviceLost.
+    void deviceLost();
 
 private:
     struct Job {
@@ -180,6 +199,9 @@ private:
     const ChipModelRow* model_ = nullptr;
     std::optional<ChipStatus> lastStatus_;
     bool completing_ = false; // inside a completion: pump() afterwards, not from within
+    bool deviceGone_ = false;
+    bool ended_ = false;
+    QString endText_;
 };
 
 } // namespace tamberlo

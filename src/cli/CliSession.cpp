@@ -92,7 +92,7 @@ Session::Session(Options options, QObject* parent) : QObject(parent), options_(s
     connect(&recordTimer_, &QTimer::timeout, this, &Session::stopRecording);
     interruptPoll_.setInterval(20);
     connect(&interruptPoll_, &QTimer::timeout, this, [this] {
-        if (interrupted.exchange(false) && recording_) {
+        if (recording_ && interrupted.exchange(false)) {
             stopRecording();
             return;
         }
@@ -146,7 +146,7 @@ void Session::finish(int code, const QString& errorText) {
         out().flush();
     }
     if (client_)
-        client_->cancelAll();
+        client_->end(); // nothing more goes out, not even the rest of a frame
     QCoreApplication::exit(code);
 }
 
@@ -523,13 +523,19 @@ void Session::runFwd() {
 }
 
 void Session::runRecord() {
+    // Ctrl-C and SIGTERM are caught from before REC goes out: one that comes while REC and
+    // its status read are under way stops the recording as soon as REC is confirmed.
+    interrupted.store(false);
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
     exchange(singleFrame(Opcode::REC), true, [this](const ChipResult& r) {
         recording_ = true;
         recordStartNs_ = r.lastByteNs;
-        interrupted.store(false);
-        std::signal(SIGINT, onInterrupt);
-        std::signal(SIGTERM, onInterrupt);
         interruptPoll_.start();
+        if (interrupted.exchange(false)) {
+            stopRecording();
+            return;
+        }
         if (options_.seconds) {
             const qint64 elapsedMs = (client_->now() - recordStartNs_) / NsPerMs;
             const qint64 left = qint64(*options_.seconds * 1000.0) - elapsedMs;
@@ -561,23 +567,60 @@ void Session::stopRecording() {
     recordTimer_.stop();
     interruptPoll_.stop();
     exchange(singleFrame(Opcode::STOP), true, [this](const ChipResult& stop) {
-        const double seconds = double(stop.lastByteNs - recordStartNs_) / 1e9;
-        exchange(singleFrame(Opcode::RD_PLAY_PTR), false, [this, seconds](const ChipResult& play) {
-            exchange(singleFrame(Opcode::RD_REC_PTR), false,
-                     [this, seconds, play](const ChipResult& rec) {
-                         const std::uint16_t start = play.decoded.pointer.value_or(0);
-                         const std::uint16_t next = rec.decoded.pointer.value_or(0);
-                         json_[QStringLiteral("seconds")] = seconds;
-                         json_[QStringLiteral("start")] = rowText(start);
-                         json_[QStringLiteral("recordPointer")] = rowText(next);
-                         say(QStringLiteral(
-                                 "recorded %1 s: the message starts at %2; record pointer now %3")
-                                 .arg(seconds, 0, 'f', 2)
-                                 .arg(rowText(start), rowText(next)));
-                         finish(Done);
-                     });
-        });
+        const double elapsed = double(stop.lastByteNs - recordStartNs_) / 1e9;
+        const ChipStatus status = stop.confirmation.value_or(ChipStatus{});
+        const ChipModelRow* model = stop.model;
+        exchange(
+            singleFrame(Opcode::RD_PLAY_PTR), false,
+            [this, elapsed, status, model](const ChipResult& play) {
+                exchange(
+                    singleFrame(Opcode::RD_REC_PTR), false,
+                    [this, elapsed, status, model, play](const ChipResult& rec) {
+                        const std::uint16_t start = play.decoded.pointer.value_or(0);
+                        const std::uint16_t next = rec.decoded.pointer.value_or(0);
+                        const RecordedLength length =
+                            recordedLength(start, next, status.full(), model, elapsed);
+                        json_[QStringLiteral("seconds")] = length.seconds;
+                        json_[QStringLiteral("start")] = rowText(start);
+                        json_[QStringLiteral("recordPointer")] = rowText(next);
+                        json_[QStringLiteral("full")] = status.full();
+                        if (length.rows >= 0)
+                            json_[QStringLiteral("rows")] = length.rows;
+                        QString what =
+                            QStringLiteral("recorded %1 s").arg(length.seconds, 0, 'f', 2);
+                        if (status.full()) {
+                            what += QStringLiteral(", up to the end of the free memory (the chip "
+                                                   "stopped by itself: it is full");
+                            if (options_.seconds)
+                                what += QStringLiteral("; %1 s were asked for")
+                                            .arg(*options_.seconds, 0, 'f', 2);
+                            what += QLatin1Char(')');
+                        }
+                        say(QStringLiteral("%1: the message starts at %2; record pointer now %3")
+                                .arg(what, rowText(start), rowText(next)));
+                        finish(Done);
+                    });
+            });
     });
+}
+
+Session::RecordedLength Session::recordedLength(std::uint16_t start, std::uint16_t next, bool full,
+                                                const ChipModelRow* model, double elapsed) {
+    // The message runs from the play pointer to the row before the record pointer, round
+    // the ring of message rows; the chip records a row per 125 ms at its usual 8 kHz.
+    constexpr std::uint16_t FirstMessageRow = 0x010;
+    constexpr double RowSeconds = 0.125;
+    if (!model || model->lastRow < FirstMessageRow || start < FirstMessageRow ||
+        next < FirstMessageRow || start > model->lastRow || next > model->lastRow)
+        return {elapsed, -1};
+    const int ring = model->lastRow - FirstMessageRow + 1;
+    int rows = ((next - start) % ring + ring) % ring;
+    if (rows == 0 && full)
+        rows = ring;
+    const double held = rows * RowSeconds;
+    // Not full: the clock is finer than the rows, but never more than the chip holds. Full:
+    // the chip stopped before STOP, and what it holds is all there is.
+    return {full ? held : std::min(elapsed, held), rows};
 }
 
 void Session::runRange(std::uint8_t opcode) {

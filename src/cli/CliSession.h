@@ -58,6 +58,15 @@ private:
     void runRecord();
     void stopRecording();
     void showRecordingProgress(); // on standard error, when it is a terminal
+    // What a recording left in the chip: its length in seconds and rows (-1 when the model
+    // or the pointers do not tell), from the play pointer (the message's start), the record
+    // pointer (the row after it) and FULL; `elapsed` is REC to STOP on the clock.
+    struct RecordedLength {
+        double seconds = 0;
+        int rows = -1;
+    };
+    static RecordedLength recordedLength(std::uint16_t start, std::uint16_t next, bool full,
+                                         const ChipModelRow* model, double elapsed);
     void runRange(std::uint8_t opcode);
     void runApc();
     void runMap();

@@ -68,6 +68,11 @@ private slots:
     void stopGoesAheadOfQueuedWorkButNeverCutsAFrame();
     void closedPortFailsAtOnce();
     void cancelLetsAStartedFrameFinish();
+    void replyTimerRunsOnlyFromTheLastByte_data();
+    void replyTimerRunsOnlyFromTheLastByte();
+    void lostDeviceIsRememberedUntilThePortOpensAgain();
+    void nothingGoesOutAfterTheEnd_data();
+    void nothingGoesOutAfterTheEnd();
     void parseRow_data();
     void parseRow();
     void mapsTheMessagesOfAScriptedChip_data();
@@ -338,6 +343,139 @@ void TestChipClient::cancelLetsAStartedFrameFinish() {
     QCOMPARE(rig.results.size(), std::size_t(2));
     QCOMPARE(rig.results[1].error, ChipError::Cancelled);
     QVERIFY(rig.client.isIdle());
+}
+
+void TestChipClient::replyTimerRunsOnlyFromTheLastByte_data() {
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<int>("timeoutMs");
+    QTest::addColumn<bool>("confirm");
+    // Timeouts shorter than the frame (SET_REC takes 200 ms), shorter than a byte's pace,
+    // and the default.
+    QTest::newRow("the reply timer is not running while a frame is still going out")
+        << bytes({0x81, 0x00, 0x10, 0x00, 0x5F}) << 100 << true;
+    QTest::newRow("timeout shorter than a byte's pace")
+        << bytes({0x81, 0x00, 0x10, 0x00, 0x5F}) << 20 << false;
+    QTest::newRow("default timeout")
+        << bytes({0x80, 0x00, 0x10, 0x00, 0x20}) << ChipClient::DefaultTimeoutMs << true;
+    QTest::newRow("one byte, confirmed") << bytes({0x42}) << 30 << true;
+}
+
+void TestChipClient::replyTimerRunsOnlyFromTheLastByte() {
+    QFETCH(QByteArray, frame);
+    QFETCH(int, timeoutMs);
+    QFETCH(bool, confirm);
+    Rig rig;
+    rig.client.setTimeoutMs(timeoutMs);
+    // An earlier exchange left the reply timer's expiry due just as this frame starts.
+    rig.submit(singleFrame(Opcode::DEVID));
+    rig.port.inject(bytes({0x04, 0x02, 0xA0}));
+    rig.submit(std::vector<std::uint8_t>(frame.begin(), frame.end()), confirm);
+    for (int i = 0; i < 12 && rig.port.written.size() < 1 + frame.size(); ++i) {
+        QVERIFY2(!rig.client.replyTimer().isActive(),
+                 qPrintable(QStringLiteral("after %1 bytes").arg(rig.port.written.size())));
+        rig.client.replyTimedOut(); // an expiry now changes nothing
+        QCOMPARE(rig.results.size(), std::size_t(1));
+        rig.tick();
+    }
+    QCOMPARE(rig.port.written, bytes({0x09}) + frame);
+    if (replyLength(std::uint8_t(frame[0])) == 0) {
+        // No reply of its own: the status read is next, the wait counts from its byte.
+        QVERIFY(!rig.client.replyTimer().isActive());
+        rig.tick();
+        QCOMPARE(rig.port.written.back(), char(Opcode::DEVID));
+    }
+    // From the last byte on it runs, and its expiry ends the wait.
+    QVERIFY(rig.client.replyTimer().isActive());
+    QCOMPARE(rig.client.replyTimer().interval(), timeoutMs);
+    if (replyLength(std::uint8_t(frame[0])) > 0 && confirm) {
+        // The command's reply, then the status read: the timer stops for its pace and runs
+        // again from its byte.
+        rig.port.inject(QByteArray(replyLength(std::uint8_t(frame[0])), '\x04'));
+        QVERIFY(!rig.client.replyTimer().isActive());
+        rig.tick();
+        QCOMPARE(rig.port.written.back(), char(Opcode::DEVID));
+        QVERIFY(rig.client.replyTimer().isActive());
+    }
+    rig.client.replyTimedOut();
+    QCOMPARE(rig.results.size(), std::size_t(2));
+    QCOMPARE(rig.results[1].error, ChipError::Timeout);
+    QVERIFY2(rig.results[1].errorText.contains(QStringLiteral("within %1 ms").arg(timeoutMs)),
+             qPrintable(rig.results[1].errorText));
+    QVERIFY(rig.client.isIdle());
+}
+
+void TestChipClient::lostDeviceIsRememberedUntilThePortOpensAgain() {
+    Rig rig;
+    QSignalSpy lost(&rig.client, &ChipClient::deviceLost);
+    // Idle (a recording runs, a prompt plays): the loss is heard at once all the same.
+    rig.port.close();
+    rig.port.raise(CommEvent::DeviceLost);
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(rig.client.deviceGone());
+    // What comes later (the STOP at the file's end) says what happened, not "port closed".
+    rig.client.stopNow([&](const ChipResult& r) { rig.results.push_back(r); });
+    rig.submit(singleFrame(Opcode::DEVID));
+    QCOMPARE(rig.results.size(), std::size_t(2));
+    QCOMPARE(rig.results[0].error, ChipError::DeviceLost);
+    QCOMPARE(rig.results[0].errorText, QString("STOP (0x02): the device went away"));
+    QCOMPARE(rig.results[1].errorText, QString("DEVID (0x09): the device went away"));
+    QVERIFY(rig.port.written.isEmpty());
+    rig.port.raise(CommEvent::DeviceLost); // said once
+    QCOMPARE(lost.size(), 1);
+
+    rig.port.open();
+    rig.submit(singleFrame(Opcode::DEVID));
+    QCOMPARE(rig.port.written, bytes({0x09}));
+    QVERIFY(!rig.client.deviceGone());
+}
+
+void TestChipClient::nothingGoesOutAfterTheEnd_data() {
+    QTest::addColumn<int>("bytesOut"); // of SET_REC's five when the run ends
+    QTest::newRow("before the frame") << 0;
+    QTest::newRow("in the middle of SET_REC") << 2;
+    QTest::newRow("awaiting SET_REC's reply") << 5;
+}
+
+void TestChipClient::nothingGoesOutAfterTheEnd() {
+    QFETCH(int, bytesOut);
+    Rig rig;
+    rig.submit(singleFrame(Opcode::DEVID)); // in flight, so SET_REC waits
+    if (bytesOut > 0) {
+        rig.port.inject(bytes({0x04, 0x02, 0xA0}));
+        rig.tick();
+    }
+    rig.submit(rangeFrame(Opcode::SET_REC, 0x010, 0x05F), true);
+    rig.submit(singleFrame(Opcode::PLAY));
+    rig.sendUntil(1 + bytesOut);
+    QCOMPARE(rig.port.written.size(), qsizetype(1 + bytesOut));
+
+    rig.client.end();
+    QVERIFY(rig.client.hasEnded());
+    QVERIFY(rig.client.isIdle());
+    QVERIFY(!rig.client.paceTimer().isActive());
+    QVERIFY(!rig.client.replyTimer().isActive());
+    for (const ChipResult& r : rig.results) {
+        if (r.opcode != Opcode::DEVID || bytesOut == 0)
+            QCOMPARE(r.error, ChipError::Cancelled);
+    }
+    QCOMPARE(rig.results.size(), std::size_t(3));
+    // A nested event loop later: ticks, expiries, replies, and a completion that submits
+    // the next step. Nothing of it reaches the wire.
+    rig.client.submit({singleFrame(Opcode::STOP)}, [&](const ChipResult& r) {
+        rig.results.push_back(r);
+        rig.submit(rangeFrame(Opcode::SET_REC, 0x060, 0x07F));
+    });
+    for (int i = 0; i < 10; ++i) {
+        rig.tick();
+        rig.client.replyTimedOut();
+        rig.port.inject(bytes({0x04}));
+    }
+    QCOMPARE(rig.port.written.size(), qsizetype(1 + bytesOut));
+    QCOMPARE(rig.results.size(), std::size_t(5));
+    QCOMPARE(rig.results[3].error, ChipError::Cancelled);
+    QCOMPARE(rig.results[3].errorText, QString("STOP (0x02): the run has ended"));
+    QCOMPARE(rig.results[4].opcode, Opcode::SET_REC);
+    QCOMPARE(rig.results[4].error, ChipError::Cancelled);
 }
 
 void TestChipClient::parseRow_data() {

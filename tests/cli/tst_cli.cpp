@@ -5,12 +5,15 @@
 
 #include "e2e/SimulatorRig.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+
+#include <csignal>
 
 using namespace tamberlo::e2e;
 
@@ -91,6 +94,10 @@ private slots:
     void subcommands();
     void pacingOnTheWire();
     void helpAgreesWithTheReadme();
+    void recordTellsWhatTheChipHolds_data();
+    void recordTellsWhatTheChipHolds();
+    void recordEndsOnASignalOrALostBoard_data();
+    void recordEndsOnASignalOrALostBoard();
 
 private:
     RuntimeDir runtime_;
@@ -362,6 +369,128 @@ void TestCli::helpAgreesWithTheReadme() {
     QVERIFY(section >= 0);
     QVERIFY2(text.indexOf(help.out, section) >= 0,
              qPrintable("README's Command line section lacks the --help text:\n" + help.out));
+}
+
+// record against a chip whose memory is nearly full (the simulator's memory file holds a
+// message up to row 0x0A0 of an ISD1720's 0x0AF): the chip stops by itself after 15 rows,
+// and record says what the chip holds, not how long it waited.
+void TestCli::recordTellsWhatTheChipHolds_data() {
+    QTest::addColumn<QByteArray>("memory"); // the simulator's memory file
+    QTest::addColumn<QList<Run>>("runs");
+    const QByteArray head("tamberlo-bridge-sim memory 1\nmodel ISD1720\n");
+    QTest::newRow("record --seconds past the end of the memory")
+        << head + "rows 0x010 0x0a0 eom\n"
+        << QList<Run>{
+               {{"init"}, 0},
+               {{"record", "--seconds", "3"},
+                0,
+                "^recorded 1\\.8[78] s, up to the end of the free memory \\(the chip stopped by "
+                "itself: it is full; 3\\.00 s were asked for\\): the message starts at 0x0A1; "
+                "record pointer now 0x010\n$"},
+               {{"record"}, 4, "", "the chip refused REC"},
+           };
+    QTest::newRow("record --json past the end of the memory")
+        << head + "rows 0x010 0x0a0 eom\n"
+        << QList<Run>{
+               {{"init"}, 0},
+               {{"--json", "record", "--seconds", "2.5"}, 0, "\"full\": true", "", "rows=15"},
+           };
+    QTest::newRow("record that fits")
+        << head + "rows 0x010 0x020 eom\n"
+        << QList<Run>{
+               {{"init"}, 0},
+               {{"--json", "record", "--seconds", "0.5"}, 0, "\"full\": false", "", "start=0x021"},
+           };
+}
+
+void TestCli::recordTellsWhatTheChipHolds() {
+    QFETCH(QByteArray, memory);
+    QFETCH(QList<Run>, runs);
+    const QString memoryFile = runtime_.path() + QStringLiteral("/record.memory");
+    QFile file(memoryFile);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(memory), memory.size());
+    file.close();
+    std::unique_ptr<Simulator> sim;
+    QVERIFY(startSimulator(sim, runtime_, 1, {"--model", "ISD1720", "--memory", memoryFile}));
+    for (const Run& run : runs) {
+        const Outcome o = runCli(runtime_, run.args);
+        const QString where = QStringLiteral("tamberlo-cli %1\n-- exit %2\n-- stdout:\n%3-- "
+                                             "stderr:\n%4-- simulator:\n%5")
+                                  .arg(run.args.join(' '))
+                                  .arg(o.exit)
+                                  .arg(o.out, o.err, sim->tail(12));
+        QVERIFY2(o.finished && o.exit == run.exit, qPrintable(where));
+        QVERIFY2(matches(run.out, o.out), qPrintable("stdout: " + run.out + "\n" + where));
+        QVERIFY2(matches(run.err, o.err), qPrintable("stderr: " + run.err + "\n" + where));
+        if (!run.json.isEmpty()) {
+            const QStringList kv = run.json.split('=');
+            const QString value = jsonValue(QJsonDocument::fromJson(o.out.toUtf8()), kv[0]);
+            QVERIFY2(value == kv[1], qPrintable(run.json + "\n" + where));
+        }
+    }
+    // The STOP went out once the chip had stopped by itself, and nothing after it but reads.
+    QVERIFY2(!sim->commands("STOP").isEmpty(), qPrintable(sim->tail()));
+}
+
+enum class RecordEnd { Interrupt, Terminate, BoardUnplugged };
+Q_DECLARE_METATYPE(RecordEnd)
+
+// A run of record that ends early. Ctrl-C or SIGTERM while REC and its status read are under
+// way (the simulator answers 400 ms late to widen that window) still end in STOP; a board
+// unplugged (the simulator killed) 1.5 s into a 5 s recording is noticed at once.
+void TestCli::recordEndsOnASignalOrALostBoard_data() {
+    QTest::addColumn<RecordEnd>("end");
+    QTest::newRow("Ctrl-C before REC is confirmed") << RecordEnd::Interrupt;
+    QTest::newRow("SIGTERM before REC is confirmed") << RecordEnd::Terminate;
+    QTest::newRow("board unplugged while recording") << RecordEnd::BoardUnplugged;
+}
+
+void TestCli::recordEndsOnASignalOrALostBoard() {
+    QFETCH(RecordEnd, end);
+    const bool signal = end != RecordEnd::BoardUnplugged;
+    std::unique_ptr<Simulator> sim;
+    QVERIFY(startSimulator(sim, runtime_, 1,
+                           signal ? QStringList{"--reply-delay-ms", "400"} : QStringList{}));
+    QCOMPARE(runCli(runtime_, {"init"}).exit, 0);
+
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+    cli.setProcessEnvironment(environment);
+    cli.setStandardInputFile(QProcess::nullDevice());
+    cli.start(QStringLiteral(TAMBERLO_CLI), {"record", "--seconds", "5"});
+    QVERIFY(cli.waitForStarted(RunBoundMs));
+    // REC has reached the chip.
+    QTRY_VERIFY_WITH_TIMEOUT(!sim->commands("REC").isEmpty(), RunBoundMs);
+    QElapsedTimer sinceEnd;
+    if (signal) {
+        QVERIFY(sim->commands("DEVID").size() == 1); // only init's: REC is not confirmed yet
+        ::kill(pid_t(cli.processId()), end == RecordEnd::Interrupt ? SIGINT : SIGTERM);
+    } else {
+        QTest::qWait(1500);
+        sim->process().kill(); // the board is gone, as when its cable is pulled
+        QVERIFY(sim->process().waitForFinished(5000));
+    }
+    sinceEnd.start();
+    QVERIFY(cli.waitForFinished(RunBoundMs));
+    const QString out = QString::fromUtf8(cli.readAllStandardOutput());
+    const QString err = QString::fromUtf8(cli.readAllStandardError());
+    const QString where = out + err + "\n" + sim->tail(16);
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    if (signal) {
+        QVERIFY2(cli.exitCode() == 0, qPrintable(where));
+        QVERIFY2(out.startsWith(QLatin1String("recorded ")), qPrintable(where));
+        // STOP went out after REC was confirmed, long before the 5 s were up.
+        const QList<LoggedByte> stops = sim->commands("STOP");
+        QVERIFY2(stops.size() == 1 && stops[0].us > sim->commands("REC")[0].us, qPrintable(where));
+        QVERIFY2(sinceEnd.elapsed() < 4000, qPrintable(where));
+    } else {
+        QVERIFY2(cli.exitCode() == 3, qPrintable(where));
+        QVERIFY2(err.contains(QLatin1String("the device went away")), qPrintable(where));
+        // Noticed at once, not when the 5 s are up (3.5 s later).
+        QVERIFY2(sinceEnd.elapsed() < 3000, qPrintable(QString::number(sinceEnd.elapsed())));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)

@@ -78,6 +78,8 @@ private slots:
     void eachFrameStartsWithACleanSlate_data();
     void eachFrameStartsWithACleanSlate();
     void dueActionRunsBeforeTheNextCommand();
+    void droppedActionDoesNotCostTheNextReply_data();
+    void droppedActionDoesNotCostTheNextReply();
     void otherKindsAreIgnored_data();
     void otherKindsAreIgnored();
     void thousandBytesAtOnceWrapInsideBuffer();
@@ -228,6 +230,48 @@ void ReceiverTest::dueActionRunsBeforeTheNextCommand() {
     runQueued(); // and it does not run a second time
     QCOMPARE(rx.actions.size(), 1);
     QCOMPARE(int(rx.tx.CurCmd()), 0x08);
+}
+
+void ReceiverTest::droppedActionDoesNotCostTheNextReply_data() {
+    QTest::addColumn<bool>("staleTurnFirst"); // the dropped action's turn comes before the reply
+    QTest::newRow("a queued reply action dropped by a clean slate does not cost the next reply")
+        << true;
+    QTest::newRow("the next reply is complete before the dropped action's turn") << false;
+}
+
+void ReceiverTest::droppedActionDoesNotCostTheNextReply() {
+    // A reply is complete and its action waits for its turn; then a clean slate (the port
+    // opened again) drops it. The next command's reply must still be recognised, once, and
+    // acted on for that command; the dropped action never runs.
+    QFETCH(bool, staleTurnFirst);
+    Rx rx;
+    rx.command({0x06}, 4);
+    rx.sendOut();
+    rx.port.inject(QByteArray("\x00\x00\x01\x2F", 4));
+    QVERIFY(rx.receiver.isActionDue());
+    rx.receiver.startAfresh();
+    QVERIFY(!rx.receiver.isActionDue());
+    if (staleTurnFirst)
+        runQueued();
+
+    rx.command({0x09}, 3);
+    rx.sendOut();
+    rx.port.inject(QByteArray("\x04\x02\xA0", 3));
+    runQueued();
+    QCOMPARE(rx.actions.size(), 1);
+    QCOMPARE(rx.actions[0].command, 0x09);
+    QCOMPARE(rx.actions[0].buffer, QByteArray("\x04\x02\xA0", 3));
+    QCOMPARE(int(rx.receiver.RecvCnt), 0);
+    QCOMPARE(int(rx.receiver.RecvIdx), 0);
+    QVERIFY(!rx.receiver.isActionDue());
+
+    // And the one after it too.
+    rx.command({0x08}, 4);
+    rx.sendOut();
+    rx.port.inject(QByteArray("\x04\x02\x00\x40", 4));
+    runQueued();
+    QCOMPARE(rx.actions.size(), 2);
+    QCOMPARE(rx.actions[1].command, 0x08);
 }
 
 void ReceiverTest::otherKindsAreIgnored_data() {
