@@ -1,5 +1,7 @@
-// Each message's length as the panel's player (Qt Multimedia) measures it, on WAV and MP3
-// files made here, and the files it cannot use. Runs without a sound device.
+// Each message's length as the panel's player measures it (the file decoded whole), on WAV and
+// MP3 files made here, and the files it cannot use; and the recording audio on a private
+// sound server: the whole file out of the output, or a failure it names.
+#include "audio/PulseRig.h"
 #include "audio/QtAudioPlayer.h"
 #include "plan/Allocation.h"
 #include "plan/Measure.h"
@@ -20,8 +22,11 @@ private slots:
     void initTestCase();
     void measures();
     void recordingAudioLoads();
+    void recordingAudioPlays_data();
+    void recordingAudioPlays();
 
 private:
+    test::PulseRig rig_;
     QString path(const QString& name) const { return dir_.filePath(name); }
     QTemporaryDir dir_;
     bool haveMp3_ = false;
@@ -29,6 +34,7 @@ private:
 
 void TestPlanMeasure::initTestCase() {
     QVERIFY(dir_.isValid());
+    QVERIFY2(rig_.ok(), qPrintable(rig_.error()));
     QVERIFY(test::writeWav(path("700ms.wav"), 8000, 1, 700));
     QVERIFY(test::writeWav(path("2s.wav"), 22050, 2, 2000));
     const QString lame = QStandardPaths::findExecutable("lame");
@@ -99,6 +105,75 @@ void TestPlanMeasure::recordingAudioLoads() {
     QVERIFY(!audio.load(path("notes.wav"), &why));
     QVERIFY2(why.contains("cannot be played"), qPrintable(why));
     QVERIFY2(audio.load(path("700ms.wav"), &why), qPrintable(why));
+}
+
+enum class Trouble { None, NoServer, NoSuchOutput, ServerLost };
+Q_DECLARE_METATYPE(Trouble)
+
+void TestPlanMeasure::recordingAudioPlays_data() {
+    QTest::addColumn<Trouble>("trouble");
+    QTest::addColumn<QString>("file");
+    QTest::newRow("plays whole") << Trouble::None << "700ms.wav";
+    QTest::newRow("plays whole, stereo") << Trouble::None << "2s.wav";
+    QTest::newRow("no sound server") << Trouble::NoServer << "700ms.wav";
+    QTest::newRow("no such output") << Trouble::NoSuchOutput << "700ms.wav";
+    QTest::newRow("server lost while playing") << Trouble::ServerLost << "2s.wav";
+}
+
+void TestPlanMeasure::recordingAudioPlays() {
+    QFETCH(Trouble, trouble);
+    QFETCH(QString, file);
+    std::optional<test::PulseRig> own;
+    std::optional<test::PulseRig::Nowhere> nowhere;
+    if (trouble == Trouble::ServerLost) {
+        own.emplace();
+        QVERIFY2(own->ok(), qPrintable(own->error()));
+    }
+    if (trouble == Trouble::NoServer)
+        nowhere.emplace();
+    QtRecordingAudio audio;
+    if (trouble == Trouble::NoSuchOutput)
+        audio.setOutputDevice("tamberlo_nowhere");
+    QString why;
+    QVERIFY2(audio.load(path(file), &why), qPrintable(why));
+    const bool ready = audio.outputReady(&why);
+    const bool outputThere = trouble == Trouble::None || trouble == Trouble::ServerLost;
+    QCOMPARE(ready, outputThere);
+    if (outputThere)
+        QVERIFY2(audio.outputName().contains("Null Output"), qPrintable(audio.outputName()));
+    else
+        QVERIFY(!why.isEmpty());
+
+    QElapsedTimer clock;
+    clock.start();
+    audio.start();
+    if (!outputThere) {
+        // Nothing played, and said so: never a finished recording of silence.
+        QVERIFY(!audio.failure().isEmpty());
+        QVERIFY(!audio.finished());
+        QCOMPARE(audio.playedMs(), 0);
+        return;
+    }
+    if (trouble == Trouble::ServerLost) {
+        QTRY_VERIFY_WITH_TIMEOUT(audio.playedMs() >= 300, 5000);
+        own->stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!audio.failure().isEmpty(), 5000);
+        qInfo("failure: %s", qPrintable(audio.failure()));
+        QVERIFY(!audio.finished());
+        return;
+    }
+    // The played clock never goes back on its way to the end.
+    std::int64_t last = 0;
+    bool wentBack = false;
+    QTRY_VERIFY_WITH_TIMEOUT((wentBack = wentBack || audio.playedMs() < last,
+                              last = audio.playedMs(),
+                              audio.finished() || !audio.failure().isEmpty()),
+                             audio.lengthMs() + 5000);
+    QVERIFY(!wentBack);
+    QVERIFY2(audio.failure().isEmpty(), qPrintable(audio.failure()));
+    QCOMPARE(audio.playedMs(), audio.lengthMs());
+    // In real time: the last sample came out no sooner than the file's length after start.
+    QVERIFY2(clock.elapsed() >= audio.lengthMs(), qPrintable(QString::number(clock.elapsed())));
 }
 
 QTEST_GUILESS_MAIN(TestPlanMeasure)
