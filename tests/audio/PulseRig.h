@@ -8,6 +8,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
+#include <QtGlobal>
+#include <algorithm>
+#include <cstdint>
+#include <time.h>
+#include <vector>
 
 namespace tamberlo::test {
 
@@ -84,6 +89,99 @@ private:
     QByteArray saved_;
     QString error_;
     bool ok_ = false;
+};
+
+inline double monotonicMs() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) * 1000.0 + double(now.tv_nsec) / 1e6;
+}
+
+// What comes out of the default sink, as its monitor records it (parec, 48 kHz mono, 1 ms
+// latency), with the monotonic time of each sample: reads can only come late, so the earliest
+// time any read puts on the first sample is its time.
+class MonitorCapture {
+public:
+    static constexpr int Rate = 48000;
+
+    bool start() {
+        const QString parec = QStandardPaths::findExecutable(QStringLiteral("parec"));
+        if (parec.isEmpty())
+            return false;
+        QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { read(); });
+        process_.start(parec, {QStringLiteral("--latency-msec=1"), QStringLiteral("-d"),
+                               QStringLiteral("tamberlo_null.monitor"), QStringLiteral("--raw"),
+                               QStringLiteral("--format=s16le"), QStringLiteral("--rate=48000"),
+                               QStringLiteral("--channels=1")});
+        return process_.waitForStarted(3000);
+    }
+    void stop() {
+        read();
+        process_.terminate();
+        process_.waitForFinished(3000);
+    }
+    // The monotonic time of sample `index`, in milliseconds.
+    double timeOf(std::int64_t index) const { return firstMs_ + double(index) * 1000.0 / Rate; }
+    const std::vector<std::int16_t>& samples() const { return samples_; }
+
+    // Windows of 3 ms where the sound is above `level`: the first and last sample of the
+    // sound, and the longest quiet stretch between them (ms). -1 when there is no sound.
+    struct Sound {
+        std::int64_t first = -1;
+        std::int64_t last = -1;
+        double longestGapMs = 0;
+    };
+    Sound sound(int level = 1000) const {
+        Sound result;
+        constexpr int Window = Rate * 3 / 1000;
+        std::int64_t quietSince = -1;
+        for (std::size_t w = 0; w + Window <= samples_.size(); w += Window) {
+            int peak = 0;
+            for (std::size_t i = w; i < w + Window; ++i)
+                peak = std::max(peak, std::abs(int(samples_[i])));
+            if (peak < level) {
+                if (result.first >= 0 && quietSince < 0)
+                    quietSince = std::int64_t(w);
+                continue;
+            }
+            if (result.first < 0) {
+                for (std::size_t i = w; i < w + Window; ++i)
+                    if (std::abs(int(samples_[i])) >= level / 4) {
+                        result.first = std::int64_t(i);
+                        break;
+                    }
+            } else if (quietSince >= 0) {
+                result.longestGapMs = std::max(result.longestGapMs,
+                                               double(std::int64_t(w) - quietSince) * 1000 / Rate);
+            }
+            quietSince = -1;
+            for (std::size_t i = w + Window; i-- > w;)
+                if (std::abs(int(samples_[i])) >= level / 4) {
+                    result.last = std::int64_t(i);
+                    break;
+                }
+        }
+        return result;
+    }
+
+private:
+    void read() {
+        const QByteArray bytes = process_.readAllStandardOutput();
+        if (bytes.isEmpty())
+            return;
+        pending_ += bytes;
+        const qsizetype whole = pending_.size() / 2 * 2;
+        const auto* data = reinterpret_cast<const std::int16_t*>(pending_.constData());
+        samples_.insert(samples_.end(), data, data + whole / 2);
+        pending_.remove(0, whole);
+        const double estimate = monotonicMs() - double(samples_.size()) * 1000.0 / Rate;
+        firstMs_ = std::min(firstMs_, estimate);
+    }
+
+    QProcess process_;
+    QByteArray pending_;
+    std::vector<std::int16_t> samples_;
+    double firstMs_ = 1e300;
 };
 
 } // namespace tamberlo::test

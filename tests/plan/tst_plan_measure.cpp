@@ -144,10 +144,8 @@ void TestPlanMeasure::recordingAudioPlays() {
     else
         QVERIFY(!why.isEmpty());
 
-    QElapsedTimer clock;
-    clock.start();
-    audio.start();
     if (!outputThere) {
+        audio.start();
         // Nothing played, and said so: never a finished recording of silence.
         QVERIFY(!audio.failure().isEmpty());
         QVERIFY(!audio.finished());
@@ -155,6 +153,7 @@ void TestPlanMeasure::recordingAudioPlays() {
         return;
     }
     if (trouble == Trouble::ServerLost) {
+        audio.start();
         QTRY_VERIFY_WITH_TIMEOUT(audio.playedMs() >= 300, 5000);
         own->stop();
         QTRY_VERIFY_WITH_TIMEOUT(!audio.failure().isEmpty(), 5000);
@@ -162,18 +161,43 @@ void TestPlanMeasure::recordingAudioPlays() {
         QVERIFY(!audio.finished());
         return;
     }
-    // The played clock never goes back on its way to the end.
-    std::int64_t last = 0;
+    // What comes out of the sink, against the played clock read as the plan reads it.
+    test::MonitorCapture capture;
+    QVERIFY(capture.start());
+    QTest::qWait(300); // the monitor stream running before the sound starts
+    std::vector<std::pair<double, std::int64_t>> clockReads; // monotonic ms, played ms
     bool wentBack = false;
-    QTRY_VERIFY_WITH_TIMEOUT((wentBack = wentBack || audio.playedMs() < last,
-                              last = audio.playedMs(),
+    audio.start();
+    QTRY_VERIFY_WITH_TIMEOUT((clockReads.emplace_back(test::monotonicMs(), audio.playedMs()),
+                              wentBack = wentBack || (clockReads.size() > 1 &&
+                                                      clockReads.back().second <
+                                                          clockReads[clockReads.size() - 2].second),
                               audio.finished() || !audio.failure().isEmpty()),
                              audio.lengthMs() + 5000);
-    QVERIFY(!wentBack);
+    QTest::qWait(100);
+    capture.stop();
     QVERIFY2(audio.failure().isEmpty(), qPrintable(audio.failure()));
+    QVERIFY(!wentBack);
     QCOMPARE(audio.playedMs(), audio.lengthMs());
-    // In real time: the last sample came out no sooner than the file's length after start.
-    QVERIFY2(clock.elapsed() >= audio.lengthMs(), qPrintable(QString::number(clock.elapsed())));
+
+    // The whole file came out, without a gap.
+    const test::MonitorCapture::Sound sound = capture.sound();
+    QVERIFY2(sound.first >= 0, "nothing came out of the output");
+    const double outMs = double(sound.last - sound.first + 1) * 1000 / capture.Rate;
+    qInfo("came out: %.1f ms of %lld ms, longest gap %.1f ms", outMs,
+          static_cast<long long>(audio.lengthMs()), sound.longestGapMs);
+    QVERIFY2(std::abs(outMs - double(audio.lengthMs())) <= 5, qPrintable(QString::number(outMs)));
+    QVERIFY2(sound.longestGapMs < 10, qPrintable(QString::number(sound.longestGapMs)));
+    // The played clock told what had come out: each reading against the sound's onset.
+    const double onset = capture.timeOf(sound.first);
+    double worst = 0;
+    for (const auto& [atMs, playedMs] : clockReads) {
+        if (playedMs > 0 && playedMs < audio.lengthMs())
+            worst = std::max(worst, std::abs(atMs - onset - double(playedMs)));
+    }
+    qInfo("played clock against the sink's monitor: worst error %.1f ms over %zu readings", worst,
+          clockReads.size());
+    QVERIFY2(worst <= 15, qPrintable(QString::number(worst)));
 }
 
 QTEST_GUILESS_MAIN(TestPlanMeasure)
