@@ -22,7 +22,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
-#include <QMediaPlayer>
 #include <QProcess>
 #include <QSlider>
 #include <QStandardPaths>
