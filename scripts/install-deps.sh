@@ -27,6 +27,11 @@ packages+=(desktop-file-utils appstream dpkg-dev)
 # clang with its sanitizer and libFuzzer runtimes, for the fuzz preset (make fuzz).
 packages+=(clang libclang-rt-14-dev)
 
+# The sound tests and benchmark: a private PulseAudio server with a null sink, parec to
+# capture its monitor, libpulse's simple API to play at a time the server names, GStreamer's
+# pulsesink (plugins-good) for the players, espeak-ng for speech prompts.
+packages+=(pulseaudio pulseaudio-utils libpulse-dev espeak-ng)
+
 # The command-line benchmark's reference: the same exchange through pyserial.
 packages+=(python3-serial)
 

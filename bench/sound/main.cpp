@@ -1,0 +1,559 @@
+// bench_sound: what the chip records is the sound that came out of the PC's output. Measured
+// at a private PulseAudio server whose default output is a null sink, its monitor captured
+// with a monotonic time for every sample beside the bridge simulator's byte log (same clock).
+//
+// For each condition (the default null sink or one with 50 ms blocks and no rewinds; idle or
+// with a two-job compile of one of this project's files running beside it, started and
+// stopped here), in a process of its own:
+//   - tamberlo-cli program of N prompts (tones, square waves and noise with sharp edges, and
+//     speech from espeak-ng; WAV at 8, 16, 22.05, 44.1 and 48 kHz and MP3) into the simulated
+//     chip. Per message: the prompt content lost (sound before the SET_REC frame's last byte,
+//     after the STOP byte, or never out at all; goal at most 5 ms for 99 % of messages idle,
+//     95 % beside the compile), the STOP byte after the last sample came out (goal 0..+60 ms
+//     at p95, never negative), and the sound's onset after the SET_REC frame's last byte;
+//   - the panel's REC with a file (the audio source, the real player and the serial adapter
+//     wired as the window wires them, as in bench_autostop; the STOP byte stamped at the far
+//     end of a pseudo-terminal): the end of the file that came out after the STOP byte, which
+//     the chip did not hear (goal 50 +- 30 ms).
+//
+//   bench_sound [--quick] [--messages N] [--panel-runs K] [--conditions LIST]
+//
+// --quick: 8 messages and 2 panel runs per condition (a check that it measures); the full run
+// (default) has 30 messages and 6 panel runs per condition, 120 messages in all. LIST is a
+// comma-separated subset of default-idle, default-compile, blocks-idle, blocks-compile.
+#include "audio/AudioSource.h"
+#include "audio/QtAudioPlayer.h"
+#include "e2e/SoundRig.h"
+#include "link/QtSerialPort.h"
+#include "link/Receiver.h"
+#include "link/Transmitter.h"
+#include "support/PulseServer.h"
+#include "support/SinkCapture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QLineEdit>
+#include <QProcess>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <pty.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace tamberlo;
+using namespace tamberlo::e2e;
+using tamberlo::test::PulseServer;
+using tamberlo::test::PulseServerOptions;
+using tamberlo::test::SinkCapture;
+
+namespace {
+
+struct Condition {
+    QString name;
+    int blockMs = 0;
+    bool compile = false;
+    QString label;
+};
+
+const QList<Condition>& conditions() {
+    static const QList<Condition> all = {
+        {QStringLiteral("default-idle"), 0, false, QStringLiteral("default null sink, idle")},
+        {QStringLiteral("default-compile"), 0, true,
+         QStringLiteral("default null sink, two-job compile beside")},
+        {QStringLiteral("blocks-idle"), 50, false,
+         QStringLiteral("50 ms blocks, no rewinds, idle")},
+        {QStringLiteral("blocks-compile"), 50, true,
+         QStringLiteral("50 ms blocks, no rewinds, two-job compile beside")},
+    };
+    return all;
+}
+
+// What comparing the capture's clock with the byte log's can be off by (tst_sound_rig): a STOP
+// up to this much before the last sample still counts as after it.
+constexpr double RigErrorMs = 2.0;
+
+double percentile(std::vector<double> v, double p) {
+    if (v.empty())
+        return NAN;
+    std::sort(v.begin(), v.end());
+    const double rank = p * double(v.size() - 1);
+    const auto lo = size_t(std::floor(rank));
+    const auto hi = size_t(std::ceil(rank));
+    return v[lo] + (v[hi] - v[lo]) * (rank - double(lo));
+}
+
+const QStringList Sentences = {
+    QStringLiteral("Door open."),
+    QStringLiteral("Low battery, please charge."),
+    QStringLiteral("Welcome. Press the green button to start."),
+    QStringLiteral("Alarm."),
+    QStringLiteral("Temperature is twenty one degrees."),
+};
+
+// Prompt i of a set: kinds, rates and formats in turn; 0.3 to 1.2 s for tones and noise.
+PromptSpec promptSpec(int i) {
+    static const int rates[] = {8000, 16000, 22050, 44100, 48000};
+    using K = PromptSpec::Kind;
+    static const K kinds[] = {K::Tone, K::Noise, K::Speech, K::Square};
+    PromptSpec s;
+    s.kind = kinds[(i / 5 + i) % 4];
+    s.rate = rates[i % 5];
+    s.channels = i % 3 == 1 ? 2 : 1;
+    s.ms = 300 + (i * 370) % 900;
+    s.mp3 = i % 6 == 5;
+    s.frequency = 400 + (i * 130) % 1200;
+    s.text = Sentences[(i / 4) % Sentences.size()];
+    return s;
+}
+
+QString formatName(const PromptSpec& s) {
+    return QStringLiteral("%1 %2k%3")
+        .arg(QLatin1String(kindName(s.kind)))
+        .arg(s.rate / 1000.0, 0, 'g', 3)
+        .arg(s.mp3 ? QStringLiteral(" mp3") : QString());
+}
+
+// ---- one condition, in a process of its own ------------------------------------------
+
+// Bytes arriving at the master side of the pseudo-terminal, stamped on arrival by a thread of
+// their own (CLOCK_MONOTONIC, as the capture).
+class WireWatch {
+public:
+    explicit WireWatch(int master) : master_(master), thread_([this] { run(); }) {}
+    ~WireWatch() {
+        stop_ = true;
+        thread_.join();
+    }
+    qint64 find(std::uint8_t byte, qint64 sinceUs) {
+        std::lock_guard lock(mutex_);
+        for (const auto& [b, t] : seen_)
+            if (b == byte && t >= sinceUs)
+                return t;
+        return 0;
+    }
+
+private:
+    void run() {
+        while (!stop_) {
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(master_, &set);
+            timeval wait{0, 100000};
+            if (select(master_ + 1, &set, nullptr, nullptr, &wait) <= 0)
+                continue;
+            unsigned char buf[64];
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            const qint64 now = SinkCapture::nowUs();
+            std::lock_guard lock(mutex_);
+            for (ssize_t i = 0; i < n; ++i)
+                seen_.emplace_back(buf[i], now);
+        }
+    }
+    int master_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<std::pair<std::uint8_t, qint64>> seen_;
+    std::thread thread_;
+};
+
+class PrintedBoxes : public MessageBoxes {
+public:
+    void show(const QString& text, const QString& title, MessageIcon) override {
+        std::fprintf(stderr, "message box: %s %s\n", qPrintable(title), qPrintable(text));
+    }
+};
+
+class FixedDialog : public FileDialog {
+public:
+    void showOpen(const QString&, const QStringList&) override {}
+    QString fileName() const override { return name; }
+    QString name;
+};
+
+void waitMs(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Prints one line per message ("MSG <lost> <stop after end> <onset> <gap> <format>") and per
+// panel run ("PANEL <not heard> <onset after REC> <format>"); 0 when all ran.
+int runCondition(const Condition& c, int messages, int panelRuns, QApplication& app) {
+    Q_UNUSED(app);
+    RuntimeDir runtime;
+    QTemporaryDir files;
+    PulseServer server(PulseServerOptions{c.blockMs, c.blockMs > 0});
+    if (!server.ok()) {
+        std::fprintf(stderr, "sound server: %s\n", qPrintable(server.error()));
+        return 1;
+    }
+    std::vector<PromptSpec> specs;
+    QStringList programArgs{QStringLiteral("--timeout"), QStringLiteral("5000"),
+                            QStringLiteral("--port"), QStringLiteral("81"),
+                            QStringLiteral("program")};
+    std::vector<double> content;
+    for (int i = 0; i < messages; ++i) {
+        specs.push_back(promptSpec(i));
+        QString why;
+        const QString base = files.filePath(QStringLiteral("p%1").arg(i));
+        const QString file = makePrompt(specs.back(), base, &why);
+        if (file.isEmpty()) {
+            std::fprintf(stderr, "prompt %d: %s\n", i + 1, qPrintable(why));
+            return 1;
+        }
+        programArgs << file;
+        content.push_back(wavSoundingMs(base + QStringLiteral(".wav")));
+    }
+
+    // tamberlo-cli program, all messages in one run.
+    Simulator sim(runtime);
+    QString why;
+    if (!sim.start(81, {QStringLiteral("--model"), QStringLiteral("ISD17240")}, &why)) {
+        std::fprintf(stderr, "%s\n", qPrintable(why));
+        return 1;
+    }
+    {
+        SinkCapture capture(server);
+        if (!capture.start(&why)) {
+            std::fprintf(stderr, "capture: %s\n", qPrintable(why));
+            return 1;
+        }
+        const qint64 started = SinkCapture::nowUs();
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+        cli.setProcessEnvironment(env);
+        // The sink's block size while the tool plays: what the players asked for may be less
+        // than the blocks the condition asks for.
+        std::atomic<bool> running{true};
+        std::vector<qint64> latencies;
+        std::thread watch([&] {
+            while (running) {
+                const qint64 us = server.sinkLatencyUs();
+                if (us > 0)
+                    latencies.push_back(us);
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            }
+        });
+        cli.start(QStringLiteral(TAMBERLO_CLI), programArgs);
+        const bool finished = cli.waitForFinished(900000);
+        running = false;
+        watch.join();
+        if (!latencies.empty())
+            std::printf(
+                "SINK %lld %lld\n",
+                static_cast<long long>(*std::min_element(latencies.begin(), latencies.end())),
+                static_cast<long long>(*std::max_element(latencies.begin(), latencies.end())));
+        if (!finished || cli.exitCode() != 0)
+            std::fprintf(stderr, "tamberlo-cli program exited %d: %s\n", cli.exitCode(),
+                         cli.readAllStandardError().right(2000).constData());
+        const qint64 ended = SinkCapture::nowUs();
+        capture.waitUntilCaptured(ended + 500000, 10000);
+        capture.stop();
+        const QList<RecordedMessage> rec = recordedMessages(sim);
+        for (qsizetype i = 0; i < rec.size() && i < qsizetype(specs.size()); ++i) {
+            if (rec[i].stopUs == 0)
+                continue;
+            const qint64 from =
+                i == 0 ? started
+                       : test::promptBoundaryUs(capture, rec[i - 1].stopUs, rec[i].setRecEndUs);
+            const qint64 to = i + 1 < rec.size() ? test::promptBoundaryUs(capture, rec[i].stopUs,
+                                                                          rec[i + 1].setRecEndUs)
+                                                 : ended + 500000;
+            const test::PromptSound s = test::measurePrompt(capture, from, to, rec[i].setRecEndUs,
+                                                            rec[i].stopUs, content[size_t(i)]);
+            std::printf("MSG %.2f %.2f %.2f %.2f %s\n", s.lostMs, s.heard ? s.stopAfterEndMs : NAN,
+                        s.heard ? s.onsetAfterRecMs : NAN, s.longestGapMs,
+                        qPrintable(formatName(specs[size_t(i)])));
+        }
+        std::fflush(stdout);
+    }
+    sim.stop();
+
+    // The panel's REC with a file: the record button, the automatic STOP.
+    int master = -1, slave = -1;
+    if (panelRuns <= 0)
+        return 0;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        return 1;
+    }
+    QDir(runtime.path()).mkpath(QStringLiteral("tamberlo"));
+    QFile::link(QString::fromLocal8Bit(ttyname(slave)), runtime.linkPath(7));
+    {
+        WireWatch wire(master);
+        QtSerialPort port;
+        Receiver receiver(port);
+        QObject::connect(&port, &SerialPort::communication, &receiver, &Receiver::onCommunication);
+        PrintedBoxes boxes;
+        Transmitter transmitter(port, receiver, boxes);
+        QtAudioPlayer player;
+        FixedDialog dialog;
+        QLineEdit nameText, lengthText, recTime;
+        QSlider slider(Qt::Horizontal);
+        slider.setRange(0, 30000);
+        AudioSource source(player, dialog, boxes, {&nameText, &lengthText, &recTime, &slider});
+        bool stopSent = false;
+        source.setStopCommand([&] {
+            stopSent = true;
+            receiver.RecvExpect = 1;
+            transmitter.SendBuf = {0x02};
+            transmitter.Isd_Comm2_Send(1);
+        });
+        port.setPortNumber(7);
+        if (!port.open()) {
+            std::fprintf(stderr, "cannot open the pseudo-terminal: %s\n",
+                         qPrintable(port.errorText()));
+            return 1;
+        }
+        using K = PromptSpec::Kind;
+        const PromptSpec panelSpecs[] = {{K::Tone, 22050, 1, 2000, false, 700, {}},
+                                         {K::Noise, 44100, 2, 1500, false, 0, {}},
+                                         {K::Tone, 48000, 1, 1800, true, 900, {}}};
+        for (int r = 0; r < panelRuns; ++r) {
+            const PromptSpec& spec = panelSpecs[r % 3];
+            const QString base = files.filePath(QStringLiteral("panel%1").arg(r));
+            dialog.name = makePrompt(spec, base, &why);
+            if (dialog.name.isEmpty()) {
+                std::fprintf(stderr, "panel file: %s\n", qPrintable(why));
+                return 1;
+            }
+            source.openFile();
+            if (source.MusicLenMs <= 0) {
+                std::fprintf(stderr, "%s did not open\n", qPrintable(dialog.name));
+                return 1;
+            }
+            SinkCapture capture(server);
+            if (!capture.start(&why)) {
+                std::fprintf(stderr, "capture: %s\n", qPrintable(why));
+                return 1;
+            }
+            stopSent = false;
+            const qint64 before = SinkCapture::nowUs();
+            source.RecElapsedMs = 0;
+            source.RecOn = true;
+            receiver.RecvExpect = 1;
+            transmitter.SendBuf = {0x41};
+            transmitter.Isd_Comm2_Send(1);
+            source.startRecordingSource();
+            QEventLoop loop;
+            QTimer poll;
+            QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+                if (stopSent)
+                    loop.quit();
+            });
+            poll.start(10);
+            QTimer::singleShot(source.MusicLenMs + 10000, &loop, &QEventLoop::quit);
+            loop.exec();
+            // Whatever still comes out after the STOP.
+            waitMs(600);
+            source.holdRecordingSource();
+            source.MusicOn = false;
+            source.RecOn = false;
+            capture.waitUntilCaptured(SinkCapture::nowUs(), 5000);
+            capture.stop();
+            const qint64 recAt = wire.find(0x41, before);
+            const qint64 stopAt = wire.find(0x02, recAt);
+            const auto onset = capture.onsetUs(before, SinkCapture::nowUs());
+            const auto offset =
+                onset ? capture.offsetUs(*onset, SinkCapture::nowUs()) : std::nullopt;
+            if (!recAt || !stopAt || !offset) {
+                std::fprintf(stderr, "panel run %d: REC %lld, STOP %lld, sound %s\n", r + 1,
+                             static_cast<long long>(recAt), static_cast<long long>(stopAt),
+                             offset ? "yes" : "none");
+                continue;
+            }
+            std::printf("PANEL %.2f %.2f %.2f %d %s\n", (*offset - stopAt) / 1000.0,
+                        (*onset - recAt) / 1000.0, (*offset - *onset) / 1000.0, source.MusicLenMs,
+                        qPrintable(formatName(spec)));
+            std::fflush(stdout);
+            waitMs(300);
+        }
+        port.close();
+    }
+    ::close(slave);
+    ::close(master);
+    return 0;
+}
+
+// ---- the driver ----------------------------------------------------------------------
+
+// Two shell loops compiling one of this project's files with c++ -O2, each in a process group
+// of its own so that stopping it ends the compiler too.
+class CompileLoad {
+public:
+    void start() {
+        const QString src = QStringLiteral(TAMBERLO_SOURCE_DIR);
+        const QString command =
+            QStringLiteral("while :; do c++ -O2 -std=c++20 -I%1/tools/bridge-sim -c "
+                           "%1/tools/bridge-sim/Bridge.cpp -o /dev/null; done")
+                .arg(src);
+        for (auto& p : jobs_) {
+            p = std::make_unique<QProcess>();
+            p->setChildProcessModifier([] { ::setpgid(0, 0); });
+            p->start(QStringLiteral("sh"), {QStringLiteral("-c"), command});
+            p->waitForStarted();
+        }
+    }
+    void stop() {
+        for (auto& p : jobs_) {
+            if (!p)
+                continue;
+            const auto pid = static_cast<pid_t>(p->processId());
+            if (pid > 0)
+                ::kill(-pid, SIGTERM);
+            if (!p->waitForFinished(5000)) {
+                ::kill(-pid, SIGKILL);
+                p->waitForFinished(5000);
+            }
+            p.reset();
+        }
+    }
+    ~CompileLoad() { stop(); }
+
+private:
+    std::unique_ptr<QProcess> jobs_[2];
+};
+
+struct Figures {
+    std::vector<double> lost, stopAfter, onset, notHeard, panelOnset;
+    std::vector<double> panelOut;          // the file's sound from first to last against its length
+    qint64 sinkMinUs = -1, sinkMaxUs = -1; // the sink's latency while the tool played
+    std::map<QString, std::vector<double>> lostByFormat;
+};
+
+void printCondition(const Condition& c, const Figures& f, int messages) {
+    const double goalShare = c.compile ? 95.0 : 99.0;
+    const auto within =
+        double(std::count_if(f.lost.begin(), f.lost.end(), [](double v) { return v <= 5.0; }));
+    const double share = f.lost.empty() ? 0 : 100.0 * within / double(f.lost.size());
+    std::printf("\n%s: %zu messages, %zu panel runs\n", qPrintable(c.label), f.lost.size(),
+                f.notHeard.size());
+    if (f.sinkMinUs >= 0)
+        std::printf("  the sink's latency (block) while the tool played: %.1f to %.1f ms\n",
+                    f.sinkMinUs / 1000.0, f.sinkMaxUs / 1000.0);
+    if (f.lost.size() < size_t(messages))
+        std::printf("  NOT recorded: %zu of %d messages (the tool stopped; see above)\n",
+                    size_t(messages) - f.lost.size(), messages);
+    std::printf("  content lost before STOP   p50 %6.1f  p95 %6.1f  p99 %6.1f  max %6.1f ms; "
+                "<= 5 ms: %5.1f %% (goal >= %.0f %%): %s\n",
+                percentile(f.lost, 0.5), percentile(f.lost, 0.95), percentile(f.lost, 0.99),
+                percentile(f.lost, 1.0), share, goalShare, share >= goalShare ? "met" : "NOT met");
+    const double p95 = percentile(f.stopAfter, 0.95);
+    const double min = percentile(f.stopAfter, 0.0);
+    std::printf("  STOP after last sample     p50 %+6.1f  p95 %+6.1f  min %+6.1f ms "
+                "(goal 0..+60 at p95, never negative): %s\n",
+                percentile(f.stopAfter, 0.5), p95, min,
+                p95 >= 0 && p95 <= 60 && min >= -RigErrorMs ? "met" : "NOT met");
+    std::printf("  onset after SET_REC end    p50 %+6.1f  p95 %+6.1f  max %+6.1f ms\n",
+                percentile(f.onset, 0.5), percentile(f.onset, 0.95), percentile(f.onset, 1.0));
+    for (const auto& [format, lost] : f.lostByFormat)
+        std::printf("    %-16s %3zu msgs: lost p50 %6.1f  max %6.1f ms\n", qPrintable(format),
+                    lost.size(), percentile(lost, 0.5), percentile(lost, 1.0));
+    if (!f.notHeard.empty()) {
+        const double lo = percentile(f.notHeard, 0.0), hi = percentile(f.notHeard, 1.0);
+        std::printf("  panel REC: file end not heard  p50 %+6.1f  min %+6.1f  max %+6.1f ms "
+                    "(goal 50 +- 30): %s; onset after REC p50 %+6.1f ms\n",
+                    percentile(f.notHeard, 0.5), lo, hi, lo >= 20 && hi <= 80 ? "met" : "NOT met",
+                    percentile(f.panelOnset, 0.5));
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_MEDIA_BACKEND"))
+        qputenv("QT_MEDIA_BACKEND", "gstreamer");
+    QApplication app(argc, argv);
+    int messages = 30;
+    int panelRuns = 6;
+    QString child;
+    QStringList wanted;
+    for (const Condition& c : conditions())
+        wanted << c.name;
+    const QStringList args = app.arguments();
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--quick")) {
+            messages = 8;
+            panelRuns = 2;
+        } else if (args[i] == QLatin1String("--messages") && i + 1 < args.size()) {
+            messages = std::max(1, args[++i].toInt());
+        } else if (args[i] == QLatin1String("--panel-runs") && i + 1 < args.size()) {
+            panelRuns = std::max(0, args[++i].toInt());
+        } else if (args[i] == QLatin1String("--conditions") && i + 1 < args.size()) {
+            wanted = args[++i].split(QLatin1Char(','));
+        } else if (args[i] == QLatin1String("--child") && i + 1 < args.size()) {
+            child = args[++i];
+        } else {
+            std::fprintf(stderr, "usage: bench_sound [--quick] [--messages N] [--panel-runs K] "
+                                 "[--conditions default-idle,default-compile,blocks-idle,"
+                                 "blocks-compile]\n");
+            return 2;
+        }
+    }
+    if (!child.isEmpty()) {
+        for (const Condition& c : conditions())
+            if (c.name == child)
+                return runCondition(c, messages, panelRuns, app);
+        return 2;
+    }
+
+    std::printf("bench_sound: %d messages and %d panel runs per condition; sound measured at a "
+                "private PulseAudio null sink\n",
+                messages, panelRuns);
+    std::fflush(stdout);
+    for (const Condition& c : conditions()) {
+        if (!wanted.contains(c.name))
+            continue;
+        CompileLoad load;
+        if (c.compile)
+            load.start();
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--child"), c.name, QStringLiteral("--messages"),
+                 QString::number(messages), QStringLiteral("--panel-runs"),
+                 QString::number(panelRuns)});
+        p.waitForFinished(-1);
+        load.stop();
+        Figures f;
+        for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> w = line.split(' ');
+            if (w.size() >= 6 && w[0] == "MSG") {
+                f.lost.push_back(w[1].toDouble());
+                if (!std::isnan(w[2].toDouble())) {
+                    f.stopAfter.push_back(w[2].toDouble());
+                    f.onset.push_back(w[3].toDouble());
+                }
+                f.lostByFormat[QString::fromUtf8(line.mid(line.indexOf(w[5])))].push_back(
+                    w[1].toDouble());
+            } else if (w.size() >= 3 && w[0] == "SINK") {
+                f.sinkMinUs = w[1].toLongLong();
+                f.sinkMaxUs = w[2].toLongLong();
+            } else if (w.size() >= 6 && w[0] == "PANEL") {
+                f.notHeard.push_back(w[1].toDouble());
+                f.panelOnset.push_back(w[2].toDouble());
+                f.panelOut.push_back(w[3].toDouble() - w[4].toDouble());
+            }
+        }
+        if (p.exitCode() != 0)
+            std::printf("\n%s: the run failed (exit %d)\n", qPrintable(c.label), p.exitCode());
+        printCondition(c, f, messages);
+        std::fflush(stdout);
+    }
+    return 0;
+}

@@ -1,0 +1,206 @@
+#pragma once
+
+// What the sound end-to-end test and bench_sound share: prompts with sharp edges made at run
+// time with sox, lame and espeak-ng, and each message's SET_REC and STOP times read from the
+// simulator's byte log (the monotonic clock, as SinkCapture's).
+
+#include "e2e/SimulatorRig.h"
+
+#include <QFile>
+#include <QList>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QString>
+#include <QStringList>
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+
+namespace tamberlo::e2e {
+
+// A prompt to make: a tone or noise of `ms` at `rate` with sharp edges, or speech.
+struct PromptSpec {
+    enum class Kind { Tone, Square, Noise, Speech };
+    Kind kind = Kind::Tone;
+    int rate = 8000;
+    int channels = 1;
+    int ms = 500;     // tones and noise; speech is as long as espeak-ng makes it
+    bool mp3 = false; // encoded with lame from the WAV
+    int frequency = 1000;
+    QString text; // speech
+};
+
+inline const char* kindName(PromptSpec::Kind kind) {
+    switch (kind) {
+    case PromptSpec::Kind::Tone:
+        return "tone";
+    case PromptSpec::Kind::Square:
+        return "square";
+    case PromptSpec::Kind::Noise:
+        return "noise";
+    case PromptSpec::Kind::Speech:
+        return "speech";
+    }
+    return "?";
+}
+
+// Runs a tool; its error text, or an empty string when it exited 0.
+inline QString runTool(const QString& tool, const QStringList& arguments) {
+    QProcess p;
+    p.start(tool, arguments);
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return tool + QStringLiteral(" did not finish");
+    }
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return tool + QStringLiteral(": ") + QString::fromLocal8Bit(p.readAllStandardError());
+    return {};
+}
+
+// Makes the prompt as `base`.wav (and `base`.mp3); returns the file to program, or sets
+// `why`. Tones and noise start and end at full level (no fade), half of full scale.
+inline QString makePrompt(const PromptSpec& spec, const QString& base, QString* why) {
+    const QString wav = base + QStringLiteral(".wav");
+    QString error;
+    if (spec.kind == PromptSpec::Kind::Speech) {
+        const QString raw = base + QStringLiteral("-speech.wav");
+        error = runTool(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), raw, spec.text});
+        if (error.isEmpty()) {
+            // Trim espeak-ng's leading and trailing silence, then the rate and channels asked.
+            error =
+                runTool(QStringLiteral("sox"),
+                        {raw, QStringLiteral("-r"), QString::number(spec.rate),
+                         QStringLiteral("-c"), QString::number(spec.channels), QStringLiteral("-b"),
+                         QStringLiteral("16"), wav, QStringLiteral("silence"), QStringLiteral("1"),
+                         QStringLiteral("0.001"), QStringLiteral("1%"), QStringLiteral("reverse"),
+                         QStringLiteral("silence"), QStringLiteral("1"), QStringLiteral("0.001"),
+                         QStringLiteral("1%"), QStringLiteral("reverse")});
+        }
+    } else {
+        const QString seconds = QString::number(spec.ms / 1000.0, 'f', 3);
+        QStringList synth{QStringLiteral("-n"),           QStringLiteral("-r"),
+                          QString::number(spec.rate),     QStringLiteral("-c"),
+                          QString::number(spec.channels), QStringLiteral("-b"),
+                          QStringLiteral("16"),           wav,
+                          QStringLiteral("synth"),        seconds};
+        switch (spec.kind) {
+        case PromptSpec::Kind::Tone:
+            // Starting at the crest: full level from the first sample.
+            synth << QStringLiteral("sine") << QString::number(spec.frequency)
+                  << QStringLiteral("0") << QStringLiteral("25");
+            break;
+        case PromptSpec::Kind::Square:
+            synth << QStringLiteral("square") << QString::number(spec.frequency);
+            break;
+        default:
+            synth << QStringLiteral("whitenoise");
+            break;
+        }
+        synth << QStringLiteral("vol") << QStringLiteral("0.5");
+        error = runTool(QStringLiteral("sox"), synth);
+    }
+    if (!error.isEmpty()) {
+        *why = error;
+        return {};
+    }
+    if (!spec.mp3)
+        return wav;
+    const QString mp3 = base + QStringLiteral(".mp3");
+    error = runTool(QStringLiteral("lame"), {QStringLiteral("--quiet"), wav, mp3});
+    if (!error.isEmpty()) {
+        *why = error;
+        return {};
+    }
+    return mp3;
+}
+
+// How long a 16-bit PCM WAV file sounds, in ms, judged as SinkCapture judges the capture
+// (the channels mixed, |sample| above its threshold): from the first to just after the last
+// loud sample, less the quiet stretches of at least 5 ms in between (speech has them). 0 when
+// the file cannot be read.
+inline double wavSoundingMs(const QString& path, int threshold = 330) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray all = f.readAll();
+    const auto u16 = [&](qsizetype at) {
+        return quint32(quint8(all[at])) | quint32(quint8(all[at + 1])) << 8;
+    };
+    const auto u32 = [&](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
+    int channels = 0, rate = 0, bits = 0;
+    qsizetype data = -1, dataBytes = 0;
+    for (qsizetype at = 12; at + 8 <= all.size();) {
+        const QByteArray id = all.mid(at, 4);
+        const qsizetype size = u32(at + 4);
+        if (id == "fmt " && at + 24 <= all.size()) {
+            channels = int(u16(at + 10));
+            rate = int(u32(at + 12));
+            bits = int(u16(at + 22));
+        } else if (id == "data") {
+            data = at + 8;
+            dataBytes = std::min(size, all.size() - data);
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    if (data < 0 || bits != 16 || channels <= 0 || rate <= 0)
+        return 0;
+    const qsizetype frames = dataBytes / (2 * channels);
+    qsizetype first = -1, last = -1, quiet = 0, lastLoud = -1;
+    for (qsizetype i = 0; i < frames; ++i) {
+        int sum = 0;
+        for (int c = 0; c < channels; ++c)
+            sum += qint16(u16(data + (i * channels + c) * 2));
+        if (std::abs(sum / channels) <= threshold)
+            continue;
+        if (first < 0)
+            first = i;
+        if (lastLoud >= 0 && i - lastLoud - 1 >= rate / 200)
+            quiet += i - lastLoud - 1;
+        lastLoud = last = i;
+    }
+    if (first < 0)
+        return 0;
+    return double(last + 1 - first - quiet) * 1000.0 / rate;
+}
+
+// One message as the chip saw it: the SET_REC frame's first and last byte, the first STOP
+// after it (0 when none came).
+struct RecordedMessage {
+    QString range; // "0x010..0x018"
+    qint64 setRecFirstUs = 0;
+    qint64 setRecEndUs = 0;
+    qint64 stopUs = 0;
+};
+
+inline QList<RecordedMessage> recordedMessages(const Simulator& sim) {
+    QList<RecordedMessage> out;
+    qint64 first = 0;
+    for (const LoggedByte& b : sim.received()) {
+        if (b.note.startsWith(QStringLiteral("SET_REC 1/5"))) {
+            first = b.us;
+        } else if (b.note.startsWith(QStringLiteral("SET_REC 5/5"))) {
+            RecordedMessage m;
+            m.range = b.note.section(QLatin1Char(' '), -1);
+            m.setRecFirstUs = first;
+            m.setRecEndUs = b.us;
+            out.append(m);
+        } else if ((b.note == QStringLiteral("STOP") ||
+                    b.note.startsWith(QStringLiteral("STOP ("))) &&
+                   !out.isEmpty() && out.back().stopUs == 0) {
+            out.back().stopUs = b.us;
+        }
+    }
+    return out;
+}
+
+// Whether any byte of a SET_REC frame reached the simulator.
+inline bool anySetRec(const Simulator& sim) {
+    for (const LoggedByte& b : sim.received())
+        if (b.note.startsWith(QStringLiteral("SET_REC")))
+            return true;
+    return false;
+}
+
+} // namespace tamberlo::e2e
