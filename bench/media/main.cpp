@@ -3,9 +3,10 @@
 // from start to the first sound, the sound's length against the file's, the longest gap, and
 // the played clock's error against the monitor.
 #include "audio/PcmDecoder.h"
-#include "audio/PulseRig.h"
 #include "plan/QtRecordingAudio.h"
 #include "support/AudioFiles.h"
+#include "support/PulseServer.h"
+#include "support/SinkCapture.h"
 #include "support/Wav.h"
 
 #include <QCoreApplication>
@@ -73,9 +74,10 @@ void decoding(const QTemporaryDir& dir) {
 }
 
 void playing(const QTemporaryDir& dir) {
-    test::PulseRig rig;
-    if (!rig.ok()) {
-        std::printf("\nno private sound server: %s\n", qPrintable(rig.error()));
+    using test::SinkCapture;
+    test::PulseServer server;
+    if (!server.ok()) {
+        std::printf("\nno private sound server: %s\n", qPrintable(server.error()));
         return;
     }
     const QString file = dir.filePath(QStringLiteral("prompt.wav"));
@@ -90,37 +92,42 @@ void playing(const QTemporaryDir& dir) {
         return;
     }
     for (int run = 1; run <= 10; ++run) {
-        test::MonitorCapture capture;
-        if (!capture.start()) {
-            std::printf("parec is not installed\n");
+        SinkCapture capture(server);
+        if (!capture.start(&why)) {
+            std::printf("no capture: %s\n", qPrintable(why));
             return;
         }
-        QTest::qWait(300);
-        std::vector<std::pair<double, std::int64_t>> reads;
-        const double started = test::monotonicMs();
+        std::vector<std::pair<qint64, std::int64_t>> reads;
+        const qint64 startUs = SinkCapture::nowUs();
         audio.start();
         QElapsedTimer t;
         t.start();
         while (!audio.finished() && audio.failure().isEmpty() && t.elapsed() < 10000) {
-            reads.emplace_back(test::monotonicMs(), audio.playedMs());
+            reads.emplace_back(SinkCapture::nowUs(), audio.playedMs());
             QTest::qWait(3);
         }
-        QTest::qWait(100);
+        const qint64 endUs = SinkCapture::nowUs();
+        capture.waitUntilCaptured(endUs + 100000, 3000);
         capture.stop();
         const QString failure = audio.failure();
         audio.stop();
-        const auto sound = capture.sound();
-        if (sound.first < 0) {
+        const auto onset = capture.onsetUs(startUs - 100000, endUs + 100000);
+        const auto offset = capture.offsetUs(startUs - 100000, endUs + 100000);
+        if (!onset || !offset) {
             std::printf("%4d   nothing came out %s\n", run, qPrintable(failure));
             continue;
         }
-        const double onset = capture.timeOf(sound.first);
+        const auto quiet = capture.gaps(*onset, *offset, 1000);
+        qint64 gapUs = 0;
+        for (const auto& g : quiet)
+            gapUs = std::max(gapUs, g.lengthUs());
         std::vector<double> errors;
         for (const auto& [at, played] : reads)
             if (played > 0 && played < audio.lengthMs())
-                errors.push_back(std::abs(at - onset - double(played)));
-        std::printf("%4d %10.1fms %8.1fms %8.1fms %10.1fms %10.1fms %s\n", run, onset - started,
-                    double(sound.last - sound.first + 1) * 1000 / capture.Rate, sound.longestGapMs,
+                errors.push_back(std::abs(double(at - *onset) / 1000 - double(played)));
+        std::printf("%4d %10.1fms %8.1fms %8.1fms %10.1fms %10.1fms %s\n", run,
+                    double(*onset - startUs) / 1000, double(*offset - *onset) / 1000,
+                    double(gapUs) / 1000,
                     errors.empty() ? 0 : *std::max_element(errors.begin(), errors.end()),
                     median(errors), qPrintable(failure));
     }

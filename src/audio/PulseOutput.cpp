@@ -17,9 +17,11 @@ constexpr pa_usec_t WatchPeriodUs = 5000;
 // The clock's interpolation ends at the frames handed over: near the end, it is not watched.
 constexpr int EndSlackMs = 10;
 // Until the server's first few timing reports after the start, the interpolated clock runs on
-// a guess (it may run ahead, then hold): the monotonic clock is set against it once this much
-// has been played. A gap before then shows as the server's buffer running dry.
+// a guess (it may run ahead, then hold): it is watched once this much has been played. A gap
+// before then shows as the server's buffer running dry.
 constexpr int AnchorMs = 200;
+// The window a stall is looked for in.
+constexpr std::int64_t WindowUs = 150000;
 
 // A time `us` from now, as libpulse's main loop API takes it (the wall clock).
 timeval* after(timeval* when, pa_usec_t us) {
@@ -153,8 +155,7 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     nextFrame_ = fromFrame_;
     handedAll_ = false;
     drained_ = false;
-    firstSoundAtUs_ = -1;
-    worstStallUs_ = 0;
+    recent_.clear();
 
     pa_sample_spec spec{};
     spec.format = PA_SAMPLE_S16LE;
@@ -180,8 +181,8 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     attr.tlength = static_cast<std::uint32_t>(std::clamp<std::int64_t>(
         remaining, std::int64_t(pa_usec_to_bytes(MinBufferMs * 1000, &spec)), MaxBufferBytes));
     attr.maxlength = attr.tlength;
-    const auto flags = static_cast<pa_stream_flags_t>(
-        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
     const QByteArray device = device_;
     if (pa_stream_connect_playback(stream_, device.isEmpty() ? nullptr : device.constData(), &attr,
                                    flags, nullptr, nullptr) < 0) {
@@ -322,20 +323,25 @@ void PulseOutput::watch() {
     const std::int64_t played = playedLocked();
     const std::int64_t playedUs =
         played >= fromFrame_ ? (played - fromFrame_) * 1000000 / pcm_->rate : -1;
-    if (playedUs >= std::int64_t(AnchorMs) * 1000 || (playedUs >= 0 && firstSoundAtUs_ >= 0)) {
+    // After the last frame the clock rightly stands still.
+    const bool beforeEnd = !handedAll_ || played + pcm_->rate * EndSlackMs / 1000 < pcm_->frames();
+    if (playedUs >= std::int64_t(AnchorMs) * 1000 && beforeEnd) {
+        // A stall is the played clock falling behind the monotonic clock within a short
+        // window; a slightly slow or fast clock (the sink's rate, the interpolation) is not.
         const std::int64_t now = monotonicUs();
-        if (firstSoundAtUs_ < 0)
-            firstSoundAtUs_ = now - playedUs;
-        // After the last frame the clock rightly stands still.
-        if (!handedAll_ || played + pcm_->rate * EndSlackMs / 1000 < pcm_->frames()) {
-            const std::int64_t stall = now - firstSoundAtUs_ - playedUs;
-            worstStallUs_ = std::max(worstStallUs_, stall);
-            if (stall > std::int64_t(StallLimitMs) * 1000)
+        while (!recent_.empty() && now - recent_.front().first > WindowUs)
+            recent_.pop_front();
+        for (const auto& [thenUs, thenPlayedUs] : recent_) {
+            const std::int64_t stall = (now - thenUs) - (playedUs - thenPlayedUs);
+            if (stall > std::int64_t(StallLimitMs) * 1000) {
                 fail(QStringLiteral("the sound output stalled for %1 ms at %2 ms of %3 ms")
                          .arg(stall / 1000)
                          .arg(played * 1000 / pcm_->rate)
                          .arg(pcm_->lengthMs()));
+                break;
+            }
         }
+        recent_.emplace_back(now, playedUs);
     }
     timeval when{};
     pa_threaded_mainloop_get_api(loop_)->time_restart(watchEvent_, after(&when, WatchPeriodUs));

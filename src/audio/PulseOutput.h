@@ -3,7 +3,9 @@
 #include "audio/AudioOutputs.h"
 #include "audio/PcmOutput.h"
 
+#include <deque>
 #include <optional>
+#include <utility>
 
 struct pa_threaded_mainloop;
 struct pa_context;
@@ -18,7 +20,7 @@ namespace tamberlo {
 //
 // A playing fails when the server goes away or refuses the stream, when the server's buffer
 // runs dry before the last frame was handed over, or when the played clock falls behind the
-// monotonic clock by more than StallLimitMs after the first sound (the output stalled).
+// monotonic clock by more than StallLimitMs within a short window (the output stalled).
 class PulseOutput : public PcmOutput {
 public:
     static constexpr int StallLimitMs = 20;
@@ -64,8 +66,8 @@ private:
     bool handedAll_ = false;
     bool drained_ = false; // the server has played everything handed over
     bool playing_ = false;
-    std::int64_t firstSoundAtUs_ = -1; // monotonic time the stream's frame 0 came out
-    std::int64_t worstStallUs_ = 0;
+    // The monotonic and the played clock (µs) at the watch's recent looks.
+    std::deque<std::pair<std::int64_t, std::int64_t>> recent_;
     QString failure_;
 };
 
