@@ -409,8 +409,14 @@ std::optional<QList<AudioOutput>> pulseOutputs(QString* why) {
             reason = paError(context);
         } else {
             listing.pending = 2;
-            pa_operation_unref(pa_context_get_server_info(context, onServerInfo, &listing));
-            pa_operation_unref(pa_context_get_sink_info_list(context, onSinkInfo, &listing));
+            for (pa_operation* asked :
+                 {pa_context_get_server_info(context, onServerInfo, &listing),
+                  pa_context_get_sink_info_list(context, onSinkInfo, &listing)}) {
+                if (asked)
+                    pa_operation_unref(asked);
+                else
+                    --listing.pending; // the question did not go out: no answer to wait for
+            }
             if (waitFor(listing.loop, [&listing] { return listing.pending == 0; })) {
                 QList<AudioOutput> list;
                 for (AudioOutput output : listing.outputs) {
