@@ -15,6 +15,9 @@ packages=(
 # The audio files people have: GSM 6.10 and ADPCM WAV, AIFF ("bad" set), AAC/M4A, WMA
 # and the rest (libav); the GStreamer headers to ask its registry which decoders exist.
 packages+=(gstreamer1.0-plugins-bad gstreamer1.0-libav libgstreamer1.0-dev)
+# Files are decoded whole with libsndfile (WAV in every common encoding, FLAC, Ogg, MP3) and
+# played through the sound server with libpulse (the sound tests' server is listed below).
+packages+=(libsndfile1-dev libpulse-dev)
 # Tools the tests and benchmarks use to make audio files and watch the window: sox and lame,
 # and GStreamer's gst-launch-1.0 with an AAC encoder (gstreamer1.0-libav) for .m4a files.
 packages+=(sox lame gstreamer1.0-tools)

@@ -22,7 +22,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QLineEdit>
-#include <QMediaPlayer>
 #include <QProcess>
 #include <QSlider>
 #include <QStandardPaths>
@@ -218,19 +217,21 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s did not open\n", qPrintable(file));
             return 1;
         }
-        QMediaPlayer* media = player.mediaPlayer();
         Run run;
         run.label = label;
         run.lengthMs = source.MusicLenMs;
         Clock::time_point ended{};
         QEventLoop loop;
-        auto c2 = QObject::connect(media, &QMediaPlayer::mediaStatusChanged, &loop,
-                                   [&](QMediaPlayer::MediaStatus s) {
-                                       if (s == QMediaPlayer::EndOfMedia) {
-                                           ended = Clock::now();
-                                           QTimer::singleShot(200, &loop, &QEventLoop::quit);
-                                       }
-                                   });
+        // The player's end: its last sample has come out of the output (looked at every ms).
+        QTimer endWatch;
+        endWatch.setTimerType(Qt::PreciseTimer);
+        auto c2 = QObject::connect(&endWatch, &QTimer::timeout, &loop, [&] {
+            if (player.mode() == Ready && ended == Clock::time_point{}) {
+                ended = Clock::now();
+                QTimer::singleShot(200, &loop, &QEventLoop::quit);
+            }
+        });
+        endWatch.start(1);
         QTimer::singleShot(run.lengthMs + 10000, &loop, &QEventLoop::quit);
         handoff = {};
 

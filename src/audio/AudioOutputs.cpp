@@ -1,23 +1,14 @@
 #include "audio/AudioOutputs.h"
 
-#include <QAudioDevice>
+#include "audio/PulseOutput.h"
+
 #include <QCoreApplication>
-#include <QMediaDevices>
 
 namespace tamberlo {
 
 QList<AudioOutput> audioOutputs() {
-    QList<AudioOutput> list;
-    const QAudioDevice fallback = QMediaDevices::defaultAudioOutput();
-    for (const QAudioDevice& device : QMediaDevices::audioOutputs()) {
-        AudioOutput output{device.id(), device.description(),
-                           device.isDefault() || device.id() == fallback.id()};
-        if (output.isDefault)
-            list.prepend(output);
-        else
-            list.append(output);
-    }
-    return list;
+    // The sound server's sinks, the ids its streams take.
+    return pulseOutputs(nullptr).value_or(QList<AudioOutput>());
 }
 
 QByteArray findAudioOutput(const QString& nameOrNumber) {
@@ -35,15 +26,19 @@ QByteArray findAudioOutput(const QString& nameOrNumber) {
 }
 
 bool audioOutputReady(const QByteArray& id, QString* why) {
-    const QList<AudioOutput> list = audioOutputs();
+    QString server;
+    const QList<AudioOutput> list = pulseOutputs(&server).value_or(QList<AudioOutput>());
     const auto say = [why](const QString& text) {
         if (why)
             *why = text;
         return false;
     };
-    if (list.isEmpty())
+    if (list.isEmpty()) {
+        if (!server.isEmpty())
+            qInfo("audio: no sound server: %s", qPrintable(server));
         return say(QCoreApplication::translate("tamberlo::AudioOutputs",
                                                "没有可用的声音输出（没有声卡或声音服务器）"));
+    }
     if (id.isEmpty())
         return true;
     for (const AudioOutput& output : list) {

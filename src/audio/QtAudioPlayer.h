@@ -2,47 +2,34 @@
 
 #include "audio/AudioFormat.h"
 #include "audio/AudioPlayer.h"
+#include "audio/PcmDecoder.h"
+#include "audio/PcmOutput.h"
 
-#include <QIODevice>
 #include <QString>
 #include <QTimer>
 #include <cstdint>
 #include <memory>
 #include <optional>
 
-#include <QMediaPlayer>
-
-class QAudioOutput;
-
 namespace tamberlo {
 
-// The player on Qt Multimedia: a QMediaPlayer with a QAudioOutput on the default device.
+// The panel's player: the whole file decoded to PCM when it is opened (libsndfile, GStreamer
+// for what that lacks), played through a stream of the sound server whose clock tells what
+// has come out of the output.
 //
-// The media player is created on the first "Open", not with the window, so that start-up
-// does not pay for loading the multimedia backend.
+// The length is that of the decoded PCM, exact in samples; the position while playing is the
+// output's played clock. A file that does not open because a decoder is missing is reported
+// as such, with the Debian package that normally provides it.
 //
-// The length is the backend's once the file is loaded. For an MPEG audio file whose length
-// the backend learns only by playing it to the end (low-rate MP3 without a VBR header), it
-// is counted from the file's frames instead.
-//
-// Files the backend gets wrong are read through a device of our own: IMA ADPCM WAV decoded to
-// PCM (GStreamer 1.22 takes its data rate for too high and stops early, half-way for mono),
-// and WAV files that end in the pad byte of odd-sized sound data (GStreamer plays nothing).
-// A file that does not open because a decoder is missing is reported as such, with the
-// Debian package that normally provides it.
-//
-// Backend: GStreamer. Unless QT_MEDIA_BACKEND is already set, the adapter selects it
-// before the first player is created. Qt 6.4's FFmpeg backend crashes on a machine with
-// no audio output device, while GStreamer's automatic sink falls back to a clock-synced
-// null sink there, so positions still advance in real time and the end of the file is
-// still reported.
+// The sound server is contacted on the first "Play", not with the window, so that start-up
+// does not wait for it. "Play" starts the stream on the next turn of the event loop, so that
+// the panel's open sequence (Play and Pause at once) makes no sound.
 class QtAudioPlayer : public AudioPlayer {
     Q_OBJECT
 public:
-    // Upper bound on how long "Open" waits for the file to load (with wait set).
-    static constexpr int DefaultOpenTimeoutMs = 5000;
-
     explicit QtAudioPlayer(QObject* parent = nullptr);
+    // With an output of the caller's (tests).
+    QtAudioPlayer(std::unique_ptr<PcmOutput> output, QObject* parent = nullptr);
     ~QtAudioPlayer() override;
 
     void command(PlayerCommand command) override;
@@ -60,36 +47,37 @@ public:
     bool outputReady(QString* why) const override;
     std::int64_t playedMs() const override;
 
-    void setOpenTimeout(int ms) { openTimeoutMs_ = ms; }
     // Playback position in milliseconds; 0 while nothing is loaded.
     std::int64_t position() const;
-    // The underlying player, or null before the first "Open" (for diagnostics and
-    // measurements; the panel itself goes through the commands only).
-    QMediaPlayer* mediaPlayer() const { return player_; }
+    // Why the last "Play" could not play or stopped playing (English, for the log); empty
+    // while it plays well.
+    QString playFailure() const;
+    // The decoded file; null while none is open.
+    std::shared_ptr<const Pcm> pcm() const { return pcm_; }
 
 private:
-    void ensurePlayer();
+    enum class State { Stopped, Paused, Starting, Playing };
     void open();
     void close();
     void play();
-    QString describeBackendFailure(const std::optional<AudioFormat>& format) const;
+    void pause();
+    void startOutput();
+    std::int64_t framesToMs(std::int64_t frames) const;
+    QString describeFailure(const std::optional<AudioFormat>& format, const QString& why) const;
 
-    QMediaPlayer* player_ = nullptr;
-    QAudioOutput* output_ = nullptr;
+    std::unique_ptr<PcmOutput> output_;
     QTimer statusTimer_;
+    QTimer startTimer_;
     PlayerCommand last_ = PlayerCommand::None;
     QString fileName_;
     QString error_;
-    std::optional<QMediaPlayer::Error> backendError_; // first error while opening
-    QString backendErrorText_;
+    QString playFailure_;
+    std::shared_ptr<const Pcm> pcm_;
+    State state_ = State::Stopped;
+    std::int64_t heldFrame_ = 0; // where a paused or stopped file stands
     std::optional<std::int32_t> startPoint_;
-    std::int32_t countedLengthMs_ = 0;  // from the frames, when the backend gives no length
-    std::int32_t statedLengthMs_ = 0;   // from the file's header, when it states its samples
-    std::unique_ptr<QIODevice> device_; // the file as the backend reads it, when not by name
     int interval_ = 0;
-    int openTimeoutMs_ = DefaultOpenTimeoutMs;
     bool wait_ = false;
-    bool opening_ = false;
     QByteArray outputId_;
 };
 

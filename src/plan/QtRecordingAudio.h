@@ -1,28 +1,46 @@
 #pragma once
 
+#include "audio/PcmDecoder.h"
+// The command line measures files through the panel's player, which it finds here.
+#include "audio/PcmOutput.h"
 #include "audio/QtAudioPlayer.h"
 #include "plan/ProgrammerParts.h"
 
+#include <QByteArray>
+#include <memory>
+
 namespace tamberlo::plan {
 
-// The recording source on the panel's own player adapter (Qt Multimedia, GStreamer): the
-// file opened and held at its start as the panel's "Open" does, so that "Play" at the end
-// of the SET_REC frame starts it with the pipeline already prepared.
+// The recording source: the whole file decoded to PCM before the chip listens, played through
+// a stream of the sound server whose clock tells what has come out of the output. start()
+// hands the first samples over at once; the server plays them after its buffer.
 class QtRecordingAudio : public RecordingAudio {
 public:
+    QtRecordingAudio();
+    // With an output of the caller's (tests).
+    explicit QtRecordingAudio(std::unique_ptr<PcmOutput> output);
+    ~QtRecordingAudio() override;
+
+    // The output to play on: an id from audioOutputs(); empty for the default output.
+    void setOutputDevice(const QByteArray& id);
+
+    bool outputReady(QString* why) override;
+    QString outputName() const override;
     bool load(const QString& path, QString* why) override;
-    void start() override { player_.command(PlayerCommand::Play); }
-    void stop() override { player_.command(PlayerCommand::Stop); }
-    bool outputReady(QString*) override { return true; }
-    QString outputName() const override { return QStringLiteral("the default output"); }
-    std::int64_t playedMs() const override { return player_.position(); }
-    std::int64_t lengthMs() const override { return player_.length(); }
-    bool finished() const override { return player_.mode() == Ready; }
-    QString failure() const override { return {}; }
-    QtAudioPlayer& player() { return player_; }
+    void start() override;
+    void stop() override;
+    std::int64_t playedMs() const override;
+    std::int64_t lengthMs() const override;
+    bool finished() const override;
+    QString failure() const override;
 
 private:
-    QtAudioPlayer player_;
+    std::unique_ptr<PcmOutput> output_;
+    QByteArray device_;
+    QString outputName_;
+    std::shared_ptr<const Pcm> pcm_;
+    QString startFailure_;
+    bool started_ = false;
 };
 
 } // namespace tamberlo::plan
