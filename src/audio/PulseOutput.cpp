@@ -323,8 +323,17 @@ void PulseOutput::watch() {
     const std::int64_t played = playedLocked();
     const std::int64_t playedUs =
         played >= fromFrame_ ? (played - fromFrame_) * 1000000 / pcm_->rate : -1;
-    // After the last frame the clock rightly stands still.
-    const bool beforeEnd = !handedAll_ || played + pcm_->rate * EndSlackMs / 1000 < pcm_->frames();
+    // After the last frame the clock rightly stands still. Once the server has taken every
+    // frame into the sink, what is left plays from the sink's own buffer and the clock is
+    // the server's interpolation of it (held for a block's worth at the end of a stream):
+    // a stall there is no gap in the sound, and STOP waits for the last sample anyway.
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    const bool sinkHasTheRest = handedAll_ && timing && !timing->read_index_corrupt &&
+                                !timing->write_index_corrupt &&
+                                timing->read_index >= timing->write_index;
+    const bool beforeEnd =
+        !sinkHasTheRest &&
+        (!handedAll_ || played + pcm_->rate * EndSlackMs / 1000 < pcm_->frames());
     if (playedUs >= std::int64_t(AnchorMs) * 1000 && beforeEnd) {
         // A stall is the played clock falling behind the monotonic clock within a short
         // window; a slightly slow or fast clock (the sink's rate, the interpolation) is not.

@@ -404,12 +404,12 @@ bool QuietRecordingAudio::load(const QString& path, QString* why) {
 
 void QuietRecordingAudio::chooseOutput(const QByteArray& id, const QString& description) {
     description_ = description;
-    player().setOutputDevice(id);
+    setOutputDevice(id);
 }
 
 bool QuietRecordingAudio::outputReady(QString* why) {
     const QuietStderr quiet(quiet_);
-    return player().outputReady(why) && QtRecordingAudio::outputReady(why);
+    return QtRecordingAudio::outputReady(why);
 }
 
 QString QuietRecordingAudio::outputName() const {

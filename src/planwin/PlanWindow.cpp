@@ -395,20 +395,24 @@ const plan::ChipMemory* PlanWindow::chosenChip() const {
 
 void PlanWindow::measureMissing() {
     for (const plan::PlanMessage& m : plan_.messages) {
-        if (lengths_.contains(m.path))
+        const QFileInfo info(m.path);
+        const qint64 size = info.exists() ? info.size() : -1;
+        const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
+        const auto known = lengths_.constFind(m.path);
+        if (known != lengths_.cend() && known->size == size && known->modified == modified)
             continue;
         if (!player_) {
             ownPlayer_ = std::make_unique<QtAudioPlayer>();
             player_ = ownPlayer_.get();
         }
-        lengths_.insert(m.path, plan::measureFile(m.path, *player_));
+        lengths_.insert(m.path, {plan::measureFile(m.path, *player_), size, modified});
     }
 }
 
 QList<plan::MeasuredFile> PlanWindow::filesOf(const plan::Plan& p) const {
     QList<plan::MeasuredFile> files;
     for (const plan::PlanMessage& m : p.messages)
-        files.append(lengths_.value(m.path));
+        files.append(lengths_.value(m.path).file);
     return files;
 }
 
@@ -814,6 +818,8 @@ void PlanWindow::startRecording(int from) {
         boxes_->show(tr("计划中还没有录音段"), tr("录音计划"), MessageIcon::Information);
         return;
     }
+    // A file edited since it was measured is measured again: the run records what is on disk.
+    relayout();
     if (!layout_.ok()) {
         showProblems(tr("计划有问题，什么都没有录："), layout_.problems);
         return;
@@ -832,8 +838,7 @@ void PlanWindow::startRecording(int from) {
     // audio made here is the Qt one; one given from outside is not told yet.
     if (ownAudio_)
         static_cast<plan::QtRecordingAudio*>(ownAudio_.get())
-            ->player()
-            .setOutputDevice(plan_.output.toUtf8());
+            ->setOutputDevice(plan_.output.toUtf8());
 
     for (int r = 0; r < plan_.messages.size(); ++r)
         model_->setRowState(r,
@@ -859,6 +864,8 @@ void PlanWindow::startRecording(int from) {
     connect(programmer, &plan::Programmer::messageProgress, this, &PlanWindow::onMessageProgress);
     connect(programmer, &plan::Programmer::messageDone, this, &PlanWindow::onMessageDone);
     connect(programmer, &plan::Programmer::finished, this, &PlanWindow::onProgramFinished);
+    connect(programmer, &plan::Programmer::notice, this,
+            [this](const QString& text) { setStatus(text); });
 
     running_ = true;
     elapsed_.start();
@@ -947,7 +954,9 @@ void PlanWindow::onProgramFinished(const plan::ProgramOutcome& outcome) {
     case Kind::Done:
         showChecks(outcome.chipStarts);
         planProgress_->setValue(1000);
-        setStatus(tr("全部录完：%1 段，芯片中的段与计划一致。").arg(outcome.complete.size()));
+        setStatus(
+            tr("全部录完：%1 段，芯片中的段与计划一致。").arg(outcome.complete.size()) +
+            (outcome.notes.isEmpty() ? QString() : QLatin1Char('\n') + outcome.notes.join('\n')));
         break;
     case Kind::Mismatch:
         showChecks(outcome.chipStarts);

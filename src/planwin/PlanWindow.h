@@ -5,6 +5,7 @@
 #include "plan/Plan.h"
 #include "plan/Programmer.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QHash>
 #include <QTimer>
@@ -157,7 +158,14 @@ private:
     QString planPath_;
     plan::Layout layout_;
     QList<plan::MeasuredFile> measured_;
-    QHash<QString, plan::MeasuredFile> lengths_; // by absolute path
+    // By absolute path, with the file's size and modification time when it was measured: a
+    // file edited while the window is open is measured again.
+    struct Measured {
+        plan::MeasuredFile file;
+        qint64 size = -1;
+        QDateTime modified;
+    };
+    QHash<QString, Measured> lengths_;
     const plan::ChipMemory* detectedChip_ = nullptr;
 
     std::unique_ptr<Session> session_;

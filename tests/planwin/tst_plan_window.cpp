@@ -185,16 +185,16 @@ void TestPlanWindow::addsFilesAndLaysThemOut_data() {
     QTest::addColumn<QStringList>("rows");
     QTest::addColumn<QStringList>("starts");
     QTest::addColumn<QStringList>("ends");
-    // 1000, 400 and 2000 ms with the 100 ms margin.
-    QTest::newRow("8 kHz") << "8000" << QStringList{"9", "4", "17"}
-                           << QStringList{"0x010", "0x019", "0x01D"}
-                           << QStringList{"0x018", "0x01C", "0x02D"};
-    QTest::newRow("4 kHz") << "4000" << QStringList{"5", "2", "9"}
-                           << QStringList{"0x010", "0x015", "0x017"}
-                           << QStringList{"0x014", "0x016", "0x01F"};
-    QTest::newRow("12 kHz") << "12000" << QStringList{"14", "6", "26"}
-                            << QStringList{"0x010", "0x01E", "0x024"}
-                            << QStringList{"0x01D", "0x023", "0x03D"};
+    // 1000, 400 and 2000 ms with the default 700 ms margin.
+    QTest::newRow("8 kHz") << "8000" << QStringList{"14", "9", "22"}
+                           << QStringList{"0x010", "0x01E", "0x027"}
+                           << QStringList{"0x01D", "0x026", "0x03C"};
+    QTest::newRow("4 kHz") << "4000" << QStringList{"7", "5", "11"}
+                           << QStringList{"0x010", "0x017", "0x01C"}
+                           << QStringList{"0x016", "0x01B", "0x026"};
+    QTest::newRow("12 kHz") << "12000" << QStringList{"21", "14", "33"}
+                            << QStringList{"0x010", "0x025", "0x033"}
+                            << QStringList{"0x024", "0x032", "0x053"};
 }
 
 void TestPlanWindow::addsFilesAndLaysThemOut() {
@@ -220,6 +220,16 @@ void TestPlanWindow::addsFilesAndLaysThemOut() {
     // A cancelled dialog adds nothing.
     rig.click("add_files");
     QCOMPARE(rig.window->plan().messages.size(), 3);
+    // A file edited on disk while the window is open is measured again when the plan is laid
+    // out next; the others keep their lengths.
+    QFile edited(file("beep.wav"));
+    QVERIFY(edited.open(QIODevice::Append));
+    QVERIFY(edited.write("more") == 4);
+    edited.close();
+    rig.player.lengths["beep.wav"] = 1500;
+    rig.player.lengths["welcome.wav"] = 9999;
+    rig.find<QComboBox>("rate_box")->setCurrentText(rate == "8000" ? "4000" : "8000");
+    QCOMPARE(rig.cells(PlanTableModel::Length), (QStringList{"1.00 s", "1.50 s", "2.00 s"}));
 }
 
 void TestPlanWindow::movesAndRemoves_data() {
@@ -246,14 +256,15 @@ void TestPlanWindow::movesAndRemoves() {
         {file("a.wav"), file("b.wav"), file("c.wav"), file("d.wav"), file("e.wav")});
     rig.window->moveRows(rows, before);
     QCOMPARE(rig.names(), order);
-    // Addresses follow the new order: 500 ms is 5 rows, one message after the other.
+    // Addresses follow the new order: 500 ms and the margin are 10 rows, one message after
+    // the other.
     QCOMPARE(rig.cells(PlanTableModel::Start),
-             (QStringList{"0x010", "0x015", "0x01A", "0x01F", "0x024"}));
+             (QStringList{"0x010", "0x01A", "0x024", "0x02E", "0x038"}));
     QCOMPARE(rig.window->layout().messages[0].name, order[0]);
     // Removing the moved rows leaves the others in order, laid out again.
     rig.window->removeRows({0, 4});
     QCOMPARE(rig.names(), order.mid(1, 3));
-    QCOMPARE(rig.cells(PlanTableModel::Start), (QStringList{"0x010", "0x015", "0x01A"}));
+    QCOMPARE(rig.cells(PlanTableModel::Start), (QStringList{"0x010", "0x01A", "0x024"}));
 }
 
 void TestPlanWindow::buttonsAndDragMoveRows() {
@@ -342,34 +353,34 @@ void TestPlanWindow::memoryBarSegmentsAndFreeSpace() {
     rig.window->show();
     MemoryBar& bar = rig.window->memoryBar();
     // Without a model the bar ends at the plan's last row.
-    QCOMPARE(bar.lastRow(), 0x01C);
+    QCOMPARE(bar.lastRow(), 0x026);
     QCOMPARE(bar.missingRows(), 0);
     rig.find<QComboBox>("model_box")->setCurrentText("ISD1730");
     QCOMPARE(bar.firstRow(), 0x010);
     QCOMPARE(bar.lastRow(), 0x0FF);
     QCOMPARE(bar.messageAt(xOfRow(bar, 0x010)), 0);
-    QCOMPARE(bar.messageAt(xOfRow(bar, 0x01A)), 1);
+    QCOMPARE(bar.messageAt(xOfRow(bar, 0x020)), 1);
     QCOMPARE(bar.messageAt(xOfRow(bar, 0x080)), -1);
-    QCOMPARE(bar.toolTipAt(xOfRow(bar, 0x012)), QStringLiteral("1. a\n行 0x010–0x018 (9 行)"));
-    QCOMPARE(bar.toolTipAt(xOfRow(bar, 0x080)), QStringLiteral("空闲：行 0x01D–0x0FF (227 行)"));
+    QCOMPARE(bar.toolTipAt(xOfRow(bar, 0x012)), QStringLiteral("1. a\n行 0x010–0x01D (14 行)"));
+    QCOMPARE(bar.toolTipAt(xOfRow(bar, 0x080)), QStringLiteral("空闲：行 0x027–0x0FF (217 行)"));
     QCOMPARE(bar.segmentColor(0) == bar.segmentColor(1), false);
     auto* usage = rig.find<QLabel>("usage_text");
-    QVERIFY2(usage->text().contains("13 / 240"), qPrintable(usage->text()));
+    QVERIFY2(usage->text().contains("23 / 240"), qPrintable(usage->text()));
 }
 
 void TestPlanWindow::memoryBarMarksOverflow() {
     Rig rig;
-    rig.player.fileLength = 9000; // 73 rows each at 8 kHz
+    rig.player.fileLength = 9000; // 78 rows each at 8 kHz with the margin
     rig.window->addFiles({file("a.wav"), file("b.wav"), file("c.wav")});
     rig.find<QComboBox>("model_box")->setCurrentText("ISD1720");
     rig.window->show();
     MemoryBar& bar = rig.window->memoryBar();
-    // 219 rows from 0x010 end at 0x0EA; the ISD1720's last row is 0x0AF.
-    QCOMPARE(bar.missingRows(), 0x0EA - 0x0AF);
-    QCOMPARE(bar.lastRow(), 0x0EA);
-    QCOMPARE(bar.toolTipAt(bar.width() - 3), QStringLiteral("超出 ISD1720：缺 59 行"));
+    // 234 rows from 0x010 end at 0x0F9; the ISD1720's last row is 0x0AF.
+    QCOMPARE(bar.missingRows(), 0x0F9 - 0x0AF);
+    QCOMPARE(bar.lastRow(), 0x0F9);
+    QCOMPARE(bar.toolTipAt(bar.width() - 3), QStringLiteral("超出 ISD1720：缺 74 行"));
     QCOMPARE(bar.messageAt(bar.width() - 3), -1);
-    QVERIFY(rig.find<QLabel>("usage_text")->text().contains("缺 59 行"));
+    QVERIFY(rig.find<QLabel>("usage_text")->text().contains("缺 74 行"));
     QVERIFY(!rig.window->layout().ok());
     // A bigger model and it fits.
     rig.find<QComboBox>("model_box")->setCurrentText("ISD1760");
@@ -531,6 +542,7 @@ void TestPlanWindow::checksAgainstTheMap() {
     QFETCH(QString, states);
     QFETCH(QList<int>, unplanned);
     plan::Plan p;
+    p.marginMs = 100;
     for (int ms : {1000, 400, 2000})
         p.messages.append({QStringLiteral("m%1").arg(ms), {}, {}, {}, {}});
     const plan::Layout layout = plan::allocate(p, {{1000, {}}, {400, {}}, {2000, {}}}, nullptr);
