@@ -58,9 +58,9 @@ QString shown(const QString& text) {
 
 // The first key that appears twice in one object of `json`, which must be valid JSON (JSON
 // readers keep one of the two values without a word); its object's place is in `where`:
-// -1 for the plan itself, N for message N, -2 for any other object. An empty key when there
-// is none.
-QString duplicateKey(const QByteArray& json, int* where) {
+// -1 for the plan itself, N for message N, -2 for any other object. Nothing when there is
+// none (the empty key "" is a key like any other).
+std::optional<QString> duplicateKey(const QByteArray& json, int* where) {
     struct Level {
         bool object = false;
         QSet<QString> keys;
@@ -171,15 +171,17 @@ QString duplicateKey(const QByteArray& json, int* where) {
                 ++i;
         }
     }
-    return {};
+    return std::nullopt;
 }
 
-QString unknownKey(const QJsonObject& o, const QStringList& known) {
+// The first key of `o` that is not among `known`; nothing when there is none (the empty
+// key "" is unknown like any other).
+std::optional<QString> unknownKey(const QJsonObject& o, const QStringList& known) {
     for (auto it = o.begin(); it != o.end(); ++it) {
         if (!known.contains(it.key()))
             return it.key();
     }
-    return {};
+    return std::nullopt;
 }
 
 } // namespace
@@ -210,8 +212,8 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
     if (!doc.isObject())
         return fail(QStringLiteral("the plan must be a JSON object"));
     int where = 0;
-    if (const QString k = duplicateKey(json, &where); !k.isEmpty()) {
-        const QString what = QStringLiteral("duplicate key \"%1\"").arg(shown(k));
+    if (const std::optional<QString> k = duplicateKey(json, &where)) {
+        const QString what = QStringLiteral("duplicate key \"%1\"").arg(shown(*k));
         if (where == -1)
             return fail(what);
         if (where > 0)
@@ -219,9 +221,9 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
         return fail(what + QStringLiteral(" in a value"));
     }
     const QJsonObject o = doc.object();
-    if (const QString k = unknownKey(o, PlanKeys); !k.isEmpty())
+    if (const std::optional<QString> k = unknownKey(o, PlanKeys))
         return fail(
-            QStringLiteral("unknown key \"%1\" (known: %2)").arg(shown(k), PlanKeys.join(", ")));
+            QStringLiteral("unknown key \"%1\" (known: %2)").arg(shown(*k), PlanKeys.join(", ")));
 
     Plan plan;
     if (o.contains(QLatin1String("model"))) {
@@ -268,9 +270,9 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
         if (!item.isObject())
             return failHere(QStringLiteral("must be an object with \"name\" and \"file\""));
         const QJsonObject m = item.toObject();
-        if (const QString k = unknownKey(m, MessageKeys); !k.isEmpty())
+        if (const std::optional<QString> k = unknownKey(m, MessageKeys))
             return failHere(QStringLiteral("unknown key \"%1\" (known: %2)")
-                                .arg(shown(k), MessageKeys.join(", ")));
+                                .arg(shown(*k), MessageKeys.join(", ")));
         PlanMessage message;
         message.name = m.value(QLatin1String("name")).toString().trimmed();
         message.file = m.value(QLatin1String("file")).toString();
