@@ -42,6 +42,20 @@ std::optional<int> rowValue(const QJsonValue& v) {
     return std::nullopt;
 }
 
+// U+FEFF, the byte order mark: invisible, and a JSON reader drops it at the start of a text
+// (Qt's does), so a name or file that starts with it would not read back as written.
+constexpr QChar ZeroWidthNoBreakSpace(0xFEFF);
+
+// A message's name without white space or byte order marks at either end.
+QString trimmedName(const QString& name) {
+    QString t = name.trimmed();
+    while (t.startsWith(ZeroWidthNoBreakSpace) || t.endsWith(ZeroWidthNoBreakSpace)) {
+        t = t.startsWith(ZeroWidthNoBreakSpace) ? t.mid(1) : t.chopped(1);
+        t = t.trimmed();
+    }
+    return t;
+}
+
 // Text from the plan file as an error message quotes it: control characters (a line break,
 // a terminal's escape) written as \uXXXX, so that the message stays one plain line.
 QString shown(const QString& text) {
@@ -274,12 +288,15 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
             return failHere(QStringLiteral("unknown key \"%1\" (known: %2)")
                                 .arg(shown(*k), MessageKeys.join(", ")));
         PlanMessage message;
-        message.name = m.value(QLatin1String("name")).toString().trimmed();
+        message.name = trimmedName(m.value(QLatin1String("name")).toString());
         message.file = m.value(QLatin1String("file")).toString();
         if (message.name.isEmpty())
             return failHere(QStringLiteral("\"name\" must be a non-empty text"));
         if (message.file.isEmpty())
             return failHere(QStringLiteral("\"file\" must be a non-empty path"));
+        if (message.file.startsWith(ZeroWidthNoBreakSpace))
+            return failHere(QStringLiteral("\"file\" starts with an invisible character "
+                                           "(U+FEFF, a byte order mark)"));
         message.path = QDir::cleanPath(base.absoluteFilePath(message.file));
         if (m.contains(QLatin1String("rows"))) {
             message.rows = wholeNumber(m.value(QLatin1String("rows")), 1, 0x800);
