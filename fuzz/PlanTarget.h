@@ -100,7 +100,8 @@ inline std::string checkPlanValues(const plan::Plan& p) {
     if (p.messages.isEmpty())
         return "no messages";
     for (const plan::PlanMessage& m : p.messages) {
-        if (m.name.isEmpty() || m.name != m.name.trimmed())
+        if (m.name.isEmpty() || m.name != m.name.trimmed() || m.name.startsWith(QChar(0xFEFF)) ||
+            m.name.endsWith(QChar(0xFEFF)))
             return "name \"" + m.name.toStdString() + "\" empty or not trimmed";
         if (m.file.isEmpty())
             return "empty file";

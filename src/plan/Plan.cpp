@@ -42,6 +42,20 @@ std::optional<int> rowValue(const QJsonValue& v) {
     return std::nullopt;
 }
 
+// U+FEFF, the byte order mark: invisible, and a JSON reader drops it at the start of a text
+// (Qt's does), so a name or file that starts with it would not read back as written.
+constexpr QChar ZeroWidthNoBreakSpace(0xFEFF);
+
+// A message's name without white space or byte order marks at either end.
+QString trimmedName(const QString& name) {
+    QString t = name.trimmed();
+    while (t.startsWith(ZeroWidthNoBreakSpace) || t.endsWith(ZeroWidthNoBreakSpace)) {
+        t = t.startsWith(ZeroWidthNoBreakSpace) ? t.mid(1) : t.chopped(1);
+        t = t.trimmed();
+    }
+    return t;
+}
+
 // Text from the plan file as an error message quotes it: control characters (a line break,
 // a terminal's escape) written as \uXXXX, so that the message stays one plain line.
 QString shown(const QString& text) {
@@ -58,9 +72,9 @@ QString shown(const QString& text) {
 
 // The first key that appears twice in one object of `json`, which must be valid JSON (JSON
 // readers keep one of the two values without a word); its object's place is in `where`:
-// -1 for the plan itself, N for message N, -2 for any other object. An empty key when there
-// is none.
-QString duplicateKey(const QByteArray& json, int* where) {
+// -1 for the plan itself, N for message N, -2 for any other object. Nothing when there is
+// none (the empty key "" is a key like any other).
+std::optional<QString> duplicateKey(const QByteArray& json, int* where) {
     struct Level {
         bool object = false;
         QSet<QString> keys;
@@ -171,15 +185,17 @@ QString duplicateKey(const QByteArray& json, int* where) {
                 ++i;
         }
     }
-    return {};
+    return std::nullopt;
 }
 
-QString unknownKey(const QJsonObject& o, const QStringList& known) {
+// The first key of `o` that is not among `known`; nothing when there is none (the empty
+// key "" is unknown like any other).
+std::optional<QString> unknownKey(const QJsonObject& o, const QStringList& known) {
     for (auto it = o.begin(); it != o.end(); ++it) {
         if (!known.contains(it.key()))
             return it.key();
     }
-    return {};
+    return std::nullopt;
 }
 
 } // namespace
@@ -210,8 +226,8 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
     if (!doc.isObject())
         return fail(QStringLiteral("the plan must be a JSON object"));
     int where = 0;
-    if (const QString k = duplicateKey(json, &where); !k.isEmpty()) {
-        const QString what = QStringLiteral("duplicate key \"%1\"").arg(shown(k));
+    if (const std::optional<QString> k = duplicateKey(json, &where)) {
+        const QString what = QStringLiteral("duplicate key \"%1\"").arg(shown(*k));
         if (where == -1)
             return fail(what);
         if (where > 0)
@@ -219,9 +235,9 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
         return fail(what + QStringLiteral(" in a value"));
     }
     const QJsonObject o = doc.object();
-    if (const QString k = unknownKey(o, PlanKeys); !k.isEmpty())
+    if (const std::optional<QString> k = unknownKey(o, PlanKeys))
         return fail(
-            QStringLiteral("unknown key \"%1\" (known: %2)").arg(shown(k), PlanKeys.join(", ")));
+            QStringLiteral("unknown key \"%1\" (known: %2)").arg(shown(*k), PlanKeys.join(", ")));
 
     Plan plan;
     if (o.contains(QLatin1String("model"))) {
@@ -274,16 +290,19 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
         if (!item.isObject())
             return failHere(QStringLiteral("must be an object with \"name\" and \"file\""));
         const QJsonObject m = item.toObject();
-        if (const QString k = unknownKey(m, MessageKeys); !k.isEmpty())
+        if (const std::optional<QString> k = unknownKey(m, MessageKeys))
             return failHere(QStringLiteral("unknown key \"%1\" (known: %2)")
-                                .arg(shown(k), MessageKeys.join(", ")));
+                                .arg(shown(*k), MessageKeys.join(", ")));
         PlanMessage message;
-        message.name = m.value(QLatin1String("name")).toString().trimmed();
+        message.name = trimmedName(m.value(QLatin1String("name")).toString());
         message.file = m.value(QLatin1String("file")).toString();
         if (message.name.isEmpty())
             return failHere(QStringLiteral("\"name\" must be a non-empty text"));
         if (message.file.isEmpty())
             return failHere(QStringLiteral("\"file\" must be a non-empty path"));
+        if (message.file.startsWith(ZeroWidthNoBreakSpace))
+            return failHere(QStringLiteral("\"file\" starts with an invisible character "
+                                           "(U+FEFF, a byte order mark)"));
         message.path = QDir::cleanPath(base.absoluteFilePath(message.file));
         if (m.contains(QLatin1String("rows"))) {
             message.rows = wholeNumber(m.value(QLatin1String("rows")), 1, 0x800);

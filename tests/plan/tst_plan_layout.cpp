@@ -198,6 +198,21 @@ void TestPlanLayout::refusesBadPlans_data() {
     QTest::newRow("duplicate key in a nested value")
         << QByteArray(R"({"model": {"a": 1, "a": 2}, "messages": [{"name": "a", "file": "a"}]})")
         << "duplicate key \"a\" in a value";
+    // The empty key is a key too: unknown, and refused when written twice.
+    QTest::newRow("empty key") << "{\"\": 1, " + one + "}"
+                               << "unknown key \"\"";
+    QTest::newRow("empty key twice in a message")
+        << QByteArray(R"({"messages": [{"name": "a", "file": "a", "" : 1, "": 2}]})")
+        << "message 1: duplicate key \"\"";
+    QTest::newRow("empty message key")
+        << QByteArray(R"({"messages": [{"": 1, "name": "a", "file": "a"}]})")
+        << "message 1: unknown key \"\"";
+    QTest::newRow("file starting with a byte order mark")
+        << QByteArray(R"({"messages": [{"name": "a", "file": "\ufeffa.wav"}]})")
+        << "message 1: \"file\" starts with an invisible character (U+FEFF";
+    QTest::newRow("name of byte order marks only")
+        << QByteArray(R"({"messages": [{"name": " \ufeff \ufeff", "file": "a.wav"}]})")
+        << "message 1: \"name\" must be a non-empty text";
     QTest::newRow("duplicate key after a string with quotes and braces")
         << QByteArray(R"({"messages": [{"name": "a \"}{[\\", "file": "a", "name": "b"}]})")
         << "message 1: duplicate key \"name\"";
