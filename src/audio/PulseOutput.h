@@ -45,7 +45,8 @@ public:
     void streamChanged();
     void writeWanted(std::size_t bytes);
     void ranDry();
-    void drained();
+    void drained(bool freshTiming);
+    void timingUpdated();
     void watch();
 
 private:
@@ -64,7 +65,11 @@ private:
     std::int64_t fromFrame_ = 0;
     std::int64_t nextFrame_ = 0; // the next frame handed to the server
     bool handedAll_ = false;
-    bool drained_ = false; // the server has played everything handed over
+    bool drained_ = false; // the server has taken everything handed over into its sink
+    // When the last sample comes out: the drain's moment plus what the sink still held then
+    // (monotonic microseconds; 0 until drained).
+    std::int64_t drainedOutUs_ = 0;
+    int playingUpdates_ = 0; // timing updates since the stream started playing
     bool playing_ = false;
     // The monotonic and the played clock (µs) at the watch's recent looks.
     std::deque<std::pair<std::int64_t, std::int64_t>> recent_;

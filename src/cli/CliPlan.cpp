@@ -502,6 +502,7 @@ void ProgramRun::start() {
     connect(programmer_.get(), &Programmer::notice, this,
             [this](const QString& text) { say_(QStringLiteral("  %1").arg(text)); });
     connect(programmer_.get(), &Programmer::finished, this, &ProgramRun::finished);
+    connect(&chip_, &ClientChip::deviceLost, programmer_.get(), &Programmer::deviceGone);
     // Ctrl-C (or SIGTERM) stops the recording in progress rather than leaving the chip to
     // record to the end of the message's rows.
     std::signal(SIGINT, onProgramInterrupt);

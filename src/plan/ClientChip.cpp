@@ -6,6 +6,8 @@
 namespace tamberlo::plan {
 
 ClientChip::ClientChip(ChipClient& client, QObject* parent) : QObject(parent), client_(client) {
+    connect(&client_, &ChipClient::deviceLost, this,
+            [this] { emit deviceLost(QStringLiteral("the device went away")); });
     connect(&client_, &ChipClient::frameSent, this, [this](std::uint8_t opcode, qint64) {
         if (sent_ && opcode == sentOpcode_) {
             const Sent sent = std::move(sent_);

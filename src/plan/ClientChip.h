@@ -34,6 +34,11 @@ public:
     // Results as the programmer sees them.
     static Result resultOf(const ChipResult& r);
 
+signals:
+    // The device behind the port went away (the client's own notice, at once, not at the next
+    // command).
+    void deviceLost(const QString& why);
+
 private:
     void send(std::vector<std::uint8_t> frame, bool confirm, Done done);
 

@@ -83,6 +83,8 @@ public:
     // How far behind the output a position report may be; a report further behind when the
     // file should have ended is an output that fell behind.
     static constexpr int StaleReportMs = 250;
+    // How long after the expected end the output may take to say the last sample is out.
+    static constexpr int FinishGraceMs = 1000;
     // Status reads while waiting for an erase, 20 ms apart.
     static constexpr int EraseWaitTries = 150;
 
@@ -93,6 +95,9 @@ public:
     // Ends the run as a fault (Ctrl-C): STOP if a recording may be running, the outcome says
     // which messages are complete.
     void interrupt(const QString& why);
+    // The device behind the port went away: the run ends at once, the audio stops, and no
+    // STOP is tried on a port that is gone.
+    void deviceGone(const QString& why);
     const Layout& layout() const { return layout_; }
     // The clock, in microseconds of the monotonic clock (tests set their own).
     void setClock(std::function<std::int64_t()> clockUs) { clock_ = std::move(clockUs); }

@@ -864,6 +864,8 @@ void PlanWindow::startRecording(int from) {
     connect(programmer, &plan::Programmer::messageProgress, this, &PlanWindow::onMessageProgress);
     connect(programmer, &plan::Programmer::messageDone, this, &PlanWindow::onMessageDone);
     connect(programmer, &plan::Programmer::finished, this, &PlanWindow::onProgramFinished);
+    connect(session_->chip.get(), &plan::ClientChip::deviceLost, programmer,
+            &plan::Programmer::deviceGone);
     connect(programmer, &plan::Programmer::notice, this,
             [this](const QString& text) { setStatus(text); });
 
