@@ -60,22 +60,9 @@ void onStream(pa_stream*, void* self) {
 void onWrite(pa_stream*, std::size_t bytes, void* self) {
     static_cast<PulseOutput*>(self)->writeWanted(bytes);
 }
-void onDrainedTiming(pa_stream*, int success, void* self) {
-    static_cast<PulseOutput*>(self)->drained(success != 0);
-}
-void onDrained(pa_stream* stream, int success, void* self) {
-    if (!success)
-        return;
-    // What the sink still holds is asked afresh: the last timing update may be from before
-    // the sink took the final block.
-    pa_operation* update = pa_stream_update_timing_info(stream, onDrainedTiming, self);
-    if (update)
-        pa_operation_unref(update);
-    else
-        static_cast<PulseOutput*>(self)->drained(false);
-}
-void onLatencyUpdate(pa_stream*, void* self) {
-    static_cast<PulseOutput*>(self)->timingUpdated();
+void onDrained(pa_stream*, int success, void* self) {
+    if (success)
+        static_cast<PulseOutput*>(self)->drained();
 }
 void onUnderflow(pa_stream*, void* self) {
     static_cast<PulseOutput*>(self)->ranDry();
@@ -168,8 +155,6 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     nextFrame_ = fromFrame_;
     handedAll_ = false;
     drained_ = false;
-    drainedOutUs_ = 0;
-    playingUpdates_ = 0;
     recent_.clear();
 
     pa_sample_spec spec{};
@@ -187,7 +172,6 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     pa_stream_set_state_callback(stream_, onStream, this);
     pa_stream_set_write_callback(stream_, onWrite, this);
     pa_stream_set_underflow_callback(stream_, onUnderflow, this);
-    pa_stream_set_latency_update_callback(stream_, onLatencyUpdate, this);
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr); // the server's choice, except:
     // The server takes the whole file (up to its limit) at once: no busy moment of this
@@ -249,24 +233,14 @@ void PulseOutput::closeStream() {
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
-    pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
         pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
 }
 
-void PulseOutput::timingUpdated() {
-    const pa_timing_info* timing = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
-    if (timing && timing->playing && timing->read_index > 0)
-        ++playingUpdates_;
-}
-
 std::int64_t PulseOutput::playedLocked() const {
-    // The first timing update of a playing stream may not count the block the sink has just
-    // taken as still to come (the clock then leads the sound by up to a block): the clock is
-    // believed from the second one on, a few ms into the sound.
-    if (!stream_ || !pcm_ || playingUpdates_ < 2)
+    if (!stream_ || !pcm_)
         return -1;
     pa_usec_t us = 0;
     if (pa_stream_get_time(stream_, &us) < 0 || us == 0)
@@ -286,11 +260,7 @@ PcmOutput::State PulseOutput::state() const {
         s.playedFrames = playedLocked();
         // The interpolated clock may stop a frame or two short of the end; the server's word
         // that everything handed over has been played ends it too.
-        // The server acknowledges the drain once the sink has taken the last sample, which it
-        // plays after its own latency: the end has come out only when that has passed too
-        // (a sink rendering 50 ms blocks acknowledges up to a block early). The interpolated
-        // clock reaching the end is not enough on its own for the same reason.
-        s.finished = handedAll_ && pcm_ && drained_ && monotonicUs() >= drainedOutUs_;
+        s.finished = handedAll_ && pcm_ && (drained_ || s.playedFrames >= pcm_->frames());
         if (s.finished)
             s.playedFrames = pcm_->frames();
     }
@@ -337,17 +307,9 @@ void PulseOutput::writeWanted(std::size_t bytes) {
     }
 }
 
-void PulseOutput::drained(bool freshTiming) {
-    if (!playing_)
-        return;
-    // Without fresh timing, a whole second of the sink's buffer is allowed for: late, never
-    // early.
-    std::int64_t sinkUs = 1000000;
-    const pa_timing_info* timing = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
-    if (freshTiming && timing)
-        sinkUs = static_cast<std::int64_t>(timing->sink_usec + timing->transport_usec);
-    drainedOutUs_ = monotonicUs() + sinkUs;
-    drained_ = true;
+void PulseOutput::drained() {
+    if (playing_)
+        drained_ = true;
 }
 
 void PulseOutput::ranDry() {

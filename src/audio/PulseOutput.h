@@ -45,8 +45,7 @@ public:
     void streamChanged();
     void writeWanted(std::size_t bytes);
     void ranDry();
-    void drained(bool freshTiming);
-    void timingUpdated();
+    void drained();
     void watch();
 
 private:
@@ -65,11 +64,7 @@ private:
     std::int64_t fromFrame_ = 0;
     std::int64_t nextFrame_ = 0; // the next frame handed to the server
     bool handedAll_ = false;
-    bool drained_ = false; // the server has taken everything handed over into its sink
-    // When the last sample comes out: the drain's moment plus what the sink still held then
-    // (monotonic microseconds; 0 until drained).
-    std::int64_t drainedOutUs_ = 0;
-    int playingUpdates_ = 0; // timing updates since the stream started playing
+    bool drained_ = false; // the server has played everything handed over
     bool playing_ = false;
     // The monotonic and the played clock (µs) at the watch's recent looks.
     std::deque<std::pair<std::int64_t, std::int64_t>> recent_;
