@@ -147,15 +147,15 @@ void Programmer::eraseThenRecord() {
     } else if (options_.from > 1) {
         toErase_.append(options_.from - 1);
     }
-    const auto eraseNext = std::make_shared<std::function<void()>>();
-    *eraseNext = [this, eraseNext] {
-        if (toErase_.isEmpty()) {
-            nextMessage();
-            return;
-        }
-        eraseMessage(toErase_.takeFirst(), *eraseNext);
-    };
-    (*eraseNext)();
+    eraseQueued();
+}
+
+void Programmer::eraseQueued() {
+    if (toErase_.isEmpty()) {
+        nextMessage();
+        return;
+    }
+    eraseMessage(toErase_.takeFirst(), [this] { eraseQueued(); });
 }
 
 void Programmer::eraseMessage(int index, std::function<void()> then) {

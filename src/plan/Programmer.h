@@ -119,6 +119,8 @@ private:
     void checkModel(const ProgrammerChip::Result& r);
     void eraseThenRecord();
     // SET_ERASE of the message at `index`, the erase waited for, then `then`.
+    // Erases the rows of the messages still in toErase_, one after the other, then records.
+    void eraseQueued();
     void eraseMessage(int index, std::function<void()> then);
     void waitReady(int triesLeft, const QString& what, std::function<void()> then);
     void nextMessage();
