@@ -103,11 +103,11 @@ const QStringList Sentences = {
 };
 
 // Prompt i of a set: kinds, rates and formats in turn; 0.3 to 1.2 s for tones and noise.
-PromptSpec promptSpec(int i) {
+PromptRecipe promptRecipe(int i) {
     static const int rates[] = {8000, 16000, 22050, 44100, 48000};
-    using K = PromptSpec::Kind;
+    using K = PromptRecipe::Kind;
     static const K kinds[] = {K::Tone, K::Noise, K::Speech, K::Square};
-    PromptSpec s;
+    PromptRecipe s;
     s.kind = kinds[(i / 5 + i) % 4];
     s.rate = rates[i % 5];
     s.channels = i % 3 == 1 ? 2 : 1;
@@ -118,7 +118,7 @@ PromptSpec promptSpec(int i) {
     return s;
 }
 
-QString formatName(const PromptSpec& s) {
+QString formatName(const PromptRecipe& s) {
     return QStringLiteral("%1 %2k%3")
         .arg(QLatin1String(kindName(s.kind)))
         .arg(s.rate / 1000.0, 0, 'g', 3)
@@ -199,16 +199,16 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
         std::fprintf(stderr, "sound server: %s\n", qPrintable(server.error()));
         return 1;
     }
-    std::vector<PromptSpec> specs;
+    std::vector<PromptRecipe> recipes;
     QStringList programArgs{QStringLiteral("--timeout"), QStringLiteral("5000"),
                             QStringLiteral("--port"), QStringLiteral("81"),
                             QStringLiteral("program")};
     std::vector<double> content;
     for (int i = 0; i < messages; ++i) {
-        specs.push_back(promptSpec(i));
+        recipes.push_back(promptRecipe(i));
         QString why;
         const QString base = files.filePath(QStringLiteral("p%1").arg(i));
-        const QString file = makePrompt(specs.back(), base, &why);
+        const QString file = makePrompt(recipes.back(), base, &why);
         if (file.isEmpty()) {
             std::fprintf(stderr, "prompt %d: %s\n", i + 1, qPrintable(why));
             return 1;
@@ -263,7 +263,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
         capture.waitUntilCaptured(ended + 500000, 10000);
         capture.stop();
         const QList<RecordedMessage> rec = recordedMessages(sim);
-        for (qsizetype i = 0; i < rec.size() && i < qsizetype(specs.size()); ++i) {
+        for (qsizetype i = 0; i < rec.size() && i < qsizetype(recipes.size()); ++i) {
             if (rec[i].stopUs == 0)
                 continue;
             const qint64 from =
@@ -276,7 +276,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                                                             rec[i].stopUs, content[size_t(i)]);
             std::printf("MSG %.2f %.2f %.2f %.2f %s\n", s.lostMs, s.heard ? s.stopAfterEndMs : NAN,
                         s.heard ? s.onsetAfterRecMs : NAN, s.longestGapMs,
-                        qPrintable(formatName(specs[size_t(i)])));
+                        qPrintable(formatName(recipes[size_t(i)])));
         }
         std::fflush(stdout);
     }
@@ -318,14 +318,14 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                          qPrintable(port.errorText()));
             return 1;
         }
-        using K = PromptSpec::Kind;
-        const PromptSpec panelSpecs[] = {{K::Tone, 22050, 1, 2000, false, 700, {}},
-                                         {K::Noise, 44100, 2, 1500, false, 0, {}},
-                                         {K::Tone, 48000, 1, 1800, true, 900, {}}};
+        using K = PromptRecipe::Kind;
+        const PromptRecipe panelRecipes[] = {{K::Tone, 22050, 1, 2000, false, 700, {}},
+                                             {K::Noise, 44100, 2, 1500, false, 0, {}},
+                                             {K::Tone, 48000, 1, 1800, true, 900, {}}};
         for (int r = 0; r < panelRuns; ++r) {
-            const PromptSpec& spec = panelSpecs[r % 3];
+            const PromptRecipe& recipe = panelRecipes[r % 3];
             const QString base = files.filePath(QStringLiteral("panel%1").arg(r));
-            dialog.name = makePrompt(spec, base, &why);
+            dialog.name = makePrompt(recipe, base, &why);
             if (dialog.name.isEmpty()) {
                 std::fprintf(stderr, "panel file: %s\n", qPrintable(why));
                 return 1;
@@ -377,7 +377,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
             }
             std::printf("PANEL %.2f %.2f %.2f %d %s\n", (*offset - stopAt) / 1000.0,
                         (*onset - recAt) / 1000.0, (*offset - *onset) / 1000.0, source.MusicLenMs,
-                        qPrintable(formatName(spec)));
+                        qPrintable(formatName(recipe)));
             std::fflush(stdout);
             waitMs(300);
         }

@@ -19,7 +19,7 @@
 namespace tamberlo::e2e {
 
 // A prompt to make: a tone or noise of `ms` at `rate` with sharp edges, or speech.
-struct PromptSpec {
+struct PromptRecipe {
     enum class Kind { Tone, Square, Noise, Speech };
     Kind kind = Kind::Tone;
     int rate = 8000;
@@ -30,15 +30,15 @@ struct PromptSpec {
     QString text; // speech
 };
 
-inline const char* kindName(PromptSpec::Kind kind) {
+inline const char* kindName(PromptRecipe::Kind kind) {
     switch (kind) {
-    case PromptSpec::Kind::Tone:
+    case PromptRecipe::Kind::Tone:
         return "tone";
-    case PromptSpec::Kind::Square:
+    case PromptRecipe::Kind::Square:
         return "square";
-    case PromptSpec::Kind::Noise:
+    case PromptRecipe::Kind::Noise:
         return "noise";
-    case PromptSpec::Kind::Speech:
+    case PromptRecipe::Kind::Speech:
         return "speech";
     }
     return "?";
@@ -60,38 +60,43 @@ inline QString runTool(const QString& tool, const QStringList& arguments) {
 
 // Makes the prompt as `base`.wav (and `base`.mp3); returns the file to program, or sets
 // `why`. Tones and noise start and end at full level (no fade), half of full scale.
-inline QString makePrompt(const PromptSpec& spec, const QString& base, QString* why) {
+inline QString makePrompt(const PromptRecipe& recipe, const QString& base, QString* why) {
     const QString wav = base + QStringLiteral(".wav");
     QString error;
-    if (spec.kind == PromptSpec::Kind::Speech) {
+    if (recipe.kind == PromptRecipe::Kind::Speech) {
         const QString raw = base + QStringLiteral("-speech.wav");
-        error = runTool(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), raw, spec.text});
+        error = runTool(QStringLiteral("espeak-ng"), {QStringLiteral("-w"), raw, recipe.text});
         if (error.isEmpty()) {
             // Trim espeak-ng's leading and trailing silence, then the rate and channels asked.
             error =
                 runTool(QStringLiteral("sox"),
-                        {raw, QStringLiteral("-r"), QString::number(spec.rate),
-                         QStringLiteral("-c"), QString::number(spec.channels), QStringLiteral("-b"),
-                         QStringLiteral("16"), wav, QStringLiteral("silence"), QStringLiteral("1"),
-                         QStringLiteral("0.001"), QStringLiteral("1%"), QStringLiteral("reverse"),
-                         QStringLiteral("silence"), QStringLiteral("1"), QStringLiteral("0.001"),
-                         QStringLiteral("1%"), QStringLiteral("reverse")});
+                        {raw, QStringLiteral("-r"), QString::number(recipe.rate),
+                         QStringLiteral("-c"), QString::number(recipe.channels),
+                         QStringLiteral("-b"), QStringLiteral("16"), wav, QStringLiteral("silence"),
+                         QStringLiteral("1"), QStringLiteral("0.001"), QStringLiteral("1%"),
+                         QStringLiteral("reverse"), QStringLiteral("silence"), QStringLiteral("1"),
+                         QStringLiteral("0.001"), QStringLiteral("1%"), QStringLiteral("reverse")});
         }
     } else {
-        const QString seconds = QString::number(spec.ms / 1000.0, 'f', 3);
-        QStringList synth{QStringLiteral("-n"),           QStringLiteral("-r"),
-                          QString::number(spec.rate),     QStringLiteral("-c"),
-                          QString::number(spec.channels), QStringLiteral("-b"),
-                          QStringLiteral("16"),           wav,
-                          QStringLiteral("synth"),        seconds};
-        switch (spec.kind) {
-        case PromptSpec::Kind::Tone:
+        const QString seconds = QString::number(recipe.ms / 1000.0, 'f', 3);
+        QStringList synth{QStringLiteral("-n"),
+                          QStringLiteral("-r"),
+                          QString::number(recipe.rate),
+                          QStringLiteral("-c"),
+                          QString::number(recipe.channels),
+                          QStringLiteral("-b"),
+                          QStringLiteral("16"),
+                          wav,
+                          QStringLiteral("synth"),
+                          seconds};
+        switch (recipe.kind) {
+        case PromptRecipe::Kind::Tone:
             // Starting at the crest: full level from the first sample.
-            synth << QStringLiteral("sine") << QString::number(spec.frequency)
+            synth << QStringLiteral("sine") << QString::number(recipe.frequency)
                   << QStringLiteral("0") << QStringLiteral("25");
             break;
-        case PromptSpec::Kind::Square:
-            synth << QStringLiteral("square") << QString::number(spec.frequency);
+        case PromptRecipe::Kind::Square:
+            synth << QStringLiteral("square") << QString::number(recipe.frequency);
             break;
         default:
             synth << QStringLiteral("whitenoise");
@@ -104,7 +109,7 @@ inline QString makePrompt(const PromptSpec& spec, const QString& base, QString* 
         *why = error;
         return {};
     }
-    if (!spec.mp3)
+    if (!recipe.mp3)
         return wav;
     const QString mp3 = base + QStringLiteral(".mp3");
     error = runTool(QStringLiteral("lame"), {QStringLiteral("--quiet"), wav, mp3});

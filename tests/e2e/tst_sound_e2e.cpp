@@ -39,7 +39,7 @@ constexpr double MaxGapMs = 20.0;
 
 struct Prompt {
     QString name;
-    PromptSpec spec;
+    PromptRecipe recipe;
     QString file;
     double contentMs = 0;
 };
@@ -103,8 +103,8 @@ void SoundE2eTest::initTestCase() {
     server_ = std::make_unique<PulseServer>();
     QVERIFY2(server_->ok(), qPrintable(server_->error()));
 
-    using K = PromptSpec::Kind;
-    const QList<std::pair<QString, PromptSpec>> specs = {
+    using K = PromptRecipe::Kind;
+    const QList<std::pair<QString, PromptRecipe>> recipes = {
         {QStringLiteral("tone 8k"), {K::Tone, 8000, 1, 600, false, 1000, {}}},
         {QStringLiteral("noise 16k"), {K::Noise, 16000, 1, 500, false, 0, {}}},
         {QStringLiteral("square 22k stereo"), {K::Square, 22050, 2, 450, false, 500, {}}},
@@ -113,10 +113,10 @@ void SoundE2eTest::initTestCase() {
     };
     QStringList arguments{QStringLiteral("--port"), QStringLiteral("71"), QStringLiteral("--json"),
                           QStringLiteral("program")};
-    for (const auto& [name, spec] : specs) {
-        Prompt p{name, spec, {}, 0};
+    for (const auto& [name, recipe] : recipes) {
+        Prompt p{name, recipe, {}, 0};
         QString why;
-        p.file = makePrompt(spec, files_.filePath(QString(name).replace(' ', '-')), &why);
+        p.file = makePrompt(recipe, files_.filePath(QString(name).replace(' ', '-')), &why);
         QVERIFY2(!p.file.isEmpty(), qPrintable(why));
         p.contentMs = wavSoundingMs(files_.filePath(QString(name).replace(' ', '-') + ".wav"));
         QVERIFY(p.contentMs > 0);
