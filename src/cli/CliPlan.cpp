@@ -5,6 +5,7 @@
 #include "chip/ChipReply.h"
 #include "plan/Export.h"
 #include "plan/Measure.h"
+#include "plan/PlanRun.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -478,11 +479,10 @@ void ProgramRun::start() {
     connect(programmer_.get(), &Programmer::messageProgress, this,
             [this](int number, std::int64_t position, std::int64_t length) {
                 const PlacedMessage& m = programmer_->layout().messages[number - 1];
-                // What is left: this file, the later ones, and about 0.4 s of commands each.
-                const std::int64_t left =
-                    remainingAudioMs_ - position +
-                    400 * (static_cast<std::int64_t>(programmer_->layout().messages.size()) -
-                           number + 1);
+                // What is left: this file, the later ones, and the commands of each.
+                const std::int64_t left = remainingRunMs(
+                    remainingAudioMs_ - position,
+                    static_cast<int>(programmer_->layout().messages.size()) - number + 1);
                 progress_(QStringLiteral("%1/%2 %3 %4 %5 of %6; %7 in, about %8 left")
                               .arg(number)
                               .arg(programmer_->layout().messages.size())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "plan/Allocation.h"
+#include "plan/PlanRun.h"
 
 #include <QAbstractTableModel>
 #include <QList>
@@ -19,7 +20,7 @@ class PlanTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     enum Column { Number, Name, File, Length, Rows, Start, End, State, ColumnCount };
-    enum class RowState { None, Waiting, Recording, Done, Failed, Found, Missing, Moved };
+    using RowState = plan::RowState;
     static constexpr const char* RowsMimeType = "application/x-tamberlo-plan-rows";
 
     explicit PlanTableModel(QObject* parent = nullptr);

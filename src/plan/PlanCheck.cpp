@@ -1,10 +1,10 @@
-#include "planwin/PlanCheck.h"
+#include "plan/PlanCheck.h"
 
-namespace tamberlo::planwin {
+namespace tamberlo::plan {
 
-QList<MessageCheck> checkMessages(const plan::Layout& layout, const QList<int>& chipStarts) {
+QList<MessageCheck> checkMessages(const Layout& layout, const QList<int>& chipStarts) {
     QList<MessageCheck> checks;
-    for (const plan::PlacedMessage& m : layout.messages) {
+    for (const PlacedMessage& m : layout.messages) {
         MessageCheck c;
         if (chipStarts.contains(m.start)) {
             c.state = MessageCheck::State::Found;
@@ -22,11 +22,11 @@ QList<MessageCheck> checkMessages(const plan::Layout& layout, const QList<int>& 
     return checks;
 }
 
-QList<int> unplannedStarts(const plan::Layout& layout, const QList<int>& chipStarts) {
+QList<int> unplannedStarts(const Layout& layout, const QList<int>& chipStarts) {
     QList<int> extra;
     for (int s : chipStarts) {
         bool inside = false;
-        for (const plan::PlacedMessage& m : layout.messages)
+        for (const PlacedMessage& m : layout.messages)
             inside = inside || (s >= m.start && s <= m.end);
         if (!inside)
             extra.append(s);
@@ -39,4 +39,4 @@ QString clockText(qint64 ms) {
     return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
 
-} // namespace tamberlo::planwin
+} // namespace tamberlo::plan

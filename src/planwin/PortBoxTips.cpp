@@ -1,0 +1,39 @@
+#include "planwin/PortBoxTips.h"
+
+#include "link/PortResolver.h"
+
+#include <QComboBox>
+#include <QEvent>
+
+namespace tamberlo::planwin {
+
+namespace {
+
+// What a port number typed into the port box stands for right now (the panel's tool tip).
+QString portToolTip(const QString& text, const QList<SerialDevice>& devices) {
+    QString reason;
+    const std::optional<std::int16_t> number = parsePortNumber(text, &reason);
+    return number ? describePort(*number, devices) : reason;
+}
+
+} // namespace
+
+PortBoxTips::PortBoxTips(QComboBox* box) : QObject(box), box_(box) {
+    box->installEventFilter(this);
+}
+
+bool PortBoxTips::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == box_ && (event->type() == QEvent::MouseButtonPress ||
+                            event->type() == QEvent::KeyPress || event->type() == QEvent::ToolTip))
+        refresh();
+    return QObject::eventFilter(watched, event);
+}
+
+void PortBoxTips::refresh() {
+    const QList<SerialDevice> devices = presentSerialDevices();
+    for (int i = 0; i < box_->count(); ++i)
+        box_->setItemData(i, portToolTip(box_->itemText(i), devices), Qt::ToolTipRole);
+    box_->setToolTip(portToolTip(box_->currentText(), devices));
+}
+
+} // namespace tamberlo::planwin
