@@ -6,7 +6,7 @@
 #include "link/PortResolver.h"
 #include "plan/Export.h"
 #include "planwin/MemoryBar.h"
-#include "planwin/PlanCheck.h"
+#include "plan/PlanCheck.h"
 #include "planwin/PlanTableModel.h"
 #include "planwin/PlanWindow.h"
 #include "support/Fakes.h"
@@ -28,6 +28,7 @@
 using namespace tamberlo;
 using namespace tamberlo::planwin;
 using State = PlanTableModel::RowState;
+using plan::MessageCheck;
 
 namespace {
 
@@ -571,7 +572,7 @@ void TestPlanWindow::clockText_data() {
 void TestPlanWindow::clockText() {
     QFETCH(qint64, ms);
     QFETCH(QString, text);
-    QCOMPARE(planwin::clockText(ms), text);
+    QCOMPARE(plan::clockText(ms), text);
 }
 
 QTEST_MAIN(TestPlanWindow)
