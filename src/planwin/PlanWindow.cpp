@@ -33,8 +33,7 @@ using RowState = plan::RowState;
 PlanWindow::PlanWindow(QWidget* parent) : PlanWindow(Platform{}, parent) {}
 
 PlanWindow::PlanWindow(Platform platform, QWidget* parent)
-    : QWidget(parent), doc_(platform.player), run_(doc_, {platform.port, platform.audio}),
-      ui_(std::make_unique<PlanWindowUi>()) {
+    : QWidget(parent), doc_(platform.player), run_(doc_, {platform.port, platform.audio}) {
     boxes_ = platform.boxes;
     if (!boxes_) {
         ownBoxes_ = std::make_unique<QtMessageBoxes>(this);
@@ -45,12 +44,12 @@ PlanWindow::PlanWindow(Platform platform, QWidget* parent)
         ownDialogs_ = std::make_unique<QtPlanDialogs>(this);
         dialogs_ = ownDialogs_.get();
     }
-    ui_->setupUi(this);
+    ui_.setupUi(this);
     connectControls();
-    connectDocument();
+    connect(&doc_, &plan::PlanDocument::changed, this, &PlanWindow::showLayout);
     connectRun();
     // The tool tips name the device each port number stands for when they are looked at.
-    new PortBoxTips(ui_->portBox);
+    new PortBoxTips(ui_.portBox);
     clock_.setInterval(ClockIntervalMs);
     connect(&clock_, &QTimer::timeout, this, &PlanWindow::clockTick);
     doc_.relayout();
@@ -59,20 +58,8 @@ PlanWindow::PlanWindow(Platform platform, QWidget* parent)
 
 PlanWindow::~PlanWindow() = default;
 
-PlanTableModel& PlanWindow::table() {
-    return *ui_->model;
-}
-
-MemoryBar& PlanWindow::memoryBar() {
-    return *ui_->bar;
-}
-
-AudioOutputBox& PlanWindow::outputBox() {
-    return *ui_->outputBox;
-}
-
 void PlanWindow::connectControls() {
-    PlanWindowUi& ui = *ui_;
+    PlanWindowUi& ui = ui_;
     connect(ui.addFiles, &QPushButton::clicked, this, &PlanWindow::chooseAddFiles);
     connect(ui.removeMessage, &QPushButton::clicked, this, [this] { removeRows(selectedRows()); });
     connect(ui.moveUp, &QPushButton::clicked, this, [this] { moveSelection(-1); });
@@ -91,7 +78,7 @@ void PlanWindow::connectControls() {
     connect(ui.exportJson, &QPushButton::clicked, this,
             [this] { chooseExport(plan::ExportFormat::Json); });
     connect(ui.modelBox, &QComboBox::currentIndexChanged, this, [this](int index) {
-        doc_.setModel(index <= 0 ? QStringLiteral("auto") : ui_->modelBox->itemText(index));
+        doc_.setModel(index <= 0 ? QStringLiteral("auto") : ui_.modelBox->itemText(index));
     });
     connect(ui.rateBox, &QComboBox::currentTextChanged, this,
             [this](const QString& text) { doc_.setSampleRate(text.toInt()); });
@@ -110,37 +97,33 @@ void PlanWindow::connectControls() {
 
 // --- The plan -----------------------------------------------------------------------------
 
-void PlanWindow::connectDocument() {
-    connect(&doc_, &plan::PlanDocument::changed, this, &PlanWindow::showLayout);
-}
-
 void PlanWindow::showLayout() {
     const plan::Layout& layout = doc_.layout();
-    MemoryBar* bar = ui_->bar;
-    ui_->model->setLayout(layout, doc_.measured());
+    MemoryBar* bar = ui_.bar;
+    ui_.model->setLayout(layout, doc_.measured());
     bar->setPlanLayout(layout, doc_.plan().firstRow);
 
     const QString usage = usageText(layout, bar->missingRows());
-    ui_->usage->setText(usage);
-    ui_->usage->setStyleSheet(bar->missingRows() > 0 ? QStringLiteral("color: #C00000;")
-                                                     : QString());
+    ui_.usage->setText(usage);
+    ui_.usage->setStyleSheet(bar->missingRows() > 0 ? QStringLiteral("color: #C00000;")
+                                                    : QString());
     const QString path = doc_.path();
-    ui_->planFile->setText(path.isEmpty() ? tr("计划文件：未保存")
-                                          : tr("计划文件：%1").arg(QFileInfo(path).fileName()));
-    ui_->planFile->setToolTip(QDir::toNativeSeparators(path));
+    ui_.planFile->setText(path.isEmpty() ? tr("计划文件：未保存")
+                                         : tr("计划文件：%1").arg(QFileInfo(path).fileName()));
+    ui_.planFile->setToolTip(QDir::toNativeSeparators(path));
     updateControls();
 }
 
 void PlanWindow::showModel() {
     const plan::Plan& p = doc_.plan();
-    const QSignalBlocker blockModel(ui_->modelBox);
-    const QSignalBlocker blockRate(ui_->rateBox);
-    ui_->outputBox->choose(p.output.toUtf8());
-    const int index = p.autoModel() ? 0 : ui_->modelBox->findText(p.model, Qt::MatchFixedString);
-    ui_->modelBox->setCurrentIndex(std::max(0, index));
-    if (ui_->rateBox->findText(QString::number(p.sampleRate)) < 0)
-        ui_->rateBox->addItem(QString::number(p.sampleRate));
-    ui_->rateBox->setCurrentText(QString::number(p.sampleRate));
+    const QSignalBlocker blockModel(ui_.modelBox);
+    const QSignalBlocker blockRate(ui_.rateBox);
+    ui_.outputBox->choose(p.output.toUtf8());
+    const int index = p.autoModel() ? 0 : ui_.modelBox->findText(p.model, Qt::MatchFixedString);
+    ui_.modelBox->setCurrentIndex(std::max(0, index));
+    if (ui_.rateBox->findText(QString::number(p.sampleRate)) < 0)
+        ui_.rateBox->addItem(QString::number(p.sampleRate));
+    ui_.rateBox->setCurrentText(QString::number(p.sampleRate));
 }
 
 void PlanWindow::addFiles(const QStringList& files, int before) {
@@ -177,7 +160,7 @@ void PlanWindow::renameMessage(int row, const QString& name) {
 
 QList<int> PlanWindow::selectedRows() const {
     QList<int> rows;
-    for (const QModelIndex& i : ui_->view->selectionModel()->selectedRows())
+    for (const QModelIndex& i : ui_.view->selectionModel()->selectedRows())
         rows.append(i.row());
     std::sort(rows.begin(), rows.end());
     return rows;
@@ -186,16 +169,16 @@ QList<int> PlanWindow::selectedRows() const {
 void PlanWindow::selectRows(const QList<int>& rows) {
     QItemSelection selection;
     for (int r : rows)
-        selection.select(ui_->model->index(r, 0),
-                         ui_->model->index(r, PlanTableModel::ColumnCount - 1));
-    ui_->view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
+        selection.select(ui_.model->index(r, 0),
+                         ui_.model->index(r, PlanTableModel::ColumnCount - 1));
+    ui_.view->selectionModel()->select(selection, QItemSelectionModel::ClearAndSelect);
     if (!rows.isEmpty())
-        ui_->view->scrollTo(ui_->model->index(rows.first(), 0));
+        ui_.view->scrollTo(ui_.model->index(rows.first(), 0));
     updateControls();
 }
 
 void PlanWindow::updateControls() {
-    const PlanWindowUi& ui = *ui_;
+    const PlanWindowUi& ui = ui_;
     const bool idle = !isRunning();
     const bool any = !doc_.plan().messages.isEmpty();
     const int resume = run_.resumeFrom();
@@ -226,12 +209,12 @@ void PlanWindow::updateControls() {
 }
 
 void PlanWindow::setStatus(const QString& text, bool fault) {
-    ui_->status->setText(text);
-    ui_->status->setStyleSheet(fault ? QStringLiteral("color: #C00000;") : QString());
+    ui_.status->setText(text);
+    ui_.status->setStyleSheet(fault ? QStringLiteral("color: #C00000;") : QString());
 }
 
 QString PlanWindow::statusText() const {
-    return ui_->status->text();
+    return ui_.status->text();
 }
 
 void PlanWindow::showProblems(const QString& what, const QStringList& problems) {
@@ -264,7 +247,7 @@ bool PlanWindow::openPlanFile(const QString& path) {
     run_.forgetResume();
     showModel();
     updateControls();
-    ui_->model->clearStates();
+    ui_.model->clearStates();
     setStatus(
         tr("已打开 %1：%2 段。").arg(QFileInfo(path).fileName()).arg(doc_.plan().messages.size()));
     return true;
@@ -359,14 +342,14 @@ void PlanWindow::closeEvent(QCloseEvent* event) {
 void PlanWindow::connectRun() {
     using plan::PlanRun;
     connect(&run_, &PlanRun::rowChanged, this, [this](int row, const plan::RowCheck& check) {
-        ui_->model->setRowState(row, check.state,
-                                check.state == RowState::Moved
-                                    ? tr("（芯片 %1）").arg(plan::rowText(check.chipStart))
-                                    : QString());
+        ui_.model->setRowState(row, check.state,
+                               check.state == RowState::Moved
+                                   ? tr("（芯片 %1）").arg(plan::rowText(check.chipStart))
+                                   : QString());
     });
     connect(&run_, &PlanRun::currentRowChanged, this, [this](int row) {
-        ui_->model->setCurrentRow(row);
-        ui_->view->scrollTo(ui_->model->index(row, 0));
+        ui_.model->setCurrentRow(row);
+        ui_.view->scrollTo(ui_.model->index(row, 0));
     });
     connect(&run_, &PlanRun::messageStarted, this,
             [this](int number, int count, const plan::PlacedMessage& message) {
@@ -377,7 +360,7 @@ void PlanWindow::connectRun() {
                                    plan::rowText(message.end)));
             });
     connect(&run_, &PlanRun::messagePermille, this, [this](int permille) {
-        ui_->messageProgress->setValue(permille);
+        ui_.messageProgress->setValue(permille);
         clockTick();
     });
     connect(&run_, &PlanRun::messageDone, this, [this](int, bool last) {
@@ -388,7 +371,7 @@ void PlanWindow::connectRun() {
     // words as the messages start and end.
     connect(&run_, &PlanRun::notice, this, [this](const QString& text) { setStatus(text); });
     connect(&run_, &PlanRun::scanProgress, this, [this](int found, int bound) {
-        ui_->planProgress->setValue(bound > 0 ? std::min(1000, found * 1000 / bound) : 0);
+        ui_.planProgress->setValue(bound > 0 ? std::min(1000, found * 1000 / bound) : 0);
         setStatus(tr("正在读芯片中的段：已找到 %1 段……").arg(found));
     });
     connect(&run_, &PlanRun::recorded, this, &PlanWindow::showRecorded);
@@ -398,8 +381,8 @@ void PlanWindow::connectRun() {
                     setStatus(tr("校验没有完成：%1").arg(error), true);
                     return;
                 }
-                showChecks(chip);
-                ui_->planProgress->setValue(1000);
+                setStatus(checksText(chip), chip.missing + chip.moved > 0);
+                ui_.planProgress->setValue(1000);
             });
     // Shown as running before the engine goes: it may end the run at once.
     connect(&run_, &PlanRun::started, this, [this] {
@@ -414,16 +397,15 @@ void PlanWindow::connectRun() {
     });
 }
 
-bool PlanWindow::showPortProblem() {
+void PlanWindow::showPortProblem() {
     const plan::PlanRun::PortProblem& p = run_.portProblem();
     using Kind = plan::PlanRun::PortProblem::Kind;
     if (p.kind == Kind::BadNumber)
-        boxes_->show(tr("串口号 \"%1\" 无效：%2").arg(ui_->portBox->currentText(), p.reason),
+        boxes_->show(tr("串口号 \"%1\" 无效：%2").arg(ui_.portBox->currentText(), p.reason),
                      tr("串口状态"), MessageIcon::Critical);
     else if (p.kind == Kind::NotOpened)
         boxes_->show(tr("串口 %1 打不开：%2").arg(p.number).arg(p.reason), tr("串口状态"),
                      MessageIcon::Critical);
-    return false;
 }
 
 void PlanWindow::recordAll() {
@@ -448,11 +430,11 @@ void PlanWindow::startRecording(int from) {
         showProblems(tr("计划有问题，什么都没有录："), doc_.layout().problems);
         return;
     }
-    const bool erase = from == 1 && ui_->eraseFirst->isChecked();
+    const bool erase = from == 1 && ui_.eraseFirst->isChecked();
     if (erase && !dialogs_->ask(tr("录音前要擦除芯片中的全部内容（包括计划以外的段）。\n继续吗？"),
                                 tr("擦除全部")))
         return;
-    if (!run_.prepareRecording(ui_->portBox->currentText(), from, erase)) {
+    if (!run_.prepareRecording(ui_.portBox->currentText(), from, erase)) {
         showPortProblem();
         return;
     }
@@ -462,7 +444,7 @@ void PlanWindow::startRecording(int from) {
 void PlanWindow::verify() {
     if (isRunning() || doc_.plan().messages.isEmpty())
         return;
-    if (!run_.prepareVerify(ui_->portBox->currentText())) {
+    if (!run_.prepareVerify(ui_.portBox->currentText())) {
         showPortProblem();
         return;
     }
@@ -470,8 +452,8 @@ void PlanWindow::verify() {
 }
 
 void PlanWindow::startRun(const QString& status) {
-    ui_->messageProgress->setValue(0);
-    ui_->planProgress->setValue(0);
+    ui_.messageProgress->setValue(0);
+    ui_.planProgress->setValue(0);
     setStatus(status);
     run_.start();
 }
@@ -484,30 +466,26 @@ void PlanWindow::stopRecording() {
 }
 
 void PlanWindow::clockTick() {
-    ui_->elapsedText->setText(plan::clockText(run_.elapsedMs()));
-    ui_->remainingText->setText(plan::clockText(run_.remainingMs()));
+    ui_.elapsedText->setText(plan::clockText(run_.elapsedMs()));
+    ui_.remainingText->setText(plan::clockText(run_.remainingMs()));
     if (const std::optional<int> permille = run_.planPermille())
-        ui_->planProgress->setValue(*permille);
+        ui_.planProgress->setValue(*permille);
 }
 
 void PlanWindow::showRecorded(const plan::ProgramOutcome& outcome,
                               const plan::ChipComparison& chip) {
     using Kind = plan::ProgramOutcome::Kind;
     if (outcome.kind == Kind::Done || outcome.kind == Kind::Mismatch)
-        showChecks(chip);
+        setStatus(checksText(chip), chip.missing + chip.moved > 0);
     if (outcome.kind == Kind::Done)
-        ui_->planProgress->setValue(1000);
+        ui_.planProgress->setValue(1000);
     setStatus(recordedText(outcome, run_.resumeFrom()), outcome.kind != Kind::Done);
-}
-
-void PlanWindow::showChecks(const plan::ChipComparison& chip) {
-    setStatus(checksText(chip), chip.missing + chip.moved > 0);
 }
 
 void PlanWindow::endRun() {
     clock_.stop();
     clockTick();
-    ui_->model->setCurrentRow(-1);
+    ui_.model->setCurrentRow(-1);
     updateControls();
 }
 

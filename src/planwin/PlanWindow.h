@@ -3,6 +3,7 @@
 #include "plan/Export.h"
 #include "plan/PlanDocument.h"
 #include "plan/PlanRun.h"
+#include "planwin/PlanWindowUi.h"
 
 #include <QTimer>
 #include <QWidget>
@@ -20,7 +21,6 @@ namespace tamberlo::planwin {
 class MemoryBar;
 class PlanDialogs;
 class PlanTableModel;
-struct PlanWindowUi;
 
 // The message plan in a window of its own: the messages as a table, the chip's memory as a
 // bar, recording them all into the chip, checking the chip against the plan, and the
@@ -66,8 +66,8 @@ public:
     const plan::Layout& layout() const { return doc_.layout(); }
     const QList<plan::MeasuredFile>& measured() const { return doc_.measured(); }
     QString planPath() const { return doc_.path(); }
-    PlanTableModel& table();
-    MemoryBar& memoryBar();
+    PlanTableModel& table() { return *ui_.model; }
+    MemoryBar& memoryBar() { return *ui_.bar; }
     bool isRunning() const { return run_.isRunning(); }
     // The message "continue from here" resumes at; 0 when there is none.
     int resumeFrom() const { return run_.resumeFrom(); }
@@ -76,7 +76,7 @@ public:
     QString statusText() const;
     QTimer& clockTimer() { return clock_; }
     // The sound output the files play on (kept in the plan as its "output").
-    AudioOutputBox& outputBox();
+    AudioOutputBox& outputBox() { return *ui_.outputBox; }
 
 public slots:
     void recordAll();
@@ -97,7 +97,6 @@ protected:
 
 private:
     void connectControls();
-    void connectDocument();
     void connectRun();
     void showLayout();
     void showModel();
@@ -112,11 +111,10 @@ private:
     void updateControls();
     void setStatus(const QString& text, bool fault = false);
     void showProblems(const QString& what, const QStringList& problems);
-    bool showPortProblem();
+    void showPortProblem();
     void startRecording(int from);
     void startRun(const QString& status);
     void showRecorded(const plan::ProgramOutcome& outcome, const plan::ChipComparison& chip);
-    void showChecks(const plan::ChipComparison& chip);
     void endRun();
 
     // Platform edges, owned when made here.
@@ -129,7 +127,7 @@ private:
     plan::PlanRun run_;
     bool closeAfterRun_ = false; // the operator closed the window while it recorded
     QTimer clock_;
-    std::unique_ptr<PlanWindowUi> ui_;
+    PlanWindowUi ui_;
 };
 
 } // namespace tamberlo::planwin
