@@ -1,11 +1,13 @@
 // The programmer's steps and faults with a scripted chip and a scripted player: the test
 // answers each command and moves the clock and the audio position itself.
+#include "PlanFakes.h"
 #include "plan/Programmer.h"
 
 #include <QtTest>
 #include <deque>
 
 using namespace tamberlo::plan;
+using tamberlo::test::ScriptedAudio;
 using Fault = ProgrammerChip::Fault;
 using Result = ProgrammerChip::Result;
 
@@ -54,40 +56,6 @@ private:
         sent << what;
         pending.push_back({what, std::move(d), std::move(s)});
     }
-};
-
-class ScriptedAudio : public RecordingAudio {
-public:
-    bool load(const QString& path, QString* why) override {
-        loaded << path;
-        position = 0;
-        playing = false;
-        if (path.contains("bad")) {
-            *why = "cannot be played: broken";
-            return false;
-        }
-        return true;
-    }
-    void start() override { playing = true; }
-    void stop() override { playing = false; }
-    bool outputReady(QString* why) override {
-        if (!ready)
-            *why = "no sound server";
-        return ready;
-    }
-    QString outputName() const override { return "scripted output"; }
-    std::int64_t playedMs() const override { return position; }
-    std::int64_t lengthMs() const override { return length; }
-    // The last sample out: by default when the position has reached the length.
-    bool finished() const override { return ended.value_or(position >= length); }
-    QString failure() const override { return failing; }
-    QStringList loaded;
-    std::int64_t position = 0;
-    std::int64_t length = 1000;
-    std::optional<bool> ended;
-    QString failing;
-    bool ready = true;
-    bool playing = false;
 };
 
 Result row(int currentRow) {

@@ -1,12 +1,12 @@
-// The plan window offscreen, on fakes: the table and its edits, the layout and the memory
-// bar after every change, plan files, export, the checks before a run, and the comparison
-// of a map scan with the plan.
+// The plan window offscreen, on fakes: its controls and their names, the table and its
+// edits, the layout and the memory bar after every change, plan files and export through the
+// dialogs, and the checks before a run. (The plan document and the runs on their own:
+// tests/plan.)
 #include "PlanWindowFakes.h"
 #include "audio/AudioOutputBox.h"
 #include "link/PortResolver.h"
 #include "plan/Export.h"
 #include "planwin/MemoryBar.h"
-#include "plan/PlanCheck.h"
 #include "planwin/PlanTableModel.h"
 #include "planwin/PlanWindow.h"
 #include "support/Fakes.h"
@@ -28,44 +28,8 @@
 using namespace tamberlo;
 using namespace tamberlo::planwin;
 using State = PlanTableModel::RowState;
-using plan::MessageCheck;
 
-namespace {
-
-struct Rig {
-    test::FakeSerialPort port;
-    test::LengthsPlayer player;
-    test::FakeMessageBoxes boxes;
-    test::FakePlanDialogs dialogs;
-    std::unique_ptr<PlanWindow> window;
-
-    Rig() {
-        PlanWindow::Platform p;
-        p.port = &port;
-        p.player = &player;
-        p.boxes = &boxes;
-        p.dialogs = &dialogs;
-        window = std::make_unique<PlanWindow>(p);
-    }
-    template <typename T = QWidget> T* find(const char* name) const {
-        return window->findChild<T*>(QString::fromLatin1(name));
-    }
-    void click(const char* name) { find<QPushButton>(name)->click(); }
-    QStringList names() const {
-        QStringList n;
-        for (const plan::PlanMessage& m : window->plan().messages)
-            n << m.name;
-        return n;
-    }
-    QStringList cells(int column) const {
-        QStringList c;
-        for (int r = 0; r < window->table().rowCount(); ++r)
-            c << window->table().index(r, column).data().toString();
-        return c;
-    }
-};
-
-} // namespace
+using Rig = test::PlanWindowRig;
 
 class TestPlanWindow : public QObject {
     Q_OBJECT
@@ -76,8 +40,6 @@ private slots:
     void portBoxToolTips();
     void addsFilesAndLaysThemOut_data();
     void addsFilesAndLaysThemOut();
-    void movesAndRemoves_data();
-    void movesAndRemoves();
     void buttonsAndDragMoveRows();
     void renameAndDuplicateNames();
     void droppedFilesAreAdded();
@@ -87,10 +49,6 @@ private slots:
     void exportsTheAddressTable_data();
     void exportsTheAddressTable();
     void refusesToRecordWhatCannotBe();
-    void checksAgainstTheMap_data();
-    void checksAgainstTheMap();
-    void clockText_data();
-    void clockText();
 
 private:
     QString file(const QString& name) const { return dir_.filePath(name); }
@@ -221,51 +179,6 @@ void TestPlanWindow::addsFilesAndLaysThemOut() {
     // A cancelled dialog adds nothing.
     rig.click("add_files");
     QCOMPARE(rig.window->plan().messages.size(), 3);
-    // A file edited on disk while the window is open is measured again when the plan is laid
-    // out next; the others keep their lengths.
-    QFile edited(file("beep.wav"));
-    QVERIFY(edited.open(QIODevice::Append));
-    QVERIFY(edited.write("more") == 4);
-    edited.close();
-    rig.player.lengths["beep.wav"] = 1500;
-    rig.player.lengths["welcome.wav"] = 9999;
-    rig.find<QComboBox>("rate_box")->setCurrentText(rate == "8000" ? "4000" : "8000");
-    QCOMPARE(rig.cells(PlanTableModel::Length), (QStringList{"1.00 s", "1.50 s", "2.00 s"}));
-}
-
-void TestPlanWindow::movesAndRemoves_data() {
-    QTest::addColumn<QList<int>>("rows");
-    QTest::addColumn<int>("before");
-    QTest::addColumn<QStringList>("order");
-    QTest::newRow("first to the end") << QList<int>{0} << 5 << QStringList{"b", "c", "d", "e", "a"};
-    QTest::newRow("last to the top") << QList<int>{4} << 0 << QStringList{"e", "a", "b", "c", "d"};
-    QTest::newRow("two apart down")
-        << QList<int>{0, 2} << 4 << QStringList{"b", "d", "a", "c", "e"};
-    QTest::newRow("onto itself") << QList<int>{2} << 2 << QStringList{"a", "b", "c", "d", "e"};
-    QTest::newRow("unsorted rows") << QList<int>{3, 1} << 0 << QStringList{"b", "d", "a", "c", "e"};
-    QTest::newRow("past the end") << QList<int>{1} << 99 << QStringList{"a", "c", "d", "e", "b"};
-}
-
-void TestPlanWindow::movesAndRemoves() {
-    QFETCH(QList<int>, rows);
-    QFETCH(int, before);
-    QFETCH(QStringList, order);
-    makeFiles({"d.wav", "e.wav"});
-    Rig rig;
-    rig.player.fileLength = 500;
-    rig.window->addFiles(
-        {file("a.wav"), file("b.wav"), file("c.wav"), file("d.wav"), file("e.wav")});
-    rig.window->moveRows(rows, before);
-    QCOMPARE(rig.names(), order);
-    // Addresses follow the new order: 500 ms and the margin are 10 rows, one message after
-    // the other.
-    QCOMPARE(rig.cells(PlanTableModel::Start),
-             (QStringList{"0x010", "0x01A", "0x024", "0x02E", "0x038"}));
-    QCOMPARE(rig.window->layout().messages[0].name, order[0]);
-    // Removing the moved rows leaves the others in order, laid out again.
-    rig.window->removeRows({0, 4});
-    QCOMPARE(rig.names(), order.mid(1, 3));
-    QCOMPARE(rig.cells(PlanTableModel::Start), (QStringList{"0x010", "0x01A", "0x024"}));
 }
 
 void TestPlanWindow::buttonsAndDragMoveRows() {
@@ -522,57 +435,6 @@ void TestPlanWindow::refusesToRecordWhatCannotBe() {
     QCOMPARE(rig.boxes.boxes.size(), 2);
     QCOMPARE(rig.boxes.boxes[1].title, QStringLiteral("串口状态"));
     QCOMPARE(rig.port.openCalls, 1);
-}
-
-void TestPlanWindow::checksAgainstTheMap_data() {
-    QTest::addColumn<QList<int>>("chip");
-    QTest::addColumn<QString>("states"); // F found, M missing, V moved, per message
-    QTest::addColumn<QList<int>>("unplanned");
-    // Messages at 0x010..0x018, 0x019..0x01C, 0x01D..0x02D.
-    QTest::newRow("all there") << QList<int>{0x010, 0x019, 0x01D} << "FFF" << QList<int>{};
-    QTest::newRow("empty chip") << QList<int>{} << "MMM" << QList<int>{};
-    QTest::newRow("second moved") << QList<int>{0x010, 0x01B, 0x01D} << "FVF" << QList<int>{};
-    QTest::newRow("one beyond") << QList<int>{0x010, 0x019, 0x01D, 0x040} << "FFF"
-                                << QList<int>{0x040};
-    QTest::newRow("only the last") << QList<int>{0x01D} << "MMF" << QList<int>{};
-    QTest::newRow("sound effects") << QList<int>{0x000, 0x010} << "FMM" << QList<int>{0x000};
-}
-
-void TestPlanWindow::checksAgainstTheMap() {
-    QFETCH(QList<int>, chip);
-    QFETCH(QString, states);
-    QFETCH(QList<int>, unplanned);
-    plan::Plan p;
-    p.marginMs = 100;
-    for (int ms : {1000, 400, 2000})
-        p.messages.append({QStringLiteral("m%1").arg(ms), {}, {}, {}, {}});
-    const plan::Layout layout = plan::allocate(p, {{1000, {}}, {400, {}}, {2000, {}}}, nullptr);
-    const QList<MessageCheck> checks = checkMessages(layout, chip);
-    QString got;
-    for (const MessageCheck& c : checks)
-        got += c.state == MessageCheck::State::Found     ? 'F'
-               : c.state == MessageCheck::State::Missing ? 'M'
-                                                         : 'V';
-    QCOMPARE(got, states);
-    QCOMPARE(unplannedStarts(layout, chip), unplanned);
-    if (states.contains('V'))
-        QCOMPARE(checks[states.indexOf('V')].chipStart, 0x01B);
-}
-
-void TestPlanWindow::clockText_data() {
-    QTest::addColumn<qint64>("ms");
-    QTest::addColumn<QString>("text");
-    QTest::newRow("zero") << qint64(0) << "0:00";
-    QTest::newRow("below a second") << qint64(999) << "0:00";
-    QTest::newRow("a minute and more") << qint64(65432) << "1:05";
-    QTest::newRow("negative") << qint64(-5) << "0:00";
-    QTest::newRow("an hour") << qint64(3600000) << "60:00";
-}
-
-void TestPlanWindow::clockText() {
-    QFETCH(qint64, ms);
-    QFETCH(QString, text);
-    QCOMPARE(plan::clockText(ms), text);
 }
 
 QTEST_MAIN(TestPlanWindow)

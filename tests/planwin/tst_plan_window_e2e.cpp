@@ -29,51 +29,9 @@ using State = PlanTableModel::RowState;
 
 namespace {
 
-constexpr int RunMs = 60000;
-
-struct Window {
-    test::FakeMessageBoxes boxes;
-    test::FakePlanDialogs dialogs;
-    std::unique_ptr<PlanWindow> window;
-
-    Window() {
-        PlanWindow::Platform p;
-        p.boxes = &boxes;
-        p.dialogs = &dialogs;
-        window = std::make_unique<PlanWindow>(p);
-        window->show();
-    }
-    template <typename T = QPushButton> T* find(const char* name) const {
-        return window->findChild<T*>(QString::fromLatin1(name));
-    }
-    void setPort(int port) { find<QComboBox>("port_box")->setCurrentText(QString::number(port)); }
-    QList<State> states() const {
-        QList<State> s;
-        for (int r = 0; r < window->table().rowCount(); ++r)
-            s << window->table().rowState(r);
-        return s;
-    }
-    QStringList plannedRanges(int from = 1) const {
-        QStringList r;
-        for (const plan::PlacedMessage& m : window->layout().messages)
-            if (m.number >= from)
-                r << QStringLiteral("%1..%2").arg(plan::rowText(m.start), plan::rowText(m.end));
-        return r;
-    }
-    // Clicks the button and waits for the run it starts to end.
-    bool run(const char* button, const std::function<void()>& meanwhile = {}) {
-        QSignalSpy finished(window.get(), &PlanWindow::runFinished);
-        find(button)->click();
-        if (!window->isRunning())
-            return false;
-        return waitFor(
-            [&] {
-                if (meanwhile)
-                    meanwhile();
-                return finished.count() > 0;
-            },
-            RunMs);
-    }
+// The window on the real port and player, shown.
+struct Window : test::PlanWindowRig {
+    Window() : PlanWindowRig(Edges::RealPortAndPlayer) {}
 };
 
 } // namespace
@@ -116,7 +74,7 @@ void TestPlanWindowE2e::recordsVerifiesAndExports() {
     QVERIFY(startSimulator(sim_, runtime_, 61));
     Window w;
     w.dialogs.fileLists.push_back(prompts());
-    w.find("add_files")->click();
+    w.click("add_files");
     QCOMPARE(w.window->table().rowCount(), 3);
     QVERIFY2(w.window->layout().ok(), qPrintable(w.window->layout().problems.join('\n')));
     w.setPort(61);
@@ -158,7 +116,7 @@ void TestPlanWindowE2e::recordsVerifiesAndExports() {
 
     // The header for the firmware.
     w.dialogs.files.push_back(path("prompts.h"));
-    w.find("export_header")->click();
+    w.click("export_header");
     QFile header(path("prompts.h"));
     QVERIFY(header.open(QIODevice::ReadOnly));
     const QByteArray text = header.readAll();
@@ -216,7 +174,7 @@ void TestPlanWindowE2e::stopLeavesCompletedMessages() {
         if (!clicked && w.window->table().rowState(1) == State::Recording && progress > 0 &&
             progress < 600) {
             clicked = true;
-            w.find("stop_recording")->click();
+            w.click("stop_recording");
         }
     }));
     QVERIFY(clicked);
