@@ -287,6 +287,7 @@ void PlanRun::onMapped(const MessageMap& map) {
 
 void PlanRun::end() {
     running_ = false;
+    emit currentRowChanged(-1);
     emit ended();
     // The session goes once the engine's signal that brought us here has returned.
     QTimer::singleShot(0, this, [this] {

@@ -349,7 +349,8 @@ void PlanWindow::connectRun() {
     });
     connect(&run_, &PlanRun::currentRowChanged, this, [this](int row) {
         ui_.model->setCurrentRow(row);
-        ui_.view->scrollTo(ui_.model->index(row, 0));
+        if (row >= 0)
+            ui_.view->scrollTo(ui_.model->index(row, 0));
     });
     connect(&run_, &PlanRun::messageStarted, this,
             [this](int number, int count, const plan::PlacedMessage& message) {
@@ -485,7 +486,6 @@ void PlanWindow::showRecorded(const plan::ProgramOutcome& outcome,
 void PlanWindow::endRun() {
     clock_.stop();
     clockTick();
-    ui_.model->setCurrentRow(-1);
     updateControls();
 }
 

@@ -279,6 +279,7 @@ void TestPlanRun::lostDeviceEndsTheRun() {
     QSignalSpy finished(&rig.run, &PlanRun::finished);
     QVERIFY(rig.run.prepareRecording("3", 1, false));
     QSignalSpy started(&rig.run, &PlanRun::started);
+    QSignalSpy current(&rig.run, &PlanRun::currentRowChanged);
     rig.run.start();
     QCOMPARE(started.count(), 1);
     QVERIFY(rig.run.isRunning());
@@ -291,6 +292,8 @@ void TestPlanRun::lostDeviceEndsTheRun() {
     QCOMPARE(rig.run.outcome().kind, Kind::Fault);
     QVERIFY2(rig.run.outcome().error.contains("went away"), qPrintable(rig.run.outcome().error));
     QCOMPARE(letters(rig.rows), "---");
+    QCOMPARE(current.count(), 1); // no row is being recorded any more
+    QCOMPARE(current.last().at(0).toInt(), -1);
     QTRY_COMPARE(finished.count(), 1);
     QVERIFY(!rig.port.isOpen());
 }
