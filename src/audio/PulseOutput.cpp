@@ -60,9 +60,22 @@ void onStream(pa_stream*, void* self) {
 void onWrite(pa_stream*, std::size_t bytes, void* self) {
     static_cast<PulseOutput*>(self)->writeWanted(bytes);
 }
-void onDrained(pa_stream*, int success, void* self) {
-    if (success)
-        static_cast<PulseOutput*>(self)->drained();
+void onDrainedTiming(pa_stream*, int success, void* self) {
+    static_cast<PulseOutput*>(self)->drained(success != 0);
+}
+void onDrained(pa_stream* stream, int success, void* self) {
+    if (!success)
+        return;
+    // What the sink still holds is asked afresh: the last timing update may be from before
+    // the sink took the final block.
+    pa_operation* update = pa_stream_update_timing_info(stream, onDrainedTiming, self);
+    if (update)
+        pa_operation_unref(update);
+    else
+        static_cast<PulseOutput*>(self)->drained(false);
+}
+void onLatencyUpdate(pa_stream*, void* self) {
+    static_cast<PulseOutput*>(self)->timingUpdated();
 }
 void onUnderflow(pa_stream*, void* self) {
     static_cast<PulseOutput*>(self)->ranDry();
@@ -155,6 +168,8 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     nextFrame_ = fromFrame_;
     handedAll_ = false;
     drained_ = false;
+    drainedOutUs_ = 0;
+    playingUpdates_ = 0;
     recent_.clear();
 
     pa_sample_spec spec{};
@@ -172,17 +187,22 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     pa_stream_set_state_callback(stream_, onStream, this);
     pa_stream_set_write_callback(stream_, onWrite, this);
     pa_stream_set_underflow_callback(stream_, onUnderflow, this);
+    pa_stream_set_latency_update_callback(stream_, onLatencyUpdate, this);
     pa_buffer_attr attr;
     std::memset(&attr, 0xff, sizeof attr); // the server's choice, except:
-    // The server takes the whole file (up to its limit) at once: no busy moment of this
-    // process can starve the output then. The prebuffer is the server's choice.
+    // The sink keeps only SinkBufferMs ahead of the sound (the server splits that between the
+    // stream and the sink), so the played clock and the drain are close to what has come out
+    // of the device, whatever the sink's largest latency. The server holds the whole file (up
+    // to its limit) from the first write on, beyond that target: no busy moment of this
+    // process can starve the output then.
     const std::int64_t remaining =
         (pcm_->frames() - fromFrame_) * pcm_->channels * std::int64_t(sizeof(std::int16_t));
-    attr.tlength = static_cast<std::uint32_t>(std::clamp<std::int64_t>(
-        remaining, std::int64_t(pa_usec_to_bytes(MinBufferMs * 1000, &spec)), MaxBufferBytes));
-    attr.maxlength = attr.tlength;
-    const auto flags =
-        static_cast<pa_stream_flags_t>(PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(SinkBufferMs * 1000, &spec));
+    attr.maxlength = static_cast<std::uint32_t>(
+        std::clamp<std::int64_t>(remaining, std::int64_t(attr.tlength), MaxBufferBytes));
+    bufferBytes_ = attr.maxlength;
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE | PA_STREAM_ADJUST_LATENCY);
     const QByteArray device = device_;
     if (pa_stream_connect_playback(stream_, device.isEmpty() ? nullptr : device.constData(), &attr,
                                    flags, nullptr, nullptr) < 0) {
@@ -233,14 +253,24 @@ void PulseOutput::closeStream() {
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     pa_stream_set_underflow_callback(stream_, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)))
         pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
     stream_ = nullptr;
 }
 
+void PulseOutput::timingUpdated() {
+    const pa_timing_info* timing = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
+    if (timing && timing->playing && timing->read_index > 0)
+        ++playingUpdates_;
+}
+
 std::int64_t PulseOutput::playedLocked() const {
-    if (!stream_ || !pcm_)
+    // The first timing update of a playing stream may not count the block the sink has just
+    // taken as still to come (the clock then leads the sound by up to a block): the clock is
+    // believed from the second one on, a few ms into the sound.
+    if (!stream_ || !pcm_ || playingUpdates_ < 2)
         return -1;
     pa_usec_t us = 0;
     if (pa_stream_get_time(stream_, &us) < 0 || us == 0)
@@ -260,7 +290,11 @@ PcmOutput::State PulseOutput::state() const {
         s.playedFrames = playedLocked();
         // The interpolated clock may stop a frame or two short of the end; the server's word
         // that everything handed over has been played ends it too.
-        s.finished = handedAll_ && pcm_ && (drained_ || s.playedFrames >= pcm_->frames());
+        // The server acknowledges the drain once the sink has taken the last sample, which it
+        // plays after its own latency: the end has come out only when that has passed too
+        // (a sink rendering 50 ms blocks acknowledges up to a block early). The interpolated
+        // clock reaching the end is not enough on its own for the same reason.
+        s.finished = handedAll_ && pcm_ && drained_ && monotonicUs() >= drainedOutUs_;
         if (s.finished)
             s.playedFrames = pcm_->frames();
     }
@@ -289,8 +323,11 @@ void PulseOutput::writeWanted(std::size_t bytes) {
     if (!stream_ || !pcm_ || handedAll_)
         return;
     const auto frameBytes = static_cast<std::size_t>(pcm_->channels) * sizeof(std::int16_t);
+    // The first request is answered with as much of the file as the server holds; later
+    // ones (a file longer than that) with what they ask.
+    const std::size_t wanted = nextFrame_ == fromFrame_ ? std::max(bytes, bufferBytes_) : bytes;
     const std::int64_t frames = std::min<std::int64_t>(
-        static_cast<std::int64_t>(bytes / frameBytes), pcm_->frames() - nextFrame_);
+        static_cast<std::int64_t>(wanted / frameBytes), pcm_->frames() - nextFrame_);
     if (frames > 0) {
         const std::int16_t* data =
             pcm_->samples.data() + static_cast<std::size_t>(nextFrame_ * pcm_->channels);
@@ -307,9 +344,17 @@ void PulseOutput::writeWanted(std::size_t bytes) {
     }
 }
 
-void PulseOutput::drained() {
-    if (playing_)
-        drained_ = true;
+void PulseOutput::drained(bool freshTiming) {
+    if (!playing_)
+        return;
+    // Without fresh timing, a whole second of the sink's buffer is allowed for: late, never
+    // early.
+    std::int64_t sinkUs = 1000000;
+    const pa_timing_info* timing = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
+    if (freshTiming && timing)
+        sinkUs = static_cast<std::int64_t>(timing->sink_usec + timing->transport_usec);
+    drainedOutUs_ = monotonicUs() + sinkUs;
+    drained_ = true;
 }
 
 void PulseOutput::ranDry() {

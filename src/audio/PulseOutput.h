@@ -24,10 +24,11 @@ namespace tamberlo {
 class PulseOutput : public PcmOutput {
 public:
     static constexpr int StallLimitMs = 20;
-    // How far ahead of the output the stream keeps the server supplied: the whole file up to
-    // the server's usual limit (4 MiB: 23 s of 44.1 kHz stereo), but at least MinBufferMs. The
-    // sound starts as soon as the sink takes it, whatever this is.
-    static constexpr int MinBufferMs = 200;
+    // The latency the stream asks of the server (stream and sink together): what the sink
+    // renders ahead of the device stays within about half of it.
+    static constexpr int SinkBufferMs = 200;
+    // How much of the file the server holds at most, handed over at the first request: the
+    // server's usual limit (4 MiB: 23 s of 44.1 kHz stereo).
     static constexpr std::int64_t MaxBufferBytes = 4 * 1024 * 1024;
 
     PulseOutput();
@@ -45,7 +46,8 @@ public:
     void streamChanged();
     void writeWanted(std::size_t bytes);
     void ranDry();
-    void drained();
+    void drained(bool freshTiming);
+    void timingUpdated();
     void watch();
 
 private:
@@ -62,9 +64,14 @@ private:
     pa_time_event* watchEvent_ = nullptr;
     std::shared_ptr<const Pcm> pcm_;
     std::int64_t fromFrame_ = 0;
-    std::int64_t nextFrame_ = 0; // the next frame handed to the server
+    std::int64_t nextFrame_ = 0;  // the next frame handed to the server
+    std::size_t bufferBytes_ = 0; // what the server holds of the stream at most
     bool handedAll_ = false;
-    bool drained_ = false; // the server has played everything handed over
+    bool drained_ = false; // the server has taken everything handed over into its sink
+    // When the last sample comes out: the drain's moment plus what the sink still held then
+    // (monotonic microseconds; 0 until drained).
+    std::int64_t drainedOutUs_ = 0;
+    int playingUpdates_ = 0; // timing updates since the stream started playing
     bool playing_ = false;
     // The monotonic and the played clock (µs) at the watch's recent looks.
     std::deque<std::pair<std::int64_t, std::int64_t>> recent_;

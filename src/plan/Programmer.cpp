@@ -307,11 +307,12 @@ void Programmer::watchTick() {
         sendStop();
         return;
     }
-    // The last sample comes out one file length after the first; STOP's byte leaves then,
-    // never before, handed over one lead earlier.
+    // The last sample comes out one file length after the first. STOP waits for the output's
+    // word that it has (finished(), above): a clock that runs ahead of the sound now and then
+    // (a sink that plays in blocks) must not cut the end. The expected end only tells an
+    // output that fell behind or never says it finished.
     timing_.audioEndUs = timing_.audioStartUs + audioLengthMs_ * 1000;
-    const std::int64_t dueUs = timing_.audioEndUs - std::int64_t(chip_.handOverLeadMs()) * 1000;
-    if (t >= dueUs && position + StaleReportMs < audioLengthMs_) {
+    if (t >= timing_.audioEndUs && position + StaleReportMs < audioLengthMs_) {
         // Far more of the file is still to come than a late report explains: the output
         // fell behind (starved), and STOP now would cut the end.
         messageFailed(audioFailure(QStringLiteral("the output fell behind: %1 of %2 ms had come "
@@ -321,14 +322,11 @@ void Programmer::watchTick() {
                       6);
         return;
     }
-    if (t >= dueUs - WatchMs * 1000) {
-        stopHanded_ = true;
-        watch_.stop();
-        const std::int64_t waitUs = dueUs - t;
-        if (waitUs <= 0)
-            sendStop();
-        else
-            stopTimer_.start(static_cast<int>((waitUs + 999) / 1000));
+    if (t >= timing_.audioEndUs + std::int64_t(FinishGraceMs) * 1000) {
+        messageFailed(audioFailure(QStringLiteral("the output did not say it had played the "
+                                                  "end within %1 ms of when it should have")
+                                       .arg(FinishGraceMs)),
+                      6);
     }
 }
 

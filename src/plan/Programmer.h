@@ -83,6 +83,8 @@ public:
     // How far behind the output a position report may be; a report further behind when the
     // file should have ended is an output that fell behind.
     static constexpr int StaleReportMs = 250;
+    // How long after the expected end the output may take to say the last sample is out.
+    static constexpr int FinishGraceMs = 1000;
     // Status reads while waiting for an erase, 20 ms apart.
     static constexpr int EraseWaitTries = 150;
 

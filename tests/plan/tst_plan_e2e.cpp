@@ -77,9 +77,34 @@ public:
             *why = "pulseaudio did not start: " + QString::fromUtf8(process_.readAll());
             return false;
         }
-        return true;
+        // Something listens to the output the whole time, as a sound card's converter does:
+        // a null sink that has idled renders up to two seconds ahead and takes back no more
+        // than its new latency, so the test waits until the listener has brought it down.
+        env.insert("PULSE_SERVER", "unix:" + socket);
+        listener_.setProcessEnvironment(env);
+        listener_.setStandardOutputFile(QProcess::nullDevice());
+        listener_.start("parec", {"--raw", "--latency-msec=10", "-d", "tamberlo_null.monitor"});
+        static const QRegularExpression latency("Latency: (\\d+) usec");
+        qint64 us = -1;
+        for (int i = 0; i < 200; ++i) {
+            QProcess pactl;
+            pactl.setProcessEnvironment(env);
+            pactl.start("pactl", {"list", "sinks"});
+            pactl.waitForFinished(5000);
+            const auto match = latency.match(QString::fromUtf8(pactl.readAllStandardOutput()));
+            us = match.hasMatch() ? match.captured(1).toLongLong() : -1;
+            if (us >= 0 && us < 100000)
+                return true;
+            QTest::qWait(50);
+        }
+        *why = QString("the sound server's sink did not settle (latency %1 us)").arg(us);
+        return false;
     }
     ~SoundServer() {
+        if (listener_.state() != QProcess::NotRunning) {
+            listener_.kill();
+            listener_.waitForFinished();
+        }
         if (process_.state() == QProcess::NotRunning)
             return;
         process_.terminate();
@@ -91,6 +116,7 @@ public:
 private:
     QTemporaryDir home_;
     QProcess process_;
+    QProcess listener_;
 };
 
 } // namespace
