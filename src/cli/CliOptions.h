@@ -1,7 +1,12 @@
 #pragma once
 
-// The command line of tamberlo-cli: global options, subcommands, their arguments, help texts.
-// Parsing only; nothing here touches a port.
+// The command line of tamberlo-cli: global options, the command and its arguments, help
+// texts generated from the command table, exit codes. Parsing only; nothing here touches a
+// port.
+
+#include "chip/ChipClient.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOutput.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,29 +16,20 @@
 
 namespace tamberlo::cli {
 
-// Exit codes, as --help and the README list them.
+// Exit codes, as --help and the README list them. Outcomes become exit codes here and
+// nowhere else (exitCodeOf below, and the plan's in CliPlan).
 enum Exit : int {
     Done = 0,
     Usage = 1,
     PortNotOpened = 2,
-    NoReply = 3, // no reply, or the device went away
+    Timeout = 3, // no reply in time, or the device was lost
     Refused = 4,
     PlanDiffers = 5, // program: the chip's messages read back differ from the plan
     AudioFailed = 6, // program: the audio could not be played whole
 };
 
-struct SubcommandInfo {
-    QString name;
-    QString synopsis; // arguments and options after the name
-    QString summary;  // one line for the list
-    QString details;  // the rest of `tamberlo-cli NAME --help`
-    bool needsPort = true;
-    bool destructive = false; // asks before it acts
-    QStringList options;      // subcommand options it accepts (without "--")
-};
-
-const std::vector<SubcommandInfo>& subcommands();
-const SubcommandInfo* findSubcommand(const QString& name);
+// A chip client's error as an exit code.
+Exit exitCodeOf(ChipError error);
 
 struct Options {
     QString subcommand;
@@ -75,17 +71,12 @@ struct ParseResult {
 ParseResult parseArguments(const QStringList& arguments); // without the program name
 
 QString mainHelp();
-QString subcommandHelp(const SubcommandInfo& info);
+QString commandHelp(const Command& command);
 QString exitCodesText();
 
 // Drops Qt's own chatter that says nothing about the chip (the runtime-directory notice
 // QStandardPaths prints on every port lookup when XDG_RUNTIME_DIR is unset); --verbose
 // keeps it.
 void quietenQtNotices(bool verbose);
-
-// The program's standard output and error, one stream each for every part of the tool, so
-// that what the parts write keeps its order.
-QTextStream& out();
-QTextStream& err();
 
 } // namespace tamberlo::cli

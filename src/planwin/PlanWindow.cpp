@@ -865,7 +865,7 @@ void PlanWindow::startRecording(int from) {
     connect(programmer, &plan::Programmer::messageDone, this, &PlanWindow::onMessageDone);
     connect(programmer, &plan::Programmer::finished, this, &PlanWindow::onProgramFinished);
     connect(session_->chip.get(), &plan::ClientChip::deviceLost, programmer,
-            &plan::Programmer::deviceGone);
+            &plan::Programmer::deviceLost);
     connect(programmer, &plan::Programmer::notice, this,
             [this](const QString& text) { setStatus(text); });
 

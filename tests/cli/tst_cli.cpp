@@ -128,7 +128,7 @@ void TestCli::subcommands_data() {
                {{"set-play", "10"}, 1, "", "set-play needs two rows"},
                {{"apc", "--source", "mic"}, 1, "", "--source is Lin, Mic or LM"},
                {{"--port", "nope", "id"}, 1, "", "--port takes a number or a device path"},
-               {{"--json", "bogus"}, 1, "", "", "exitCode=1"},
+               {{"--json", "bogus"}, 1, "", "", "exit_code=1"},
                {{"--port", "9", "id"}, 2, "", "^port 9: no serial device has this number"},
                {{"--port", "/dev/tamberlo-none", "id"},
                 2,
@@ -180,7 +180,7 @@ void TestCli::subcommands_data() {
                 "^port 1 \\(/dev/pts/\\d+\\): the chip refused PLAY \\(0x40\\) \\(CMD_ERR\\)\n$"},
                {{"status"}, 0, "flags +CMD_ERR: the last command was refused; powered down"},
                {{"init"}, 0, "^reset and powered up: " + model},
-               {{"status", "--json"}, 0, "", "", "status.poweredUp=true"},
+               {{"status", "--json"}, 0, "", "", "status.powered_up=true"},
                {{"--json", "id"}, 0, "", "", "model=ISD1760"},
                {{"ports"}, 0, "^    1  /dev/pts/\\d+ \\(link .*/tamberlo/port1\\)\n    2  "},
                {{"ports", "--json"}, 0, "", "", "ports.0.port=1"},
@@ -315,7 +315,7 @@ void TestCli::subcommands() {
             QJsonParseError error;
             const QJsonDocument doc = QJsonDocument::fromJson(o.out.toUtf8(), &error);
             QVERIFY2(error.error == QJsonParseError::NoError, qPrintable("no JSON: " + where));
-            QCOMPARE(jsonValue(doc, "exitCode"), QString::number(run.exit));
+            QCOMPARE(jsonValue(doc, "exit_code"), QString::number(run.exit));
             QCOMPARE(jsonValue(doc, "ok"), run.exit == 0 ? QString("true") : QString("false"));
             if (!run.json.isEmpty()) {
                 const QStringList kv = run.json.split('=');
@@ -395,12 +395,15 @@ void TestCli::recordTellsWhatTheChipHolds_data() {
                {{"init"}, 0},
                {{"--json", "record", "--seconds", "2.5"}, 0, "\"full\": true", "", "rows=15"},
            };
-    QTest::newRow("record that fits")
-        << head + "rows 0x010 0x020 eom\n"
-        << QList<Run>{
-               {{"init"}, 0},
-               {{"--json", "record", "--seconds", "0.5"}, 0, "\"full\": false", "", "start=0x021"},
-           };
+    QTest::newRow("record that fits") << head + "rows 0x010 0x020 eom\n"
+                                      << QList<Run>{
+                                             {{"init"}, 0},
+                                             {{"--json", "record", "--seconds", "0.5"},
+                                              0,
+                                              "\"full\": false",
+                                              "",
+                                              "start_hex=0x021"},
+                                         };
 }
 
 void TestCli::recordTellsWhatTheChipHolds() {
