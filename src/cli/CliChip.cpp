@@ -188,14 +188,11 @@ private:
             s_.progress(QStringLiteral("recording %1 s (Ctrl-C stops)").arg(elapsed, 0, 'f', 1));
             return;
         }
-        constexpr int Width = 30;
-        const double total = *seconds;
-        const int filled = std::clamp(int(elapsed / total * Width), 0, Width);
+        const double shown = std::min(elapsed, *seconds);
         s_.progress(
-            QStringLiteral("recording [%1%2] %3/%4 s")
-                .arg(QString(filled, QLatin1Char('#')), QString(Width - filled, QLatin1Char('-')))
-                .arg(std::min(elapsed, total), 0, 'f', 1)
-                .arg(total, 0, 'f', 1));
+            progressText(QStringLiteral("recording "), shown / *seconds,
+                         QStringLiteral(" %1/%2 s").arg(shown, 0, 'f', 1).arg(*seconds, 0, 'f', 1),
+                         ProgressLine::terminalWidth()));
     }
 
     void stop() {
@@ -204,10 +201,12 @@ private:
         recording_ = false;
         timer_.stop();
         tick_.stop();
-        if (s_.options().seconds)
-            s_.progress(QStringLiteral("recording [%1] %2/%2 s")
-                            .arg(QString(30, QLatin1Char('#')))
-                            .arg(*s_.options().seconds, 0, 'f', 1));
+        if (const auto seconds = s_.options().seconds; seconds && !interrupted_) {
+            // The bar ends full when the time asked for is up.
+            s_.progress(progressText(QStringLiteral("recording "), 1.0,
+                                     QStringLiteral(" %1/%1 s").arg(*seconds, 0, 'f', 1),
+                                     ProgressLine::terminalWidth()));
+        }
         s_.chip().submit(singleFrame(Opcode::STOP), true, [this](const ChipResult& stop) {
             const double elapsed = double(stop.lastByteNs - startNs_) / 1e9;
             const ChipStatus status = stop.confirmation.value_or(ChipStatus{});

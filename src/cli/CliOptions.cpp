@@ -1,7 +1,10 @@
 #include "cli/CliOptions.h"
 
+#include "link/PortResolver.h"
+
 #include <QCoreApplication>
 #include <QTextStream>
+#include <algorithm>
 
 namespace tamberlo::cli {
 
@@ -77,7 +80,7 @@ ParseResult parseArguments(const QStringList& arguments) {
                 value = arguments.at(++i);
             }
         } else if (FlagOptions.contains(name)) {
-            if (hasValue)
+            if (hasValue && name != QLatin1String("verbose"))
                 return fail(QStringLiteral("--%1 takes no value").arg(name));
         } else {
             return fail(QStringLiteral("unknown option '--%1'").arg(name));
@@ -106,10 +109,15 @@ ParseResult parseArguments(const QStringList& arguments) {
                 return fail(
                     QStringLiteral("--volume takes a step from 0 to 4, not '%1'").arg(value));
         } else if (name == QLatin1String("source")) {
-            if (value != QLatin1String("Lin") && value != QLatin1String("Mic") &&
-                value != QLatin1String("LM"))
-                return fail(QStringLiteral("--source is Lin, Mic or LM, not '%1'").arg(value));
-            o.source = value;
+            const QStringList sources{QStringLiteral("Lin"), QStringLiteral("Mic"),
+                                      QStringLiteral("LM")};
+            const auto known = std::find_if(sources.begin(), sources.end(), [&](const QString& s) {
+                return s.compare(value, Qt::CaseInsensitive) == 0;
+            });
+            if (known == sources.end())
+                return fail(QStringLiteral("--source is Lin, Mic or LM (any letter case), not '%1'")
+                                .arg(value));
+            o.source = *known;
         } else if (name == QLatin1String("format")) {
             if (value != QLatin1String("h") && value != QLatin1String("csv") &&
                 value != QLatin1String("json"))
@@ -144,7 +152,9 @@ ParseResult parseArguments(const QStringList& arguments) {
         } else if (name == QLatin1String("dry-run")) {
             o.dryRun = true;
         } else if (name == QLatin1String("verbose")) {
-            o.verbose = true;
+            o.verbose = hasValue ? value.toInt(&ok) : 1;
+            if (!ok || o.verbose < 1 || o.verbose > 2)
+                return fail(QStringLiteral("--verbose takes 1 or 2, not '%1'").arg(value));
         } else if (name == QLatin1String("json")) {
             o.json = true;
         } else if (name == QLatin1String("help")) {
@@ -191,16 +201,160 @@ ParseResult parseArguments(const QStringList& arguments) {
     return result;
 }
 
-QString exitCodesText() {
-    return QStringLiteral("Exit codes:\n"
-                          "  0  done\n"
-                          "  1  usage error: unknown command or option, bad value or address\n"
-                          "  2  the port could not be opened\n"
-                          "  3  no reply, or the device went away\n"
-                          "  4  the chip refused the command\n"
-                          "  5  program: the chip differs from the plan (its messages read\n"
-                          "     back, or a recording outside the message's rows)\n"
-                          "  6  program: the audio could not be played whole\n");
+namespace {
+
+// What --help says of each option; defaults are in the text.
+struct OptionHelp {
+    QString name;
+    QString alias; // "-v"
+    QString value; // "N|DEVICE"
+    QString text;
+};
+
+const std::vector<OptionHelp>& optionHelp() {
+    static const std::vector<OptionHelp> list{
+        {"port", "", "N|DEVICE",
+         QStringLiteral("port number N, %1 to %2 (first the link tamberlo/port<N> in the "
+                        "runtime directory, then the N-th serial device) or a device path "
+                        "such as /dev/ttyUSB0; default 1")
+             .arg(LowestPortNumber)
+             .arg(HighestPortNumber)},
+        {"timeout", "", "MS",
+         QStringLiteral("wait up to MS ms for a reply after a frame's last byte; default %1")
+             .arg(ChipClient::DefaultTimeoutMs)},
+        {"verbose", "-v", "",
+         "every byte in and out, with a millisecond timestamp, on standard error; "
+         "--verbose=2 also lets the audio libraries (GStreamer, PulseAudio, Qt Multimedia) "
+         "print their own messages"},
+        {"verbose=2", "", "",
+         "let the audio libraries (GStreamer, PulseAudio, Qt Multimedia) print their own "
+         "messages on standard error"},
+        {"json", "", "", "one JSON document on standard output instead of text"},
+        {"yes", "-y", "", "do not ask before erasing (erase-all, set-erase, --erase-first)"},
+        {"help", "-h", "", "this help; COMMAND --help for one command"},
+        {"version", "", "", "the program's version"},
+        {"seconds", "", "S", "STOP after S seconds; default: on Ctrl-C"},
+        {"volume", "", "0-4", "the volume step, 0 quietest to 4 loudest; default 4"},
+        {"source", "", "Lin|Mic|LM", "the input, in any letter case; default Lin"},
+        {"monitor", "", "", "the monitor switch on; default off"},
+        {"speaker", "", "", "the speaker on; default off"},
+        {"format", "", "h|csv|json", "h (a C header), csv or json; default h"},
+        {"model", "", "ISD17xx|auto",
+         "for audio files given directly: the chip model; default auto (the chip's model "
+         "decides the fit when programming)"},
+        {"rate", "", "HZ", "for audio files given directly: the sample rate; default 8000"},
+        {"margin", "", "MS",
+         "for audio files given directly: added to each message's length; default 700"},
+        {"erase-first", "", "",
+         "erase first: the whole chip, or with --from K the rows of messages K onwards"},
+        {"from", "", "K", "resume at message K, by number or name; default 1"},
+        {"audio-device", "", "N|NAME",
+         "the sound output (audio-devices lists them); default: the system's"},
+        {"dry-run", "", "", "print the frames it would send; opens no port"},
+    };
+    return list;
+}
+
+const OptionHelp* findOptionHelp(const QString& name) {
+    for (const OptionHelp& o : optionHelp()) {
+        if (o.name == name)
+            return &o;
+    }
+    return nullptr;
+}
+
+constexpr int HelpWidth = 80;
+
+// `text` in lines of at most HelpWidth columns, the first after `head` (padded to `column`),
+// the others indented to `column`.
+QString wrapped(const QString& head, const QString& text, int column) {
+    QString out = head;
+    if (head.size() + 1 > column)
+        out += QLatin1Char('\n') + QString(column, QLatin1Char(' '));
+    else
+        out = out.leftJustified(column);
+    int at = column;
+    bool first = true;
+    for (const QString& word : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        if (!first && at + 1 + word.size() > HelpWidth) {
+            out += QLatin1Char('\n') + QString(column, QLatin1Char(' '));
+            at = column;
+            first = true;
+        }
+        if (!first) {
+            out += QLatin1Char(' ');
+            ++at;
+        }
+        out += word;
+        at += int(word.size());
+        first = false;
+    }
+    return out + QLatin1Char('\n');
+}
+
+QString optionsText(const QStringList& names) {
+    QString text;
+    for (const QString& name : names) {
+        const OptionHelp* o = findOptionHelp(name);
+        if (!o)
+            continue;
+        QString head = QStringLiteral("  --%1").arg(o->name);
+        if (!o->value.isEmpty())
+            head += QLatin1Char(' ') + o->value;
+        if (!o->alias.isEmpty())
+            head += QStringLiteral(", ") + o->alias;
+        text += wrapped(head, o->text, 20);
+    }
+    return text;
+}
+
+struct ExitHelp {
+    int code;
+    const char* text;
+};
+
+constexpr ExitHelp ExitCodes[] = {
+    {Done, "done"},
+    {Usage, "usage error: unknown command or option, bad value or address"},
+    {PortNotOpened, "the port could not be opened"},
+    {Timeout, "no reply, or the device went away"},
+    {Refused, "the chip refused the command"},
+    {PlanDiffers, "program: the chip differs from the plan (its messages read back, or a "
+                  "recording outside the message's rows)"},
+    {AudioFailed, "program: the audio could not be played whole"},
+};
+
+// The exit codes a command can end with: 2 to 4 for the commands that open the port, 5 and
+// 6 for program.
+QString exitCodesText(const Command* command) {
+    QString text = QStringLiteral("Exit codes:\n");
+    for (const ExitHelp& e : ExitCodes) {
+        const bool port = e.code >= PortNotOpened && e.code <= Refused;
+        const bool program = e.code >= PlanDiffers;
+        if (command && ((port && !command->needsPort) ||
+                        (program && command->name != QLatin1String("program"))))
+            continue;
+        text += wrapped(QStringLiteral("  %1").arg(e.code), QString::fromLatin1(e.text), 5);
+    }
+    return text;
+}
+
+} // namespace
+
+QStringList optionsOf(const Command& command) {
+    QStringList names = command.options;
+    if (command.name == QLatin1String("help"))
+        return names;
+    if (command.needsPort)
+        names << QStringLiteral("port") << QStringLiteral("timeout");
+    if (command.destructive || command.options.contains(QLatin1String("erase-first")))
+        names << QStringLiteral("yes");
+    if (command.needsPort)
+        names << QStringLiteral("verbose");
+    else if (command.handler != &handlers::ports)
+        names << QStringLiteral("verbose=2"); // the plan's commands play and measure audio
+    names << QStringLiteral("json");
+    return names;
 }
 
 QString mainHelp() {
@@ -209,39 +363,27 @@ QString mainHelp() {
     out << "Usage: tamberlo-cli [OPTIONS] COMMAND [ARGUMENTS]\n"
            "\n"
            "Drives an ISD1700-family voice chip on the bridge board behind a serial port\n"
-           "(9600 baud, 8N1): one frame at a time, one byte per 50 ms, each command waiting\n"
-           "for its reply.\n"
+        << QStringLiteral("(9600 baud, 8N1): one frame at a time, one byte per %1 ms, each "
+                          "command waiting\n")
+               .arg(BytePaceMs)
+        << "for its reply.\n"
            "\n"
            "Options:\n"
-           "  --port N|DEVICE  port number N (the link <runtime dir>/tamberlo/port<N> first,\n"
-           "                   then the N-th serial device) or a device path such as\n"
-           "                   /dev/ttyUSB0; default 1\n"
-           "  --timeout MS     wait up to MS ms for a reply after a frame's last byte;\n"
-           "                   default 1000\n"
-           "  --verbose, -v    every byte in and out, with a millisecond timestamp, on\n"
-           "                   standard error\n"
-           "  --json           one JSON document on standard output instead of text\n"
-           "  --yes, -y        do not ask before erase-all, set-erase or --erase-first\n"
-           "  --help, -h       this help; COMMAND --help for one command\n"
-           "  --version        the program's version\n"
-           "\n"
+        << optionsText({"port", "timeout", "verbose", "json", "yes", "help", "version"})
+        << "\n"
            "Commands:\n";
     for (const Command& info : commands()) {
         const QString head = info.synopsis.isEmpty()
                                  ? info.name
                                  : QStringLiteral("%1 %2").arg(info.name, info.synopsis);
-        if (head.size() > 20)
-            out << "  " << head << "\n  " << QString(20, QLatin1Char(' ')) << " " << info.summary
-                << "\n";
-        else
-            out << "  " << head.leftJustified(20) << " " << info.summary << "\n";
+        out << wrapped(QStringLiteral("  ") + head, info.summary, 23);
     }
     out << "\n"
            "Rows (addresses) are written 0x1A0, 1A0 or \"01 A0\"; a row past the chip's last\n"
            "row is a usage error. Commands that change the chip are followed by a status read\n"
            "(DEVID); CMD_ERR in it means the chip refused the command.\n"
            "\n"
-        << exitCodesText();
+        << exitCodesText(nullptr);
     return text;
 }
 
@@ -254,9 +396,9 @@ QString commandHelp(const Command& info) {
     out << "\n\n" << info.summary << ".\n";
     if (!info.details.isEmpty())
         out << "\n" << info.details << "\n";
-    out << "\nOptions: --port N|DEVICE, --timeout MS, --verbose, --json"
-        << (info.destructive ? ", --yes" : "") << " (see tamberlo-cli --help).\n\n"
-        << exitCodesText();
+    if (const QStringList names = optionsOf(info); !names.isEmpty())
+        out << "\nOptions:\n" << optionsText(names);
+    out << "\n" << exitCodesText(&info);
     return text;
 }
 

@@ -36,7 +36,8 @@ struct Options {
     QStringList arguments; // positional arguments after the subcommand
     QString port = QStringLiteral("1");
     int timeoutMs = 1000;
-    bool verbose = false;
+    // 1: every byte on standard error; 2: the audio libraries' own messages too.
+    int verbose = 0;
     bool json = false;
     bool help = false;
     bool version = false;
@@ -71,11 +72,16 @@ struct ParseResult {
 ParseResult parseArguments(const QStringList& arguments); // without the program name
 
 QString mainHelp();
+// A command's help: its synopsis and details, the options that apply to it with their
+// defaults, and the exit codes it can end with.
 QString commandHelp(const Command& command);
-QString exitCodesText();
+// The options that apply to a command: its own, --port and --timeout when it opens the port,
+// --yes when it may erase, --verbose (--verbose=2 for the commands that only play or measure
+// audio) and --json.
+QStringList optionsOf(const Command& command);
 
 // Drops Qt's own chatter that says nothing about the chip (the runtime-directory notice
-// QStandardPaths prints on every port lookup when XDG_RUNTIME_DIR is unset); --verbose
+// QStandardPaths prints on every port lookup when XDG_RUNTIME_DIR is unset); --verbose=2
 // keeps it.
 void quietenQtNotices(bool verbose);
 

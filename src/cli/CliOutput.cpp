@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <algorithm>
 #include <clocale>
+#include <cmath>
 #include <cwchar>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -102,6 +103,16 @@ QString tableText(const QStringList& header, const QList<QStringList>& rows,
 
 QString counted(qsizetype n, const QString& one, const QString& many) {
     return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? one : many);
+}
+
+QString progressText(const QString& prefix, double fraction, const QString& suffix, int columns,
+                     int widest) {
+    const int room = columns - 1 - displayWidth(prefix) - displayWidth(suffix) - 2;
+    const int width = std::clamp(room, 5, std::max(5, widest));
+    const int filled = std::clamp(int(std::lround(fraction * width)), 0, width);
+    return QStringLiteral("%1[%2%3]%4")
+        .arg(prefix, QString(filled, QLatin1Char('#')), QString(width - filled, QLatin1Char('-')),
+             suffix);
 }
 
 int ProgressLine::terminalWidth() {

@@ -48,6 +48,11 @@ QString tableText(const QStringList& header, const QList<QStringList>& rows,
 // "1 message", "3 messages": English plurals of the command line's own texts.
 QString counted(qsizetype n, const QString& one, const QString& many);
 
+// "prefix[#####-----]suffix" as wide as a line on a terminal of `columns` can be: the bar
+// takes what the texts leave, up to `widest` cells and at least 5.
+QString progressText(const QString& prefix, double fraction, const QString& suffix, int columns,
+                     int widest = 30);
+
 // The progress line on standard error, when it is a terminal: redrawn in place, never wider
 // than the terminal (cut with "…" when it would be), cleared before the next line of text.
 class ProgressLine {

@@ -25,6 +25,11 @@ using namespace tamberlo::plan;
 
 namespace {
 
+// --verbose=2: the audio libraries may say what they like.
+bool audioChatter(const Options& options) {
+    return options.verbose >= 2;
+}
+
 QString seconds(std::int64_t ms) {
     return QStringLiteral("%1 s").arg(double(ms) / 1000.0, 0, 'f', 2);
 }
@@ -32,13 +37,13 @@ QString seconds(std::int64_t ms) {
 // The player's own complaints about a machine without a sound server are no business of
 // the user's unless they asked for everything.
 void quietMultimedia(const Options& options) {
-    if (!options.verbose)
+    if (!audioChatter(options))
         QLoggingCategory::setFilterRules(QStringLiteral("qt.multimedia*.warning=false"));
 }
 
 // Standard error closed for the time the player opens a file: on a machine without a sound
 // device the audio libraries behind it print a screenful each time, which says nothing to
-// the user. Not with --verbose.
+// the user. Not with --verbose=2.
 class QuietStderr {
 public:
     explicit QuietStderr(bool quiet) {
@@ -223,7 +228,7 @@ LoadedPlan loadPlan(const Options& options) {
     quietMultimedia(options);
     QtAudioPlayer player;
     {
-        const QuietStderr quiet(!options.verbose);
+        const QuietStderr quiet(!audioChatter(options));
         loaded.files = measureFiles(loaded.plan, player);
     }
     loaded.layout = allocate(loaded.plan, loaded.files, plannedChip(loaded.plan));
@@ -238,7 +243,7 @@ void audioDevices(Session& s) {
     quietMultimedia(options);
     QList<AudioOutput> outputs;
     {
-        const QuietStderr quiet(!options.verbose);
+        const QuietStderr quiet(!audioChatter(options));
         outputs = audioOutputs();
     }
     QJsonArray list;
@@ -345,17 +350,7 @@ QString QuietRecordingAudio::outputName() const {
 ProgramRun::ProgramRun(LoadedPlan loaded, Session& session)
     : QObject(&session), loaded_(std::move(loaded)), session_(session), options_(session.options()),
       chip_(session.client()) {
-    audio_.setQuiet(!options_.verbose);
-}
-
-QString ProgramRun::bar(std::int64_t positionMs, std::int64_t lengthMs) const {
-    constexpr int Width = 24;
-    const int filled =
-        lengthMs > 0
-            ? static_cast<int>(std::clamp<std::int64_t>(positionMs * Width / lengthMs, 0, Width))
-            : 0;
-    return QStringLiteral("[%1%2]").arg(QString(filled, QLatin1Char('#')),
-                                        QString(Width - filled, QLatin1Char('-')));
+    audio_.setQuiet(!audioChatter(options_));
 }
 
 void ProgramRun::start() {
@@ -363,7 +358,7 @@ void ProgramRun::start() {
         QByteArray id;
         QString description;
         {
-            const QuietStderr quiet(!options_.verbose);
+            const QuietStderr quiet(!audioChatter(options_));
             id = findAudioOutput(options_.audioDevice);
             for (const AudioOutput& output : audioOutputs()) {
                 if (output.id == id)
@@ -400,21 +395,11 @@ void ProgramRun::start() {
             });
     connect(programmer_.get(), &Programmer::messageProgress, this,
             [this](int number, std::int64_t position, std::int64_t length) {
-                const PlacedMessage& m = programmer_->layout().messages[number - 1];
-                // What is left: this file, the later ones, and about 0.4 s of commands each.
-                const std::int64_t left =
-                    remainingAudioMs_ - position +
-                    400 * (static_cast<std::int64_t>(programmer_->layout().messages.size()) -
-                           number + 1);
-                session_.progress(QStringLiteral("%1/%2 %3 %4 %5 of %6; %7 in, about %8 left")
-                                      .arg(number)
-                                      .arg(programmer_->layout().messages.size())
-                                      .arg(m.name, bar(position, length), seconds(position),
-                                           seconds(length), seconds(elapsed_.elapsed()),
-                                           seconds(std::max<std::int64_t>(0, left))));
+                showProgress(number, position, length);
             });
     connect(programmer_.get(), &Programmer::messageDone, this, [this](const MessageTiming& t) {
         const PlacedMessage& m = programmer_->layout().messages[t.number - 1];
+        showProgress(t.number, m.lengthMs, m.lengthMs); // the bar ends full
         remainingAudioMs_ -= m.lengthMs;
         session_.say(
             QStringLiteral("  recorded: the chip stopped at row %1; audio started %2 ms after "
@@ -433,6 +418,20 @@ void ProgramRun::start() {
     // record to the end of the message's rows.
     session_.onInterrupt([this] { programmer_->interrupt(QStringLiteral("interrupted")); });
     programmer_->start();
+}
+
+void ProgramRun::showProgress(int number, std::int64_t position, std::int64_t length) {
+    const PlacedMessage& m = programmer_->layout().messages[number - 1];
+    const auto count = static_cast<std::int64_t>(programmer_->layout().messages.size());
+    // What is left: this file, the later ones, and about 0.4 s of commands each.
+    const std::int64_t left = remainingAudioMs_ - position + 400 * (count - number + 1);
+    session_.progress(
+        progressText(QStringLiteral("%1/%2 %3 ").arg(number).arg(count).arg(m.name),
+                     length > 0 ? double(position) / double(length) : 0.0,
+                     QStringLiteral(" %1 of %2; %3 in, about %4 left")
+                         .arg(seconds(position), seconds(length), seconds(elapsed_.elapsed()),
+                              seconds(std::max<std::int64_t>(0, left))),
+                     ProgressLine::terminalWidth(), 24));
 }
 
 void ProgramRun::finished(const ProgramOutcome& outcome) {
@@ -480,12 +479,17 @@ void ProgramRun::finished(const ProgramOutcome& outcome) {
         QStringList rows;
         for (int s : outcome.chipStarts)
             rows << rowText(s);
-        session_.say(QStringLiteral("map: the chip's %1 message starts are the plan's (%2)")
-                         .arg(outcome.chipStarts.size())
-                         .arg(rows.join(QStringLiteral(", "))));
-        session_.say(QStringLiteral("done: %1 message(s) recorded; %2")
-                         .arg(outcome.complete.size())
-                         .arg(layout.usageText()));
+        const QString starts = rows.join(QStringLiteral(", "));
+        session_.say(
+            outcome.chipStarts.size() == 1
+                ? QStringLiteral("map: the chip's message start is the plan's (%1)").arg(starts)
+                : QStringLiteral("map: the chip's %1 message starts are the plan's (%2)")
+                      .arg(outcome.chipStarts.size())
+                      .arg(starts));
+        session_.say(QStringLiteral("done: %1 recorded; %2")
+                         .arg(counted(outcome.complete.size(), QStringLiteral("message"),
+                                      QStringLiteral("messages")),
+                              layout.usageText()));
         session_.finish(tamberlo::cli::Done);
         return;
     }

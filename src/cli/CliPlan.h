@@ -60,7 +60,7 @@ public:
 
 private:
     void finished(const plan::ProgramOutcome& outcome);
-    QString bar(std::int64_t positionMs, std::int64_t lengthMs) const;
+    void showProgress(int number, std::int64_t position, std::int64_t length);
 
     LoadedPlan loaded_;
     Session& session_;

@@ -234,7 +234,7 @@ bool Session::confirmDestructive(const QString& question) {
 int runCommandLine(const QStringList& arguments, const QString& version) {
     const ParseResult parsed = parseArguments(arguments);
     const Options& o = parsed.options;
-    quietenQtNotices(o.verbose);
+    quietenQtNotices(o.verbose >= 2);
     if (o.version) {
         out() << "tamberlo-cli " << version << '\n';
         out().flush();
