@@ -1,6 +1,7 @@
 #include "chip/ChipClient.h"
 
 #include "chip/Catalogue.h"
+#include "codec/HexText.h"
 
 #include <chrono>
 
@@ -20,7 +21,7 @@ QString named(std::uint8_t opcode) {
     const QString name = commandName(opcode);
     if (name.startsWith(QLatin1String("0x")))
         return name;
-    return QStringLiteral("%1 (0x%2)").arg(name).arg(opcode, 2, 16, QLatin1Char('0'));
+    return QStringLiteral("%1 (%2)").arg(name, hexByte(opcode));
 }
 
 } // namespace
@@ -158,9 +159,9 @@ QString ChipClient::exchangeName() const {
 }
 
 void ChipClient::pump() {
-    if (deviceGone_ && port_.isOpen())
-        deviceGone_ = false; // opened again
-    if (ended_ || deviceGone_) {
+    if (deviceLost_ && port_.isOpen())
+        deviceLost_ = false; // opened again
+    if (ended_ || deviceLost_) {
         // Nothing may go out any more: whatever was submitted fails at once.
         std::deque<Job> refused;
         refused.swap(queue_);
@@ -246,9 +247,9 @@ void ChipClient::writeNext() {
 
 void ChipClient::onCommunication(tamberlo::CommEvent kind) {
     if (kind == CommEvent::DeviceLost) {
-        if (deviceGone_)
+        if (deviceLost_)
             return;
-        deviceGone_ = true;
+        deviceLost_ = true;
         paceTimer_.stop();
         failAll(ChipError::DeviceLost, QStringLiteral("the device went away"));
         emit deviceLost();

@@ -94,7 +94,7 @@ struct ChipResult {
 class ChipClient : public QObject {
     Q_OBJECT
 public:
-    static constexpr int PaceMs = 50;
+    static constexpr int PaceMs = BytePaceMs;
     static constexpr int DefaultTimeoutMs = 1000;
 
     using Completion = std::function<void(const ChipResult&)>;
@@ -126,7 +126,7 @@ public:
     bool hasEnded() const { return ended_; }
     // The device behind the port went away (and the port has not been opened since; the
     // port closes itself when its device goes away).
-    bool deviceGone() const { return deviceGone_; }
+    bool isDeviceLost() const { return deviceLost_; }
 
     bool isIdle() const { return !current_ && queue_.empty(); }
     std::size_t pending() const { return queue_.size() + (current_ ? 1 : 0); }
@@ -199,7 +199,7 @@ private:
     const ChipModelRow* model_ = nullptr;
     std::optional<ChipStatus> lastStatus_;
     bool completing_ = false; // inside a completion: pump() afterwards, not from within
-    bool deviceGone_ = false;
+    bool deviceLost_ = false;
     bool ended_ = false;
     QString endText_;
 };

@@ -1,18 +1,14 @@
 #include "chip/ChipMap.h"
 
 #include "chip/Catalogue.h"
+#include "codec/HexText.h"
 
 #include <algorithm>
 
 namespace tamberlo {
 
-namespace {
-// Messages live in rows 0x010 up to the model's last row.
-constexpr std::uint16_t FirstMessageRow = 0x010;
-constexpr std::uint16_t LastRowOfAny = 0x7FF;
-} // namespace
-
-ChipMapper::ChipMapper(ChipClient& client, QObject* parent) : QObject(parent), client_(client) {}
+ChipMapper::ChipMapper(ChipClient& client, QObject* parent)
+    : QObject(parent), ops_(client, [this](const ChipResult& r) { done(r.error, r.errorText); }) {}
 
 int ChipMapper::bound() const {
     const std::uint16_t last = map_.model ? map_.model->lastRow : LastRowOfAny;
@@ -26,54 +22,33 @@ void ChipMapper::start() {
     map_ = {};
     first_.reset();
     initial_ = 0;
-    send(singleFrame(Opcode::DEVID), false, [this](const ChipResult& r) { afterId(r); });
-}
-
-void ChipMapper::send(std::vector<std::uint8_t> frame, bool confirm,
-                      std::function<void(const ChipResult&)> next) {
-    ++map_.frames;
-    if (confirm)
-        ++map_.frames;
-    client_.submit({std::move(frame), confirm},
-                   [this, next = std::move(next)](const ChipResult& r) {
-                       if (!r.ok()) {
-                           done(r.error, r.errorText);
-                           return;
-                       }
-                       next(r);
-                   });
+    framesBefore_ = ops_.frames();
+    ops_.resume();
+    ops_.submit(singleFrame(Opcode::DEVID), false, [this](const ChipResult& r) { afterId(r); });
 }
 
 void ChipMapper::afterId(const ChipResult& result) {
     map_.model = result.model;
     const bool poweredUp = result.decoded.status && result.decoded.status->poweredUp();
     if (!poweredUp) {
-        send(singleFrame(Opcode::PU), true,
-             [this](const ChipResult&) { checkIdle(EraseWaitReads); });
+        ops_.submit(singleFrame(Opcode::PU), true, [this](const ChipResult&) { checkIdle(); });
         return;
     }
-    checkIdle(EraseWaitReads);
+    checkIdle();
 }
 
-void ChipMapper::checkIdle(int readsLeft) {
-    send(singleFrame(Opcode::CurrentAddress), false, [this, readsLeft](const ChipResult& r) {
+void ChipMapper::checkIdle() {
+    // An erase in progress is waited out; a running play or record is not disturbed.
+    ops_.waitWhileErasing([this](const ChipResult& r) {
         const std::optional<CurrentAddress> address = r.decoded.address;
         if (address && (address->playing() || address->recording())) {
             done(ChipError::Refused,
                  QStringLiteral("the chip is %1; stop it before mapping").arg(address->activity()));
             return;
         }
-        if (address && address->erasing()) {
-            if (readsLeft <= 1) {
-                done(ChipError::Timeout, QStringLiteral("the chip is still erasing"));
-                return;
-            }
-            checkIdle(readsLeft - 1);
-            return;
-        }
-        send(singleFrame(Opcode::RD_REC_PTR), false, [this](const ChipResult& rec) {
+        ops_.submit(singleFrame(Opcode::RD_REC_PTR), false, [this](const ChipResult& rec) {
             map_.recordPointer = rec.decoded.pointer.value_or(0);
-            send(singleFrame(Opcode::RD_PLAY_PTR), false, [this](const ChipResult& play) {
+            ops_.submit(singleFrame(Opcode::RD_PLAY_PTR), false, [this](const ChipResult& play) {
                 initial_ = play.decoded.pointer.value_or(0);
                 step();
             });
@@ -82,9 +57,9 @@ void ChipMapper::checkIdle(int readsLeft) {
 }
 
 void ChipMapper::step() {
-    send(singleFrame(Opcode::FWD), false, [this](const ChipResult&) {
-        send(singleFrame(Opcode::RD_PLAY_PTR), false,
-             [this](const ChipResult& r) { afterStep(r); });
+    ops_.submit(singleFrame(Opcode::FWD), false, [this](const ChipResult&) {
+        ops_.submit(singleFrame(Opcode::RD_PLAY_PTR), false,
+                    [this](const ChipResult& r) { afterStep(r); });
     });
 }
 
@@ -96,8 +71,8 @@ void ChipMapper::afterStep(const ChipResult& result) {
             return;
         }
         done(ChipError::Refused,
-             QStringLiteral("the chip refused FWD (0x%1) after %2 messages (CMD_ERR)")
-                 .arg(Opcode::FWD, 2, 16, QLatin1Char('0'))
+             QStringLiteral("the chip refused FWD (%1) after %2 messages (CMD_ERR)")
+                 .arg(hexByte(Opcode::FWD))
                  .arg(map_.starts.size()));
         return;
     }
@@ -128,6 +103,7 @@ void ChipMapper::afterStep(const ChipResult& result) {
 
 void ChipMapper::done(ChipError error, const QString& text) {
     running_ = false;
+    map_.frames = ops_.frames() - framesBefore_;
     map_.error = error;
     map_.errorText = text;
     emit finished(map_);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "chip/ChipClient.h"
+#include "chip/ChipOperations.h"
 
 #include <QObject>
 #include <cstdint>
@@ -34,9 +35,6 @@ struct MessageMap {
 class ChipMapper : public QObject {
     Q_OBJECT
 public:
-    // Reads of the current address while an erase is still running, before giving up.
-    static constexpr int EraseWaitReads = 40;
-
     explicit ChipMapper(ChipClient& client, QObject* parent = nullptr);
 
     void start();
@@ -48,20 +46,19 @@ signals:
     void finished(const tamberlo::MessageMap& map);
 
 private:
-    void send(std::vector<std::uint8_t> frame, bool confirm,
-              std::function<void(const ChipResult&)> next);
     void afterId(const ChipResult& result);
-    void checkIdle(int readsLeft);
+    void checkIdle();
     void step();
     void afterStep(const ChipResult& result);
     void done(ChipError error = ChipError::None, const QString& text = {});
     int bound() const;
 
-    ChipClient& client_;
+    ChipOperations ops_;
     MessageMap map_;
     std::optional<std::uint16_t> first_;
     std::uint16_t initial_ = 0; // the play pointer before the first step
     bool running_ = false;
+    int framesBefore_ = 0;
 };
 
 } // namespace tamberlo

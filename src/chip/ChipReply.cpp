@@ -1,6 +1,7 @@
 #include "chip/ChipReply.h"
 
 #include "chip/Catalogue.h"
+#include "codec/HexText.h"
 
 #include <QRegularExpression>
 
@@ -53,10 +54,7 @@ QString commandName(std::uint8_t opcode) {
             return QString::fromLatin1(r.mnemonic.data(),
                                        static_cast<qsizetype>(r.mnemonic.size()));
     }
-    return QStringLiteral("0x%1")
-        .arg(opcode, 2, 16, QLatin1Char('0'))
-        .toUpper()
-        .replace(QLatin1String("0X"), QLatin1String("0x"));
+    return hexByte(opcode);
 }
 
 DecodedReply decodeReply(std::uint8_t opcode, std::span<const std::uint8_t> reply) {
@@ -135,8 +133,9 @@ std::optional<std::uint16_t> parseRow(const QString& text, const ChipModelRow* m
         return fail(
             QStringLiteral("'%1' is not an address (write 0x1A0, 1A0 or \"01 A0\")").arg(text));
     }
-    if (value > 0x7FF)
-        return fail(QStringLiteral("'%1' is past the last row any chip has (0x7FF)").arg(text));
+    if (value > LastRowOfAny)
+        return fail(QStringLiteral("'%1' is past the last row any chip has (%2)")
+                        .arg(text, rowText(LastRowOfAny)));
     if (model && value > model->lastRow)
         return fail(QStringLiteral("'%1' is past the last row of the %2 (%3)")
                         .arg(text,

@@ -7,6 +7,11 @@
 
 namespace tamberlo {
 
+// Rows below FirstMessageRow hold the chip's own settings; messages use the rows from it to
+// the model's last row. Addresses have 11 bits: no model has a row past LastRowOfAny.
+inline constexpr std::uint16_t FirstMessageRow = 0x010;
+inline constexpr std::uint16_t LastRowOfAny = 0x7FF;
+
 // One chip model of the family: its device-ID byte (third byte of the DEVID reply), its
 // name and the last row of its memory (rows count from 0x000; messages use 0x010 onwards).
 struct ChipModelRow {

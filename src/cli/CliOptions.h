@@ -1,7 +1,12 @@
 #pragma once
 
-// The command line of tamberlo-cli: global options, subcommands, their arguments, help texts.
-// Parsing only; nothing here touches a port.
+// The command line of tamberlo-cli: global options, the command and its arguments, help
+// texts generated from the command table, exit codes. Parsing only; nothing here touches a
+// port.
+
+#include "chip/ChipClient.h"
+#include "cli/CliCommands.h"
+#include "cli/CliOutput.h"
 
 #include <QString>
 #include <QStringList>
@@ -11,36 +16,28 @@
 
 namespace tamberlo::cli {
 
-// Exit codes, as --help and the README list them.
+// Exit codes, as --help and the README list them. Outcomes become exit codes here and
+// nowhere else (exitCodeOf below, and the plan's in CliPlan).
 enum Exit : int {
     Done = 0,
     Usage = 1,
     PortNotOpened = 2,
-    NoReply = 3, // no reply, or the device went away
+    Timeout = 3, // no reply in time, or the device was lost
     Refused = 4,
     PlanDiffers = 5, // program: the chip's messages read back differ from the plan
     AudioFailed = 6, // program: the audio could not be played whole
 };
 
-struct SubcommandInfo {
-    QString name;
-    QString synopsis; // arguments and options after the name
-    QString summary;  // one line for the list
-    QString details;  // the rest of `tamberlo-cli NAME --help`
-    bool needsPort = true;
-    bool destructive = false; // asks before it acts
-    QStringList options;      // subcommand options it accepts (without "--")
-};
-
-const std::vector<SubcommandInfo>& subcommands();
-const SubcommandInfo* findSubcommand(const QString& name);
+// A chip client's error as an exit code.
+Exit exitCodeOf(ChipError error);
 
 struct Options {
     QString subcommand;
     QStringList arguments; // positional arguments after the subcommand
     QString port = QStringLiteral("1");
     int timeoutMs = 1000;
-    bool verbose = false;
+    // 1: every byte on standard error; 2: the audio libraries' own messages too.
+    int verbose = 0;
     bool json = false;
     bool help = false;
     bool version = false;
@@ -75,17 +72,17 @@ struct ParseResult {
 ParseResult parseArguments(const QStringList& arguments); // without the program name
 
 QString mainHelp();
-QString subcommandHelp(const SubcommandInfo& info);
-QString exitCodesText();
+// A command's help: its synopsis and details, the options that apply to it with their
+// defaults, and the exit codes it can end with.
+QString commandHelp(const Command& command);
+// The options that apply to a command: its own, --port and --timeout when it opens the port,
+// --yes when it may erase, --verbose (--verbose=2 for the commands that only play or measure
+// audio) and --json.
+QStringList optionsOf(const Command& command);
 
 // Drops Qt's own chatter that says nothing about the chip (the runtime-directory notice
-// QStandardPaths prints on every port lookup when XDG_RUNTIME_DIR is unset); --verbose
+// QStandardPaths prints on every port lookup when XDG_RUNTIME_DIR is unset); --verbose=2
 // keeps it.
 void quietenQtNotices(bool verbose);
-
-// The program's standard output and error, one stream each for every part of the tool, so
-// that what the parts write keeps its order.
-QTextStream& out();
-QTextStream& err();
 
 } // namespace tamberlo::cli

@@ -3,6 +3,7 @@
 #include "audio/AudioOutputs.h"
 #include "chip/Catalogue.h"
 #include "chip/ChipReply.h"
+#include "codec/HexText.h"
 #include "plan/Export.h"
 #include "plan/Measure.h"
 #include "plan/PlanRun.h"
@@ -13,9 +14,9 @@
 #include <QLoggingCategory>
 #include <QTextStream>
 #include <algorithm>
-#include <atomic>
-#include <csignal>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,10 +26,9 @@ using namespace tamberlo::plan;
 
 namespace {
 
-std::atomic<bool> programInterrupted{false};
-
-extern "C" void onProgramInterrupt(int) {
-    programInterrupted.store(true);
+// --verbose=2: the audio libraries may say what they like.
+bool audioChatter(const Options& options) {
+    return options.verbose >= 2;
 }
 
 QString seconds(std::int64_t ms) {
@@ -38,13 +38,13 @@ QString seconds(std::int64_t ms) {
 // The player's own complaints about a machine without a sound server are no business of
 // the user's unless they asked for everything.
 void quietMultimedia(const Options& options) {
-    if (!options.verbose)
+    if (!audioChatter(options))
         QLoggingCategory::setFilterRules(QStringLiteral("qt.multimedia*.warning=false"));
 }
 
 // Standard error closed for the time the player opens a file: on a machine without a sound
 // device the audio libraries behind it print a screenful each time, which says nothing to
-// the user. Not with --verbose.
+// the user. Not with --verbose=2.
 class QuietStderr {
 public:
     explicit QuietStderr(bool quiet) {
@@ -72,52 +72,14 @@ private:
     int saved_ = -1;
 };
 
-QString padded(const QString& text, qsizetype width, bool right = false) {
-    return right ? text.rightJustified(width) : text.leftJustified(width);
-}
-
 // The table of `plan`: number, name, file, length, rows, start, end.
 QString table(const Layout& layout) {
-    QStringList header{"#", "name", "file", "length", "rows", "start", "end"};
     QList<QStringList> rows;
     for (const PlacedMessage& m : layout.messages)
         rows.append({QString::number(m.number), m.name, m.file,
                      m.lengthMs > 0 ? seconds(m.lengthMs) : QStringLiteral("-"),
                      QString::number(m.rows), rowText(m.start), rowText(m.end)});
-    QList<qsizetype> widths(header.size(), 0);
-    for (qsizetype c = 0; c < header.size(); ++c) {
-        widths[c] = header[c].size();
-        for (const QStringList& r : rows)
-            widths[c] = std::max(widths[c], r[c].size());
-    }
-    const auto line = [&](const QStringList& cells) {
-        QStringList parts;
-        for (qsizetype c = 0; c < cells.size(); ++c) {
-            const bool right = c == 0 || c == 3 || c == 4;
-            parts << padded(cells[c], widths[c], right);
-        }
-        QString text = QLatin1String("  ") + parts.join(QStringLiteral("  "));
-        while (text.endsWith(QLatin1Char(' ')))
-            text.chop(1);
-        return text;
-    };
-    QString text = line(header) + QLatin1Char('\n');
-    for (const QStringList& r : rows)
-        text += line(r) + QLatin1Char('\n');
-    return text;
-}
-
-QJsonObject messageJson(const PlacedMessage& m) {
-    return QJsonObject{{"number", m.number},
-                       {"name", m.name},
-                       {"identifier", m.identifier},
-                       {"file", m.file},
-                       {"length_ms", m.lengthMs},
-                       {"rows", m.rows},
-                       {"start", m.start},
-                       {"end", m.end},
-                       {"start_hex", rowText(m.start)},
-                       {"end_hex", rowText(m.end)}};
+    return tableText({"#", "name", "file", "length", "rows", "start", "end"}, rows, {0, 3, 4});
 }
 
 QJsonObject layoutJson(const LoadedPlan& loaded) {
@@ -139,28 +101,22 @@ QJsonObject layoutJson(const LoadedPlan& loaded) {
     return o;
 }
 
-void printJson(QJsonObject o, const QString& command, int code, const QString& error = {}) {
-    o.insert("command", command);
-    o.insert("ok", code == Done);
-    o.insert("exitCode", code);
-    if (!error.isEmpty())
-        o.insert("error", error);
-    out() << QJsonDocument(o).toJson(QJsonDocument::Indented);
-    out().flush();
-}
-
-int fail(const Options& options, const QString& error, QJsonObject o = {}) {
-    err() << error << '\n';
+// A plan that cannot be programmed: every reason on standard error, the last one as the
+// run's error line.
+void refuse(Session& s, const QString& name, const QStringList& problems) {
+    for (qsizetype i = 0; i + 1 < problems.size(); ++i)
+        err() << "tamberlo-cli: " << name << ": " << problems[i] << '\n';
     err().flush();
-    if (options.json)
-        printJson(o, options.subcommand, Usage, error);
-    return Usage;
+    s.finish(Usage,
+             QStringLiteral("tamberlo-cli: %1: %2").arg(name, problems.value(problems.size() - 1)));
 }
 
 // program --dry-run: what would go out, nothing opened.
-int dryRun(const Options& options, const LoadedPlan& loaded) {
+void dryRun(Session& s, const LoadedPlan& loaded) {
+    const Options& options = s.options();
     const Layout& layout = loaded.layout;
-    QJsonObject o = layoutJson(loaded);
+    QJsonObject& o = s.json();
+    o = layoutJson(loaded);
     QJsonArray steps;
     QStringList lines;
     lines << QStringLiteral("would send PU (0x01), DEVID (0x09) and check the model%1")
@@ -182,38 +138,23 @@ int dryRun(const Options& options, const LoadedPlan& loaded) {
             continue;
         const auto frame = rangeFrame(Opcode::SET_REC, static_cast<std::uint16_t>(m.start),
                                       static_cast<std::uint16_t>(m.end));
-        QStringList bytes;
-        for (std::uint8_t b : frame)
-            bytes << QStringLiteral("0x%1")
-                         .arg(b, 2, 16, QLatin1Char('0'))
-                         .toUpper()
-                         .replace("0X", "0x");
+        const QString bytes = hexBytes(frame);
         lines << QStringLiteral("message %1 \"%2\": SET_REC %3 (rows %4..%5), play %6 (%7), STOP "
                                 "(0x02) once its last sample is out, RD_REC_PTR (0x08)")
                      .arg(m.number)
-                     .arg(m.name, bytes.join(' '), rowText(m.start), rowText(m.end), m.file,
+                     .arg(m.name, bytes, rowText(m.start), rowText(m.end), m.file,
                           seconds(m.lengthMs));
-        steps.append(QJsonObject{{"number", m.number}, {"set_rec", bytes.join(' ')}});
+        steps.append(QJsonObject{{"number", m.number}, {"set_rec", bytes}});
     }
     lines << QStringLiteral("then read the messages back (map) and compare their starts");
     o.insert("steps", steps);
-    if (options.json) {
-        printJson(o, options.subcommand, Done);
-    } else {
-        out() << table(layout) << layout.usageText() << '\n';
-        for (const QString& l : lines)
-            out() << l << '\n';
-        out().flush();
-    }
-    return Done;
+    s.say(table(layout) + layout.usageText());
+    for (const QString& l : lines)
+        s.say(l);
+    s.finish(Done);
 }
 
 } // namespace
-
-bool isPlanCommand(const QString& subcommand) {
-    return subcommand == QLatin1String("plan") || subcommand == QLatin1String("export") ||
-           subcommand == QLatin1String("program") || subcommand == QLatin1String("audio-devices");
-}
 
 LoadedPlan loadPlan(const Options& options) {
     LoadedPlan loaded;
@@ -288,7 +229,7 @@ LoadedPlan loadPlan(const Options& options) {
     quietMultimedia(options);
     QtAudioPlayer player;
     {
-        const QuietStderr quiet(!options.verbose);
+        const QuietStderr quiet(!audioChatter(options));
         loaded.files = measureFiles(loaded.plan, player);
     }
     loaded.layout = allocate(loaded.plan, loaded.files, plannedChip(loaded.plan));
@@ -298,102 +239,91 @@ LoadedPlan loadPlan(const Options& options) {
 namespace {
 
 // audio-devices: the outputs, numbered as --audio-device takes them, the default marked.
-int listAudioDevices(const Options& options) {
+void audioDevices(Session& s) {
+    const Options& options = s.options();
     quietMultimedia(options);
     QList<AudioOutput> outputs;
     {
-        const QuietStderr quiet(!options.verbose);
+        const QuietStderr quiet(!audioChatter(options));
         outputs = audioOutputs();
     }
-    if (options.json) {
-        QJsonArray list;
-        for (qsizetype i = 0; i < outputs.size(); ++i)
-            list.append(QJsonObject{{"number", int(i + 1)},
-                                    {"id", QString::fromUtf8(outputs[i].id)},
-                                    {"description", outputs[i].description},
-                                    {"default", outputs[i].isDefault}});
-        printJson({{"outputs", list}}, options.subcommand, Done);
-        return Done;
-    }
-    if (outputs.isEmpty()) {
-        out() << "no sound output (no sound card or sound server): program cannot play its "
-                 "files\n";
-    }
+    QJsonArray list;
     for (qsizetype i = 0; i < outputs.size(); ++i)
-        out() << QStringLiteral("%1 %2  %3  (%4)\n")
-                     .arg(outputs[i].isDefault ? QLatin1Char('*') : QLatin1Char(' '))
-                     .arg(i + 1, 2)
-                     .arg(outputs[i].description, QString::fromUtf8(outputs[i].id));
-    out().flush();
-    return Done;
+        list.append(QJsonObject{{"number", int(i + 1)},
+                                {"id", QString::fromUtf8(outputs[i].id)},
+                                {"description", outputs[i].description},
+                                {"default", outputs[i].isDefault}});
+    s.json().insert("outputs", list);
+    if (outputs.isEmpty())
+        s.say(QStringLiteral("no sound output (no sound card or sound server): program cannot "
+                             "play its files"));
+    for (qsizetype i = 0; i < outputs.size(); ++i)
+        s.say(QStringLiteral("%1 %2  %3  (%4)")
+                  .arg(outputs[i].isDefault ? QLatin1Char('*') : QLatin1Char(' '))
+                  .arg(i + 1, 2)
+                  .arg(outputs[i].description, QString::fromUtf8(outputs[i].id)));
+    s.finish(Done);
 }
 
 } // namespace
 
-int runPlanCommand(const Options& options) {
-    if (options.subcommand == QLatin1String("audio-devices"))
-        return listAudioDevices(options);
-    const LoadedPlan loaded = loadPlan(options);
-    if (!loaded.error.isEmpty())
-        return fail(options, loaded.error);
+// plan: the table and the memory use.
+void planTable(Session& s) {
+    const LoadedPlan loaded = loadPlan(s.options());
+    if (!loaded.error.isEmpty()) {
+        s.finish(Usage, loaded.error);
+        return;
+    }
     const Layout& layout = loaded.layout;
-    const QString& command = options.subcommand;
-    const auto problems = [&](QJsonObject o) {
-        for (const QString& p : layout.problems)
-            err() << "tamberlo-cli: " << loaded.name << ": " << p << '\n';
-        err().flush();
-        if (options.json)
-            printJson(o, command, Usage,
-                      QStringLiteral("%1: the plan cannot be programmed").arg(loaded.name));
-        return Usage;
-    };
-
-    if (command == QLatin1String("export")) {
-        if (!layout.ok())
-            return problems({});
-        const ExportFormat format = exportFormat(options.format).value_or(ExportFormat::Header);
-        const QByteArray text = exportLayout(layout, format, QFileInfo(loaded.name).fileName());
-        if (options.json) {
-            printJson({{"format", options.format}, {"text", QString::fromUtf8(text)}}, command,
-                      Done);
-        } else {
-            out().flush();
-            ::fflush(stdout);
-            ::write(STDOUT_FILENO, text.constData(), static_cast<size_t>(text.size()));
-        }
-        return Done;
+    s.json() = layoutJson(loaded);
+    s.say(QStringLiteral("%1: %2, %3 Hz (%4 ms a row), from row %5, margin %6 ms")
+              .arg(loaded.name,
+                   layout.chip ? layout.chip->name : QStringLiteral("model read from the chip"))
+              .arg(layout.sampleRate)
+              .arg(layout.row.ms(), 0, 'g', 5)
+              .arg(rowText(loaded.plan.firstRow))
+              .arg(loaded.plan.marginMs));
+    QString text = table(layout);
+    text.chop(1);
+    s.say(text);
+    if (!layout.ok()) {
+        refuse(s, loaded.name, layout.problems);
+        return;
     }
-    if (command == QLatin1String("program")) { // --dry-run
-        if (!layout.ok())
-            return problems(layoutJson(loaded));
-        return dryRun(options, loaded);
-    }
+    QString usage = layout.usageText();
+    if (!layout.chip)
+        usage += QStringLiteral(" (it fits the largest model, %1; the chip's model decides the "
+                                "rest when programming)")
+                     .arg(largestChipMemory()->name);
+    s.say(usage);
+    s.finish(Done);
+}
 
-    // plan
-    if (!options.json) {
-        out() << QStringLiteral("%1: %2, %3 Hz (%4 ms a row), from row %5, margin %6 ms\n")
-                     .arg(loaded.name, layout.chip ? layout.chip->name
-                                                   : QStringLiteral("model read from the chip"))
-                     .arg(layout.sampleRate)
-                     .arg(layout.row.ms(), 0, 'g', 5)
-                     .arg(rowText(loaded.plan.firstRow))
-                     .arg(loaded.plan.marginMs)
-              << table(layout);
-        if (layout.ok()) {
-            out() << layout.usageText();
-            if (!layout.chip)
-                out() << QStringLiteral(" (it fits the largest model, %1; the chip's model "
-                                        "decides the rest when programming)")
-                             .arg(largestChipMemory()->name);
-            out() << '\n';
-        }
+// export: the address table on standard output.
+void exportTable(Session& s) {
+    const Options& options = s.options();
+    const LoadedPlan loaded = loadPlan(options);
+    if (!loaded.error.isEmpty()) {
+        s.finish(Usage, loaded.error);
+        return;
+    }
+    const Layout& layout = loaded.layout;
+    if (!layout.ok()) {
+        refuse(s, loaded.name, layout.problems);
+        return;
+    }
+    const ExportFormat format = exportFormat(options.format).value_or(ExportFormat::Header);
+    const QByteArray text = exportLayout(layout, format, QFileInfo(loaded.name).fileName());
+    if (options.json) {
+        s.json().insert("format", options.format);
+        s.json().insert("text", QString::fromUtf8(text));
+    } else {
         out().flush();
+        ::fflush(stdout);
+        if (::write(STDOUT_FILENO, text.constData(), static_cast<size_t>(text.size())) < 0)
+            err() << "tamberlo-cli: standard output: " << std::strerror(errno) << '\n';
     }
-    if (!layout.ok())
-        return problems(layoutJson(loaded));
-    if (options.json)
-        printJson(layoutJson(loaded), command, Done);
-    return Done;
+    s.finish(Done);
 }
 
 // ---- program ------------------------------------------------------------------------
@@ -418,22 +348,10 @@ QString QuietRecordingAudio::outputName() const {
                                   : QStringLiteral("the output %1").arg(description_);
 }
 
-ProgramRun::ProgramRun(LoadedPlan loaded, const Options& options, ChipClient& client, QString label,
-                       QJsonObject& json, Say say, Progress progress, Done done, QObject* parent)
-    : QObject(parent), loaded_(std::move(loaded)), options_(options), label_(std::move(label)),
-      json_(json), say_(std::move(say)), progress_(std::move(progress)), done_(std::move(done)),
-      chip_(client) {
-    audio_.setQuiet(!options.verbose);
-}
-
-QString ProgramRun::bar(std::int64_t positionMs, std::int64_t lengthMs) const {
-    constexpr int Width = 24;
-    const int filled =
-        lengthMs > 0
-            ? static_cast<int>(std::clamp<std::int64_t>(positionMs * Width / lengthMs, 0, Width))
-            : 0;
-    return QStringLiteral("[%1%2]").arg(QString(filled, QLatin1Char('#')),
-                                        QString(Width - filled, QLatin1Char('-')));
+ProgramRun::ProgramRun(LoadedPlan loaded, Session& session)
+    : QObject(&session), loaded_(std::move(loaded)), session_(session), options_(session.options()),
+      chip_(session.client()) {
+    audio_.setQuiet(!audioChatter(options_));
 }
 
 void ProgramRun::start() {
@@ -441,7 +359,7 @@ void ProgramRun::start() {
         QByteArray id;
         QString description;
         {
-            const QuietStderr quiet(!options_.verbose);
+            const QuietStderr quiet(!audioChatter(options_));
             id = findAudioOutput(options_.audioDevice);
             for (const AudioOutput& output : audioOutputs()) {
                 if (output.id == id)
@@ -449,9 +367,9 @@ void ProgramRun::start() {
             }
         }
         if (id.isEmpty()) {
-            done_(Usage, QStringLiteral("tamberlo-cli: --audio-device %1: no such output "
-                                        "(tamberlo-cli audio-devices lists them)")
-                             .arg(options_.audioDevice));
+            session_.finish(Usage, QStringLiteral("tamberlo-cli: --audio-device %1: no such "
+                                                  "output (tamberlo-cli audio-devices lists them)")
+                                       .arg(options_.audioDevice));
             return;
         }
         audio_.chooseOutput(id, description);
@@ -466,60 +384,59 @@ void ProgramRun::start() {
         remainingAudioMs_ += loaded_.files[i].lengthMs.value_or(0);
 
     connect(programmer_.get(), &Programmer::step, this,
-            [this](const QString& text) { say_(text); });
-    connect(
-        programmer_.get(), &Programmer::messageStarted, this,
-        [this](int number, int total, const PlacedMessage& m) {
-            current_ = number;
-            say_(QStringLiteral("message %1/%2 \"%3\": SET_REC %4..%5, playing %6 (%7)")
-                     .arg(number)
-                     .arg(total)
-                     .arg(m.name, rowText(m.start), rowText(m.end), m.file, seconds(m.lengthMs)));
-        });
+            [this](const QString& text) { session_.say(text); });
+    connect(programmer_.get(), &Programmer::messageStarted, this,
+            [this](int number, int total, const PlacedMessage& m) {
+                current_ = number;
+                session_.say(QStringLiteral("message %1/%2 \"%3\": SET_REC %4..%5, playing %6 (%7)")
+                                 .arg(number)
+                                 .arg(total)
+                                 .arg(m.name, rowText(m.start), rowText(m.end), m.file,
+                                      seconds(m.lengthMs)));
+            });
     connect(programmer_.get(), &Programmer::messageProgress, this,
             [this](int number, std::int64_t position, std::int64_t length) {
-                const PlacedMessage& m = programmer_->layout().messages[number - 1];
-                // What is left: this file, the later ones, and the commands of each.
-                const std::int64_t left = remainingRunMs(
-                    remainingAudioMs_ - position,
-                    static_cast<int>(programmer_->layout().messages.size()) - number + 1);
-                progress_(QStringLiteral("%1/%2 %3 %4 %5 of %6; %7 in, about %8 left")
-                              .arg(number)
-                              .arg(programmer_->layout().messages.size())
-                              .arg(m.name, bar(position, length), seconds(position),
-                                   seconds(length), seconds(elapsed_.elapsed()),
-                                   seconds(std::max<std::int64_t>(0, left))));
+                showProgress(number, position, length);
             });
     connect(programmer_.get(), &Programmer::messageDone, this, [this](const MessageTiming& t) {
         const PlacedMessage& m = programmer_->layout().messages[t.number - 1];
+        showProgress(t.number, m.lengthMs, m.lengthMs); // the bar ends full
         remainingAudioMs_ -= m.lengthMs;
-        say_(QStringLiteral("  recorded: the chip stopped at row %1; audio started %2 ms after "
-                            "the frame, STOP %3 ms from the file's end")
-                 .arg(rowText(t.stoppedRow))
-                 .arg(t.startOffsetMs(), 0, 'f', 1)
-                 .arg(t.stopOffsetMs(), 0, 'f', 1));
+        session_.say(
+            QStringLiteral("  recorded: the chip stopped at row %1; audio started %2 ms after "
+                           "the frame, STOP %3 ms from the file's end")
+                .arg(rowText(t.stoppedRow))
+                .arg(t.startOffsetMs(), 0, 'f', 1)
+                .arg(t.stopOffsetMs(), 0, 'f', 1));
     });
     connect(programmer_.get(), &Programmer::notice, this,
-            [this](const QString& text) { say_(QStringLiteral("  %1").arg(text)); });
+            [this](const QString& text) { session_.say(QStringLiteral("  %1").arg(text)); });
     connect(programmer_.get(), &Programmer::finished, this, &ProgramRun::finished);
-    connect(&chip_, &ClientChip::deviceLost, programmer_.get(), &Programmer::deviceGone);
+    // A lost device reaches the programmer through the chip, which ends the run at once.
+    connect(&chip_, &ClientChip::deviceLost, programmer_.get(), &Programmer::deviceLost);
+    session_.onDeviceLost([] {});
     // Ctrl-C (or SIGTERM) stops the recording in progress rather than leaving the chip to
     // record to the end of the message's rows.
-    std::signal(SIGINT, onProgramInterrupt);
-    std::signal(SIGTERM, onProgramInterrupt);
-    interruptPoll_.setInterval(20);
-    connect(&interruptPoll_, &QTimer::timeout, this, [this] {
-        if (programInterrupted.exchange(false)) {
-            interruptPoll_.stop();
-            programmer_->interrupt(QStringLiteral("interrupted"));
-        }
-    });
-    interruptPoll_.start();
+    session_.onInterrupt([this] { programmer_->interrupt(QStringLiteral("interrupted")); });
     programmer_->start();
 }
 
+void ProgramRun::showProgress(int number, std::int64_t position, std::int64_t length) {
+    const PlacedMessage& m = programmer_->layout().messages[number - 1];
+    const auto count = static_cast<std::int64_t>(programmer_->layout().messages.size());
+    // What is left: this file, the later ones, and the commands of each.
+    const std::int64_t left = remainingRunMs(remainingAudioMs_ - position, count - number + 1);
+    session_.progress(
+        progressText(QStringLiteral("%1/%2 %3 ").arg(number).arg(count).arg(m.name),
+                     length > 0 ? double(position) / double(length) : 0.0,
+                     QStringLiteral(" %1 of %2; %3 in, about %4 left")
+                         .arg(seconds(position), seconds(length), seconds(elapsed_.elapsed()),
+                              seconds(std::max<std::int64_t>(0, left))),
+                     ProgressLine::terminalWidth(), 24));
+}
+
 void ProgramRun::finished(const ProgramOutcome& outcome) {
-    interruptPoll_.stop();
+    QJsonObject& json = session_.json();
     const Layout& layout = outcome.layout.messages.isEmpty() ? loaded_.layout : outcome.layout;
     QJsonArray messages;
     for (const PlacedMessage& m : layout.messages) {
@@ -542,59 +459,57 @@ void ProgramRun::finished(const ProgramOutcome& outcome) {
         }
         messages.append(j);
     }
-    json_.insert("plan", loaded_.name);
+    json.insert("plan", loaded_.name);
     if (outcome.layout.chip)
-        json_.insert("model", outcome.layout.chip->name);
-    json_.insert("messages", messages);
+        json.insert("model", outcome.layout.chip->name);
+    json.insert("messages", messages);
     QJsonArray complete, starts;
     for (int n : outcome.complete)
         complete.append(n);
     for (int s : outcome.chipStarts)
         starts.append(s);
-    json_.insert("complete", complete);
-    json_.insert("chip_starts", starts);
-    json_.insert("mismatches", QJsonArray::fromStringList(outcome.mismatches));
-    json_.insert("notes", QJsonArray::fromStringList(outcome.notes));
+    json.insert("complete", complete);
+    json.insert("chip_starts", starts);
+    json.insert("mismatches", QJsonArray::fromStringList(outcome.mismatches));
+    json.insert("notes", QJsonArray::fromStringList(outcome.notes));
     if (outcome.failedMessage > 0)
-        json_.insert("resume_from", outcome.failedMessage);
+        json.insert("resume_from", outcome.failedMessage);
 
     switch (outcome.kind) {
     case ProgramOutcome::Kind::Done: {
         QStringList rows;
         for (int s : outcome.chipStarts)
             rows << rowText(s);
-        say_(QStringLiteral("map: the chip's %1 message starts are the plan's (%2)")
-                 .arg(outcome.chipStarts.size())
-                 .arg(rows.join(QStringLiteral(", "))));
-        say_(QStringLiteral("done: %1 message(s) recorded; %2")
-                 .arg(outcome.complete.size())
-                 .arg(layout.usageText()));
-        done_(tamberlo::cli::Done, {});
+        const QString starts = rows.join(QStringLiteral(", "));
+        session_.say(
+            outcome.chipStarts.size() == 1
+                ? QStringLiteral("map: the chip's message start is the plan's (%1)").arg(starts)
+                : QStringLiteral("map: the chip's %1 message starts are the plan's (%2)")
+                      .arg(outcome.chipStarts.size())
+                      .arg(starts));
+        session_.say(QStringLiteral("done: %1 recorded; %2")
+                         .arg(counted(outcome.complete.size(), QStringLiteral("message"),
+                                      QStringLiteral("messages")),
+                              layout.usageText()));
+        session_.finish(tamberlo::cli::Done);
         return;
     }
     case ProgramOutcome::Kind::Mismatch:
         for (const QString& m : outcome.mismatches)
-            say_(QStringLiteral("map: %1").arg(m));
-        done_(5, QStringLiteral("%1: the chip's messages differ from the plan (%2)")
-                     .arg(label_, outcome.mismatches.join(QStringLiteral("; "))));
+            session_.say(QStringLiteral("map: %1").arg(m));
+        session_.finish(exitCodeOf(outcome.cause),
+                        QStringLiteral("%1: the chip's messages differ from the plan (%2)")
+                            .arg(session_.label(), outcome.mismatches.join(QStringLiteral("; "))));
         return;
     case ProgramOutcome::Kind::PlanRefused:
-        for (qsizetype i = 0; i + 1 < outcome.problems.size(); ++i)
-            err() << "tamberlo-cli: " << loaded_.name << ": " << outcome.problems[i] << '\n';
-        done_(Usage, QStringLiteral("tamberlo-cli: %1: %2")
-                         .arg(loaded_.name, outcome.problems.value(outcome.problems.size() - 1)));
+        refuse(session_, loaded_.name, outcome.problems);
         return;
     case ProgramOutcome::Kind::Fault:
-        done_(outcome.exitCode, QStringLiteral("%1: %2").arg(label_, outcome.error));
+        session_.finish(exitCodeOf(outcome.cause),
+                        QStringLiteral("%1: %2").arg(session_.label(), outcome.error));
         return;
     }
 }
-
-} // namespace tamberlo::cli
-
-// ---- the session's side of `program` ------------------------------------------------
-
-namespace tamberlo::cli {
 
 void runProgram(Session& session) {
     const Options& options = session.options();
@@ -606,13 +521,13 @@ void runProgram(Session& session) {
         return;
     }
     if (!loaded.layout.ok()) {
-        const QStringList& problems = loaded.layout.problems;
-        for (qsizetype i = 0; i + 1 < problems.size(); ++i)
-            err() << "tamberlo-cli: " << loaded.name << ": " << problems[i] << '\n';
-        err().flush();
-        session.json()[QStringLiteral("problems")] = QJsonArray::fromStringList(problems);
-        session.finish(Usage,
-                       QStringLiteral("tamberlo-cli: %1: %2").arg(loaded.name, problems.last()));
+        session.json()[QStringLiteral("problems")] =
+            QJsonArray::fromStringList(loaded.layout.problems);
+        refuse(session, loaded.name, loaded.layout.problems);
+        return;
+    }
+    if (options.dryRun) {
+        dryRun(session, loaded);
         return;
     }
     const QString eraseQuestion =
@@ -625,17 +540,38 @@ void runProgram(Session& session) {
                   .arg(loaded.plan.messages.size())
                   .arg(loaded.name, session.label())
                   .arg(loaded.from - 1);
-    if (options.eraseFirst && !options.yes && !session.confirmDestructive(eraseQuestion))
+    if (options.eraseFirst && !session.confirmDestructive(eraseQuestion))
         return;
-    auto* run = new ProgramRun(
-        std::move(loaded), options, session.client(), session.label(), session.json(),
-        [&session](const QString& line) {
-            session.endProgress();
-            session.say(line);
-        },
-        [&session](const QString& text) { session.progress(text); },
-        [&session](int code, const QString& error) { session.finish(code, error); }, &session);
-    run->start();
+    (new ProgramRun(std::move(loaded), session))->start();
+}
+
+int exitCodeOf(ProgramOutcome::Cause cause) {
+    using Cause = ProgramOutcome::Cause;
+    switch (cause) {
+    case Cause::None:
+        return Done;
+    case Cause::Plan:
+        return Usage;
+    case Cause::Refused:
+        return Refused;
+    case Cause::Differs:
+        return PlanDiffers;
+    case Cause::Audio:
+        return AudioFailed;
+    case Cause::Timeout:
+    case Cause::DeviceLost:
+    case Cause::UnknownChip:
+    case Cause::Interrupted:
+        break;
+    }
+    return Timeout;
+}
+
+void installPlanHandlers() {
+    setHandler(QStringLiteral("plan"), &planTable);
+    setHandler(QStringLiteral("export"), &exportTable);
+    setHandler(QStringLiteral("program"), &runProgram);
+    setHandler(QStringLiteral("audio-devices"), &audioDevices);
 }
 
 } // namespace tamberlo::cli

@@ -1,8 +1,8 @@
 #pragma once
 
-// The message plan on the command line: `plan`, `export` and `program --dry-run` need no
-// port and run here; `program` runs inside the Session (it needs the port and the client)
-// through ProgramRun.
+// The message plan on the command line, in tamberlo-cli-plan: `plan`, `export`,
+// `audio-devices` and `program --dry-run` need no port; `program` runs on the session's
+// port through ProgramRun. installPlanHandlers() puts these handlers in the command table.
 
 #include "chip/ChipClient.h"
 #include "cli/CliOptions.h"
@@ -12,18 +12,16 @@
 #include "plan/QtRecordingAudio.h"
 
 #include <QElapsedTimer>
-#include <QJsonObject>
 #include <QObject>
-#include <QTimer>
-#include <functional>
 #include <memory>
 
 namespace tamberlo::cli {
 
-// plan, export and program are the plan's commands.
-bool isPlanCommand(const QString& subcommand);
-// Runs plan, export or program --dry-run; returns the exit code.
-int runPlanCommand(const Options& options);
+// The plan's handlers in place of tamberlo-cli's hand-over to this program.
+void installPlanHandlers();
+
+// The programmer's outcome as an exit code.
+int exitCodeOf(plan::ProgramOutcome::Cause cause);
 
 // The plan of the command line, measured and laid out (without the chip's model for "auto").
 struct LoadedPlan {
@@ -52,40 +50,25 @@ private:
     QString description_;
 };
 
-// `program`: the session's extension, run once the port is open.
-void runProgram(Session& session);
-
-// `program` on an open port: the programmer with the chip client and the real player,
-// its progress on the terminal, its outcome as text or JSON.
+// `program` on an open port: the programmer with the chip client and the real player, its
+// progress on the terminal, its outcome through the session.
 class ProgramRun : public QObject {
     Q_OBJECT
 public:
-    using Say = std::function<void(const QString&)>;
-    using Progress = std::function<void(const QString&)>;
-    // `done` gets the exit code and the error line (empty when done); the JSON
-    // members go into `json`.
-    using Done = std::function<void(int code, const QString& error)>;
-
-    ProgramRun(LoadedPlan loaded, const Options& options, ChipClient& client, QString label,
-               QJsonObject& json, Say say, Progress progress, Done done, QObject* parent = nullptr);
+    ProgramRun(LoadedPlan loaded, Session& session);
     void start();
 
 private:
     void finished(const plan::ProgramOutcome& outcome);
-    QString bar(std::int64_t positionMs, std::int64_t lengthMs) const;
+    void showProgress(int number, std::int64_t position, std::int64_t length);
 
     LoadedPlan loaded_;
+    Session& session_;
     const Options& options_;
-    QString label_;
-    QJsonObject& json_;
-    Say say_;
-    Progress progress_;
-    Done done_;
     plan::ClientChip chip_;
     QuietRecordingAudio audio_;
     std::unique_ptr<plan::Programmer> programmer_;
     QElapsedTimer elapsed_;
-    QTimer interruptPoll_;
     int current_ = 0;
     std::int64_t remainingAudioMs_ = 0;
 };

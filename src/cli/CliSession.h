@@ -1,8 +1,10 @@
 #pragma once
 
 #include "chip/ChipClient.h"
-#include "chip/ChipMap.h"
+#include "chip/ChipOperations.h"
+#include "cli/CliCommands.h"
 #include "cli/CliOptions.h"
+#include "cli/CliOutput.h"
 #include "link/QtSerialPort.h"
 
 #include <QElapsedTimer>
@@ -14,82 +16,69 @@
 
 namespace tamberlo::cli {
 
-// One run of tamberlo-cli: opens the port, runs the subcommand through a ChipClient on the
-// event loop, writes text or JSON and returns the exit code.
+// One run of tamberlo-cli: the command looked up in the table, the port opened when the
+// command needs it, the command's handler run on the event loop through the chip
+// operations, the outcome written as text or JSON and returned as the exit code.
 class Session : public QObject {
     Q_OBJECT
 public:
     explicit Session(Options options, QObject* parent = nullptr);
     ~Session() override;
 
-    // Runs the subcommand to its end (the event loop runs inside) and returns the exit code.
+    // Runs the command to its end (the event loop runs inside) and returns the exit code.
     int run();
 
-    // A command built outside this class (the plan's `program`, in tamberlo-cli-plan): run
-    // from start() once the port is open and the client made, through the members below.
-    // A device lost while the client is idle is then the extension's to report.
-    using Extension = std::function<void(Session&)>;
-    void setExtension(Extension extension) { extension_ = std::move(extension); }
     const Options& options() const { return options_; }
+    const Command& command() const { return *command_; }
     ChipClient& client() { return *client_; }
+    // Steps on the chip that stop at the first error, which ends the run.
+    ChipOperations& chip() { return *chip_; }
     const QString& label() const { return label_; }
+    // The members of the JSON document (with --json).
     QJsonObject& json() { return json_; }
+    bool isFinished() const { return finished_; }
+
+    // Asks on a terminal; refuses without a terminal. False: the run has ended.
     bool confirmDestructive(const QString& question);
+    // Ends the run: the error line on standard error, the JSON document, the exit code.
     void finish(int code, const QString& errorText = {});
+    // Ends the run with a chip client's error.
+    void fail(const ChipResult& result);
+    // A line of text on standard output (not with --json).
     void say(const QString& line);
-    void progress(const QString& text);
-    void endProgress();
+    void progress(const QString& text) { progress_.show(text); }
+    void endProgress() { progress_.clear(); }
+
+    // Ctrl-C and SIGTERM, from now on, run `handler` on the event loop rather than ending
+    // the program.
+    void onInterrupt(std::function<void()> handler);
+    // The device lost while no command is in flight: `handler` rather than the end of the
+    // run (with a command in flight the client reports it through that command).
+    void onDeviceLost(std::function<void()> handler) { deviceLost_ = std::move(handler); }
 
 private:
-    using Next = std::function<void(const ChipResult&)>;
-
-    int listPorts();
-    int openPort();
+    bool openPort();
     void start();
-
-    void exchange(std::vector<std::uint8_t> frame, bool confirm, Next next);
-    void failWith(const ChipResult& result);
-
-    void runInit();
-    void runId();
-    void runStatus();
-    void runSimple(std::uint8_t opcode, const QString& doneText);
-    void runFwd();
-    void runRecord();
-    void stopRecording();
-    void showRecordingProgress(); // on standard error, when it is a terminal
-    // What a recording left in the chip: its length in seconds and rows (-1 when the model
-    // or the pointers do not tell), from the play pointer (the message's start), the record
-    // pointer (the row after it) and FULL; `elapsed` is REC to STOP on the clock.
-    struct RecordedLength {
-        double seconds = 0;
-        int rows = -1;
-    };
-    static RecordedLength recordedLength(std::uint16_t start, std::uint16_t next, bool full,
-                                         const ChipModelRow* model, double elapsed);
-    void runRange(std::uint8_t opcode);
-    void runApc();
-    void runMap();
-    // Reads the current address until the chip has finished erasing (at most `readsLeft`
-    // reads, 50 ms apart), then `then`.
-    void waitForErase(int readsLeft, std::function<void()> then);
-    static constexpr int EraseWaitReads = 100;
+    void traceBytes();
 
     Options options_;
+    const Command* command_ = nullptr;
     QElapsedTimer clock_;
     QtSerialPort port_;
     std::unique_ptr<ChipClient> client_;
-    std::unique_ptr<ChipMapper> mapper_;
+    std::unique_ptr<ChipOperations> chip_;
     QString label_; // "port 1 (/dev/pts/3)" or the device path
     QJsonObject json_;
-    QTimer recordTimer_;
+    ProgressLine progress_;
     QTimer interruptPoll_;
-    qint64 recordStartNs_ = 0;
-    bool recording_ = false;
+    std::function<void()> interrupted_;
+    std::function<void()> deviceLost_;
     bool finished_ = false;
-    bool progressShown_ = false;
     int exitCode_ = Done;
-    Extension extension_;
 };
+
+// The whole program on its arguments (without the program's name): --version, help, usage
+// errors, or the command's session. Returns the exit code.
+int runCommandLine(const QStringList& arguments, const QString& version);
 
 } // namespace tamberlo::cli

@@ -1,13 +1,11 @@
-// tamberlo-cli-plan: the plan commands of tamberlo-cli (plan, program, export), which need
-// the panel's audio player and so Qt Multimedia. tamberlo-cli runs this program for them, so
-// that its other commands start without loading the multimedia libraries.
+// tamberlo-cli-plan: the plan commands of tamberlo-cli (plan, program, export,
+// audio-devices), which need the media libraries. tamberlo-cli runs this program for them,
+// so that its other commands start without loading them.
 
-#include "cli/CliOptions.h"
 #include "cli/CliPlan.h"
 #include "cli/CliSession.h"
 
 #include <QCoreApplication>
-#include <QTextStream>
 #include <QTranslator>
 
 using namespace tamberlo::cli;
@@ -23,18 +21,6 @@ int main(int argc, char* argv[]) {
     QTranslator english;
     if (english.load(QStringLiteral(":/i18n/tamberlo_en.qm")))
         QCoreApplication::installTranslator(&english);
-
-    const ParseResult parsed = parseArguments(QCoreApplication::arguments().mid(1));
-    const Options& o = parsed.options;
-    quietenQtNotices(o.verbose);
-    if (!parsed.error.isEmpty() || !isPlanCommand(o.subcommand) || o.help || o.version) {
-        QTextStream(stderr) << "tamberlo-cli-plan: run by tamberlo-cli for plan, program and "
-                               "export (see tamberlo-cli --help)\n";
-        return Usage;
-    }
-    if (o.subcommand != QLatin1String("program") || o.dryRun)
-        return runPlanCommand(o);
-    Session session(o);
-    session.setExtension(&runProgram);
-    return session.run();
+    installPlanHandlers();
+    return runCommandLine(QCoreApplication::arguments().mid(1), QStringLiteral(TAMBERLO_VERSION));
 }

@@ -1,5 +1,6 @@
 #include "codec/HexText.h"
 
+#include <QStringList>
 #include <algorithm>
 
 namespace tamberlo {
@@ -109,6 +110,18 @@ QString MyRinByteToStr(std::span<const std::uint8_t> RinByte, std::uint8_t Start
             slice[i - StartCnt] = RinByte[i];
     }
     return HexToString(slice);
+}
+
+QString hexByte(std::uint8_t byte) {
+    const std::uint8_t one[] = {byte};
+    return QStringLiteral("0x") + HexToString(one).trimmed();
+}
+
+QString hexBytes(std::span<const std::uint8_t> bytes) {
+    QStringList parts;
+    for (const std::uint8_t byte : bytes)
+        parts << hexByte(byte);
+    return parts.join(QLatin1Char(' '));
 }
 
 } // namespace tamberlo

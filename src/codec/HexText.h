@@ -36,4 +36,9 @@ QString FindChar(std::uint8_t ByteTempp);
 QString MyRinByteToStr(std::span<const std::uint8_t> RinByte, std::uint8_t StartCnt,
                        std::uint8_t LenCnt);
 
+// A byte as "0x09" and bytes as "0x65 0x0C 0x4A": HexToString's digits with the C prefix, as
+// the command line and the chip client's messages name opcodes and frames.
+QString hexByte(std::uint8_t byte);
+QString hexBytes(std::span<const std::uint8_t> bytes);
+
 } // namespace tamberlo

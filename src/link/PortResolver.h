@@ -15,6 +15,11 @@ namespace tamberlo {
 //  2. on Windows COM<N>; elsewhere the N-th serial device present, counting USB and ACM
 //     adapters first, then the others, each group in natural name order.
 
+// The numbers that name a port: counted from 1 (the first serial device, or the link
+// port1), up to the largest 16-bit port number.
+inline constexpr int LowestPortNumber = 1;
+inline constexpr int HighestPortNumber = 32767;
+
 // The text of Combo1 as a 16-bit port number. Anything else (empty, not a whole number, out of
 // range) gives nothing, and *reason (when given) says what is wrong with the text.
 std::optional<std::int16_t> parsePortNumber(const QString& text, QString* reason = nullptr);

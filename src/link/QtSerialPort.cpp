@@ -163,7 +163,7 @@ void QtSerialPort::onErrorOccurred(QSerialPort::SerialPortError error) {
     if (error == QSerialPort::NoError || closing_ || losing_ || !port_.isOpen())
         return;
     if (error == QSerialPort::ResourceError || error == QSerialPort::ReadError) {
-        deviceGone();
+        onDeviceLost();
         return;
     }
     emit communication(CommEvent::Error);
@@ -175,10 +175,10 @@ bool QtSerialPort::devicePresent() const {
 
 void QtSerialPort::checkDevicePresent() {
     if (port_.isOpen() && !losing_ && !devicePresent())
-        deviceGone();
+        onDeviceLost();
 }
 
-void QtSerialPort::deviceGone() {
+void QtSerialPort::onDeviceLost() {
     losing_ = true;
     presenceCheck_.stop();
     // The error arrives from inside QSerialPort's own read handling; the port is closed once

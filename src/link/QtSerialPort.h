@@ -52,6 +52,7 @@ public:
     // The system's own words for why the last open failed ("Permission denied"); empty when
     // it did not fail there.
     QString systemErrorText() const { return systemError_; }
+
 protected:
     // Whether the device node of the open port is still there; looked at every half second.
     virtual bool devicePresent() const;
@@ -60,7 +61,7 @@ private:
     void onReadyRead();
     void onErrorOccurred(QSerialPort::SerialPortError error);
     void checkDevicePresent();
-    void deviceGone();
+    void onDeviceLost();
     void fail(OpenFailure failure, const QString& text);
 
     QSerialPort port_;

@@ -6,6 +6,9 @@
 
 namespace tamberlo {
 
+// The bridge takes one byte per 50 ms: no byte goes out sooner after the one before it.
+inline constexpr int BytePaceMs = 50;
+
 // Kinds of communication notification the port raises. Only BytesReceived carries
 // reply traffic; DeviceLost means the device behind an open port went away.
 enum class CommEvent { BytesReceived, Error, DeviceLost };

@@ -21,7 +21,7 @@ namespace tamberlo {
 class Transmitter : public QObject {
     Q_OBJECT
 public:
-    static constexpr int PaceMs = 50;
+    static constexpr int PaceMs = BytePaceMs;
 
     Transmitter(SerialPort& port, Receiver& receiver, MessageBoxes& boxes,
                 QObject* parent = nullptr);

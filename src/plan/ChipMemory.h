@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chip/DeviceType.h"
+
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -13,7 +15,7 @@ struct ChipMemory {
     QString name;          // as DeviceType() names it
     std::uint8_t deviceId; // the DEVID reply's device byte
     int lastRow;
-    int messageRows() const { return lastRow - 0x010 + 1; }
+    int messageRows() const { return lastRow - FirstMessageRow + 1; }
 };
 
 // The model of that name (any letter case), or of that device byte; null when unknown.

@@ -5,7 +5,8 @@
 
 namespace tamberlo::plan {
 
-ClientChip::ClientChip(ChipClient& client, QObject* parent) : QObject(parent), client_(client) {
+ClientChip::ClientChip(ChipClient& client, QObject* parent)
+    : QObject(parent), client_(client), ops_(client, {}) {
     connect(&client_, &ChipClient::deviceLost, this,
             [this] { emit deviceLost(QStringLiteral("the device went away")); });
     connect(&client_, &ChipClient::frameSent, this, [this](std::uint8_t opcode, qint64) {
@@ -27,11 +28,11 @@ ProgrammerChip::Result ClientChip::resultOf(const ChipResult& r) {
         break;
     case ChipError::DeviceLost:
     case ChipError::PortClosed:
-        result.fault = Fault::DeviceGone;
+        result.fault = Fault::DeviceLost;
         break;
     case ChipError::Timeout:
     case ChipError::Cancelled:
-        result.fault = Fault::NoReply;
+        result.fault = Fault::Timeout;
         break;
     }
     result.text = r.errorText;
@@ -55,8 +56,9 @@ ProgrammerChip::Result ClientChip::resultOf(const ChipResult& r) {
 }
 
 void ClientChip::send(std::vector<std::uint8_t> frame, bool confirm, Done done) {
-    client_.submit({std::move(frame), confirm, 0},
-                   [done = std::move(done)](const ChipResult& r) { done(resultOf(r)); });
+    // Each step hands its result on, a fault too: the programmer decides what follows.
+    const auto reply = [done = std::move(done)](const ChipResult& r) { done(resultOf(r)); };
+    ops_.submit(std::move(frame), confirm, reply, reply);
 }
 
 void ClientChip::powerUp(Done done) {
@@ -77,8 +79,9 @@ void ClientChip::eraseRows(int start, int end, Done done) {
          true, std::move(done));
 }
 
-void ClientChip::readStatus(Done done) {
-    send(singleFrame(Opcode::CurrentAddress), false, std::move(done));
+void ClientChip::waitUntilReady(Done done) {
+    const auto reply = [done = std::move(done)](const ChipResult& r) { done(resultOf(r)); };
+    ops_.waitWhileErasing(reply, reply);
 }
 
 void ClientChip::setRecord(int start, int end, Sent sent, Done done) {

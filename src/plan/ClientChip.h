@@ -2,6 +2,7 @@
 
 #include "chip/ChipClient.h"
 #include "chip/ChipMap.h"
+#include "chip/ChipOperations.h"
 #include "plan/ProgrammerParts.h"
 
 #include <QObject>
@@ -22,7 +23,7 @@ public:
     void deviceId(Done done) override;
     void eraseAll(Done done) override;
     void eraseRows(int start, int end, Done done) override;
-    void readStatus(Done done) override;
+    void waitUntilReady(Done done) override;
     void setRecord(int start, int end, Sent sent, Done done) override;
     void stop(Sent sent, Done done) override;
     void readRecordPointer(Done done) override;
@@ -43,6 +44,7 @@ private:
     void send(std::vector<std::uint8_t> frame, bool confirm, Done done);
 
     ChipClient& client_;
+    ChipOperations ops_;
     std::unique_ptr<ChipMapper> mapper_;
     // Run when the next frame with this opcode has left.
     std::uint8_t sentOpcode_ = 0;

@@ -115,24 +115,26 @@ QByteArray json(const Layout& layout, const QString& planName) {
         o.insert(QStringLiteral("rows_available"), layout.rowsAvailable());
     QJsonArray list;
     for (const PlacedMessage& m : layout.messages) {
-        QJsonObject j;
-        j.insert(QStringLiteral("number"), m.number);
-        j.insert(QStringLiteral("name"), m.name);
-        j.insert(QStringLiteral("identifier"), m.identifier);
-        j.insert(QStringLiteral("file"), m.file);
-        j.insert(QStringLiteral("length_ms"), m.lengthMs);
-        j.insert(QStringLiteral("rows"), m.rows);
-        j.insert(QStringLiteral("start"), m.start);
-        j.insert(QStringLiteral("end"), m.end);
-        j.insert(QStringLiteral("start_hex"), rowText(m.start));
-        j.insert(QStringLiteral("end_hex"), rowText(m.end));
-        list.append(j);
+        list.append(messageJson(m));
     }
     o.insert(QStringLiteral("messages"), list);
     return QJsonDocument(o).toJson(QJsonDocument::Indented);
 }
 
 } // namespace
+
+QJsonObject messageJson(const PlacedMessage& m) {
+    return QJsonObject{{QStringLiteral("number"), m.number},
+                       {QStringLiteral("name"), m.name},
+                       {QStringLiteral("identifier"), m.identifier},
+                       {QStringLiteral("file"), m.file},
+                       {QStringLiteral("length_ms"), m.lengthMs},
+                       {QStringLiteral("rows"), m.rows},
+                       {QStringLiteral("start"), m.start},
+                       {QStringLiteral("end"), m.end},
+                       {QStringLiteral("start_hex"), rowText(m.start)},
+                       {QStringLiteral("end_hex"), rowText(m.end)}};
+}
 
 std::optional<ExportFormat> exportFormat(const QString& name) {
     const QString n = name.toLower();

@@ -3,11 +3,17 @@
 #include "plan/Allocation.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 namespace tamberlo::plan {
 
 enum class ExportFormat { Header, Csv, Json };
+
+// One message of a layout as JSON: number, name, identifier, file, length_ms, rows, and its
+// start and end rows as numbers with start_hex and end_hex beside them. The JSON export and
+// the command line's documents use it.
+QJsonObject messageJson(const PlacedMessage& m);
 
 // "h", "csv" or "json"; nothing for anything else.
 std::optional<ExportFormat> exportFormat(const QString& name);

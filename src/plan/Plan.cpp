@@ -36,7 +36,7 @@ std::optional<int> wholeNumber(const QJsonValue& v, int low, int high) {
 // A row given as a number or as hex text.
 std::optional<int> rowValue(const QJsonValue& v) {
     if (v.isDouble())
-        return wholeNumber(v, 0, 0x7FF);
+        return wholeNumber(v, 0, LastRowOfAny);
     if (v.isString())
         return parseRow(v.toString());
     return std::nullopt;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "chip/DeviceType.h"
+
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -19,7 +21,7 @@ struct PlanMessage {
 // A set of prompts to record into one chip at planned addresses.
 struct Plan {
     static constexpr int DefaultSampleRate = 8000;
-    static constexpr int FirstMessageRow = 0x010;
+    static constexpr int FirstMessageRow = tamberlo::FirstMessageRow;
     // Added to every message's audio length before it is rounded up to whole rows (see
     // Allocation.h for why this much).
     static constexpr int DefaultMarginMs = 700;

@@ -185,7 +185,7 @@ bool PlanRun::prepareRecording(const QString& portText, int from, bool eraseFirs
     connect(programmer, &Programmer::messageDone, this, &PlanRun::onMessageDone);
     connect(programmer, &Programmer::finished, this, &PlanRun::onProgramFinished);
     connect(programmer, &Programmer::notice, this, &PlanRun::notice);
-    connect(session_->chip.get(), &ClientChip::deviceLost, programmer, &Programmer::deviceGone);
+    connect(session_->chip.get(), &ClientChip::deviceLost, programmer, &Programmer::deviceLost);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "plan/Programmer.h"
 
+#include "codec/HexText.h"
+
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -14,16 +16,20 @@ std::int64_t steadyMicros() {
         .count();
 }
 
-int exitCodeOf(ProgrammerChip::Fault fault) {
+using Cause = ProgramOutcome::Cause;
+
+Cause causeOf(ProgrammerChip::Fault fault) {
     switch (fault) {
     case ProgrammerChip::Fault::Refused:
-        return 4;
-    case ProgrammerChip::Fault::NoReply:
-    case ProgrammerChip::Fault::DeviceGone:
+        return Cause::Refused;
+    case ProgrammerChip::Fault::DeviceLost:
+        return Cause::DeviceLost;
+    case ProgrammerChip::Fault::Timeout:
+        return Cause::Timeout;
     case ProgrammerChip::Fault::None:
         break;
     }
-    return 3;
+    return Cause::Interrupted;
 }
 
 QString numbers(const QList<int>& list) {
@@ -42,9 +48,6 @@ Programmer::Programmer(Plan plan, QList<MeasuredFile> files, ProgrammerChip& chi
     watch_.setTimerType(Qt::PreciseTimer);
     watch_.setInterval(WatchMs);
     connect(&watch_, &QTimer::timeout, this, &Programmer::watchTick);
-    stopTimer_.setTimerType(Qt::PreciseTimer);
-    stopTimer_.setSingleShot(true);
-    connect(&stopTimer_, &QTimer::timeout, this, &Programmer::sendStop);
 }
 
 void Programmer::start() {
@@ -54,7 +57,7 @@ void Programmer::start() {
         failWith(QStringLiteral("the audio could not be played whole: no working output (%1); "
                                 "nothing was recorded")
                      .arg(why.isEmpty() ? audio_.outputName() : why),
-                 6, false);
+                 Cause::Audio, false);
         return;
     }
     emit step(QStringLiteral("powering the chip up"));
@@ -65,8 +68,8 @@ void Programmer::start() {
     });
 }
 
-void Programmer::deviceGone(const QString& why) {
-    fail(why, ProgrammerChip::Fault::DeviceGone);
+void Programmer::deviceLost(const QString& why) {
+    fail(why, ProgrammerChip::Fault::DeviceLost);
 }
 
 void Programmer::interrupt(const QString& why) {
@@ -86,16 +89,16 @@ void Programmer::checkModel(const ProgrammerChip::Result& r) {
     const ChipMemory* chip = findChipMemory(static_cast<std::uint8_t>(r.deviceId));
     if (!chip) {
         outcome_.kind = ProgramOutcome::Kind::Fault;
-        outcome_.exitCode = 3;
-        outcome_.error = QStringLiteral("the chip's device ID 0x%1 names no known model; nothing "
+        outcome_.cause = Cause::UnknownChip;
+        outcome_.error = QStringLiteral("the chip's device ID %1 names no known model; nothing "
                                         "was recorded")
-                             .arg(r.deviceId & 0xFF, 2, 16, QLatin1Char('0'));
+                             .arg(hexByte(static_cast<std::uint8_t>(r.deviceId)));
         finish();
         return;
     }
     if (!plan_.autoModel() && chip->name.compare(plan_.model, Qt::CaseInsensitive) != 0) {
         outcome_.kind = ProgramOutcome::Kind::PlanRefused;
-        outcome_.exitCode = 1;
+        outcome_.cause = Cause::Plan;
         outcome_.problems << QStringLiteral("the plan is for %1, the chip is %2; nothing was "
                                             "recorded")
                                  .arg(plan_.model, chip->name);
@@ -108,14 +111,14 @@ void Programmer::checkModel(const ProgrammerChip::Result& r) {
     outcome_.layout = layout_;
     if (!layout_.ok()) {
         outcome_.kind = ProgramOutcome::Kind::PlanRefused;
-        outcome_.exitCode = 1;
+        outcome_.cause = Cause::Plan;
         outcome_.problems = layout_.problems;
         finish();
         return;
     }
     if (options_.from < 1 || options_.from > layout_.messages.size()) {
         outcome_.kind = ProgramOutcome::Kind::PlanRefused;
-        outcome_.exitCode = 1;
+        outcome_.cause = Cause::Plan;
         outcome_.problems << QStringLiteral("--from %1: the plan has messages 1 to %2")
                                  .arg(options_.from)
                                  .arg(layout_.messages.size());
@@ -133,7 +136,7 @@ void Programmer::eraseThenRecord() {
         chip_.eraseAll([this](const ProgrammerChip::Result& r) {
             if (fault(r, QStringLiteral("erasing the chip")))
                 return;
-            waitReady(EraseWaitTries, QStringLiteral("G_ERASE"), [this] { nextMessage(); });
+            waitReady(QStringLiteral("G_ERASE"), [this] { nextMessage(); });
         });
         return;
     }
@@ -166,26 +169,15 @@ void Programmer::eraseMessage(int index, std::function<void()> then) {
                     [this, what, then = std::move(then)](const ProgrammerChip::Result& r) {
                         if (fault(r, what))
                             return;
-                        waitReady(EraseWaitTries, what, then);
+                        waitReady(what, then);
                     });
 }
 
-void Programmer::waitReady(int triesLeft, const QString& what, std::function<void()> then) {
+void Programmer::waitReady(const QString& what, std::function<void()> then) {
     // The chip is busy for a while after an erase and refuses SET_REC until it is done.
-    chip_.readStatus([this, triesLeft, what, then](const ProgrammerChip::Result& r) {
-        if (fault(r, QStringLiteral("waiting for %1 to finish").arg(what)))
-            return;
-        if (r.ready) {
+    chip_.waitUntilReady([this, what, then = std::move(then)](const ProgrammerChip::Result& r) {
+        if (!fault(r, QStringLiteral("waiting for %1 to finish").arg(what)))
             then();
-        } else if (triesLeft <= 0) {
-            fail(QStringLiteral("the chip stayed busy after %1").arg(what),
-                 ProgrammerChip::Fault::NoReply);
-        } else {
-            QTimer::singleShot(20, this, [this, triesLeft, what, then] {
-                if (!ended_)
-                    waitReady(triesLeft - 1, what, then);
-            });
-        }
     });
 }
 
@@ -205,7 +197,7 @@ void Programmer::recordMessage() {
     const PlacedMessage& m = layout_.messages[index_];
     QString why;
     if (!audio_.load(m.path, &why)) {
-        failWith(QStringLiteral("%1: %2").arg(m.file, why), 1);
+        failWith(QStringLiteral("%1: %2").arg(m.file, why), Cause::Plan);
         return;
     }
     // The file as it is now, not as it was planned: one that grew no longer fits its rows.
@@ -221,7 +213,7 @@ void Programmer::recordMessage() {
                      .arg(needed)
                      .arg(rowText(m.start), rowText(m.end))
                      .arg(m.rows),
-                 1, false);
+                 Cause::Plan, false);
         return;
     }
     timing_ = {};
@@ -260,7 +252,7 @@ void Programmer::watchTick() {
         return;
     const std::int64_t t = now();
     if (const QString failure = audio_.failure(); !failure.isEmpty()) {
-        messageFailed(audioFailure(failure), 6);
+        messageFailed(audioFailure(failure), Cause::Audio);
         return;
     }
     // A report of more than has had time to play since start() is not this playback's (the
@@ -280,7 +272,7 @@ void Programmer::watchTick() {
                t - timing_.frameSentUs > std::int64_t(AudioStartTimeoutMs) * 1000) {
         messageFailed(audioFailure(QStringLiteral("nothing came out of the output within %1 s")
                                        .arg(AudioStartTimeoutMs / 1000)),
-                      6);
+                      Cause::Audio);
         return;
     }
     if (t - lastProgressUs_ >= 100000) {
@@ -300,7 +292,7 @@ void Programmer::watchTick() {
             messageFailed(audioFailure(QStringLiteral("the player ended it after %1 of %2 ms")
                                            .arg(played)
                                            .arg(audioLengthMs_)),
-                          6);
+                          Cause::Audio);
             return;
         }
         timing_.audioEndUs = t;
@@ -319,14 +311,14 @@ void Programmer::watchTick() {
                                                   "out when the file should have ended")
                                        .arg(position)
                                        .arg(audioLengthMs_)),
-                      6);
+                      Cause::Audio);
         return;
     }
     if (t >= timing_.audioEndUs + std::int64_t(FinishGraceMs) * 1000) {
         messageFailed(audioFailure(QStringLiteral("the output did not say it had played the "
                                                   "end within %1 ms of when it should have")
                                        .arg(FinishGraceMs)),
-                      6);
+                      Cause::Audio);
     }
 }
 
@@ -350,7 +342,7 @@ void Programmer::stopDone(const ProgrammerChip::Result& r) {
     if (r.full && !fullBefore_) {
         messageFailed(QStringLiteral("the chip reported FULL in STOP's reply: it ran out of "
                                      "rows before the file's end"),
-                      5);
+                      Cause::Differs);
         return;
     }
     // The chip records from the end of the SET_REC frame and stops by itself at the end of
@@ -363,7 +355,7 @@ void Programmer::stopDone(const ProgrammerChip::Result& r) {
                           .arg(recordedUs / 1e6, 0, 'f', 2)
                           .arg(rowText(m.start), rowText(m.end))
                           .arg(rowsUs / 1e6, 0, 'f', 2),
-                      5);
+                      Cause::Differs);
         return;
     }
     chip_.readRecordPointer([this](const ProgrammerChip::Result& p) { confirm(p); });
@@ -380,7 +372,7 @@ void Programmer::confirm(const ProgrammerChip::Result& r) {
         failWith(QStringLiteral("the chip stopped at row %1, outside the message's rows %2..%3: "
                                 "it did not record where SET_REC asked")
                      .arg(rowText(r.currentRow), rowText(m.start), rowText(m.end)),
-                 5, false);
+                 Cause::Differs, false);
         return;
     }
     if (r.currentRow == m.end + 1) {
@@ -398,14 +390,13 @@ void Programmer::confirm(const ProgrammerChip::Result& r) {
     nextMessage();
 }
 
-void Programmer::messageFailed(const QString& why, int exitCode) {
+void Programmer::messageFailed(const QString& why, Cause cause) {
     if (ended_)
         return;
     watch_.stop();
-    stopTimer_.stop();
     audio_.stop();
     if (attempt_ > 0) {
-        failWith(why, exitCode);
+        failWith(why, cause);
         return;
     }
     attempt_ = 1;
@@ -457,23 +448,22 @@ void Programmer::compare(const ProgrammerChip::Result& r) {
     }
     if (!outcome_.mismatches.isEmpty()) {
         outcome_.kind = ProgramOutcome::Kind::Mismatch;
-        outcome_.exitCode = 5;
+        outcome_.cause = Cause::Differs;
     }
     finish();
 }
 
 void Programmer::fail(const QString& what, ProgrammerChip::Fault kind) {
-    failWith(what, exitCodeOf(kind), kind != ProgrammerChip::Fault::DeviceGone);
+    failWith(what, causeOf(kind), kind != ProgrammerChip::Fault::DeviceLost);
 }
 
-void Programmer::failWith(const QString& what, int exitCode, bool tryStop) {
+void Programmer::failWith(const QString& what, Cause cause, bool tryStop) {
     if (ended_)
         return;
     watch_.stop();
-    stopTimer_.stop();
     const bool atMessage = index_ >= 0 && index_ < layout_.messages.size();
     outcome_.kind = ProgramOutcome::Kind::Fault;
-    outcome_.exitCode = exitCode;
+    outcome_.cause = cause;
     QString text = what;
     if (atMessage) {
         const PlacedMessage& m = layout_.messages[index_];
@@ -504,7 +494,6 @@ void Programmer::failWith(const QString& what, int exitCode, bool tryStop) {
 void Programmer::finish() {
     ended_ = true;
     watch_.stop();
-    stopTimer_.stop();
     emit finished(outcome_);
 }
 

@@ -35,10 +35,23 @@ struct MessageTiming {
 
 struct ProgramOutcome {
     enum class Kind { Done, PlanRefused, Fault, Mismatch };
+    // Why a run did not end done: the plan (or a file) does not fit the chip, no reply in
+    // time, the device lost, a command refused, a chip with an unknown device ID, the chip
+    // differs from the plan (its messages read back, FULL, a recording outside the rows), the
+    // audio could not be played whole, or the run was interrupted.
+    enum class Cause {
+        None,
+        Plan,
+        Timeout,
+        DeviceLost,
+        Refused,
+        UnknownChip,
+        Differs,
+        Audio,
+        Interrupted
+    };
     Kind kind = Kind::Done;
-    // The command line's codes: 0, 1 (plan), 3 (no reply), 4 (refused), 5 (the chip differs
-    // from the plan), 6 (the audio could not be played whole).
-    int exitCode = 0;
+    Cause cause = Cause::None;
     QString error;          // for a fault: what happened, on which message
     QStringList problems;   // for a refused plan: every reason
     int failedMessage = 0;  // the message a fault stopped at (1-based), else 0
@@ -85,8 +98,6 @@ public:
     static constexpr int StaleReportMs = 250;
     // How long after the expected end the output may take to say the last sample is out.
     static constexpr int FinishGraceMs = 1000;
-    // Status reads while waiting for an erase, 20 ms apart.
-    static constexpr int EraseWaitTries = 150;
 
     Programmer(Plan plan, QList<MeasuredFile> files, ProgrammerChip& chip, RecordingAudio& audio,
                ProgramOptions options, QObject* parent = nullptr);
@@ -97,7 +108,7 @@ public:
     void interrupt(const QString& why);
     // The device behind the port went away: the run ends at once, the audio stops, and no
     // STOP is tried on a port that is gone.
-    void deviceGone(const QString& why);
+    void deviceLost(const QString& why);
     const Layout& layout() const { return layout_; }
     // The clock, in microseconds of the monotonic clock (tests set their own).
     void setClock(std::function<std::int64_t()> clockUs) { clock_ = std::move(clockUs); }
@@ -124,7 +135,7 @@ private:
     // Erases the rows of the messages still in toErase_, one after the other, then records.
     void eraseQueued();
     void eraseMessage(int index, std::function<void()> then);
-    void waitReady(int triesLeft, const QString& what, std::function<void()> then);
+    void waitReady(const QString& what, std::function<void()> then);
     void nextMessage();
     void recordMessage();
     void frameSent();
@@ -132,14 +143,14 @@ private:
     void stopDone(const ProgrammerChip::Result& r);
     void confirm(const ProgrammerChip::Result& r);
     // The message's recording is not whole: once more after an erase, else the run ends.
-    void messageFailed(const QString& why, int exitCode);
+    void messageFailed(const QString& why, ProgramOutcome::Cause cause);
     void retry();
     void scan();
     void compare(const ProgrammerChip::Result& r);
     // Ends the run with a fault of the chip client.
     void fail(const QString& what, ProgrammerChip::Fault fault);
-    // Ends the run with that exit code; STOP tried first if a recording may be running.
-    void failWith(const QString& what, int exitCode, bool tryStop = true);
+    // Ends the run for that cause; STOP tried first if a recording may be running.
+    void failWith(const QString& what, ProgramOutcome::Cause cause, bool tryStop = true);
     void finish();
     bool fault(const ProgrammerChip::Result& r, const QString& doing);
     QString audioFailure(const QString& why) const;
@@ -153,7 +164,6 @@ private:
     Layout layout_;
     ProgramOutcome outcome_;
     QTimer watch_;
-    QTimer stopTimer_;
     std::function<std::int64_t()> clock_;
 
     int index_ = -1;         // the message being recorded (0-based)

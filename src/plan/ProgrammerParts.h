@@ -12,14 +12,14 @@ namespace tamberlo::plan {
 // lives with the command line; tests use a scripted fake.
 class ProgrammerChip {
 public:
-    enum class Fault { None, NoReply, DeviceGone, Refused };
+    enum class Fault { None, Timeout, DeviceLost, Refused };
     struct Result {
         Fault fault = Fault::None;
         QString text;        // the client's line for a fault: port, device, command, what
         int currentRow = -1; // from the reply's SR0, where it carries one
         int pointer = -1;    // pointer reads
         int deviceId = -1;   // DEVID
-        bool ready = false;  // status reads: the chip is idle (RDY)
+        bool ready = false;  // waitUntilReady: the chip is idle (RDY)
         // The status the reply carried (STOP's reply, the status read confirming SET_REC):
         // whether there was one, and its FULL flag.
         bool hasStatus = false;
@@ -34,9 +34,11 @@ public:
     virtual void powerUp(Done done) = 0;
     virtual void deviceId(Done done) = 0;
     virtual void eraseAll(Done done) = 0;
-    // SET_ERASE start..end; the chip erases for a while after its reply (see readStatus).
+    // SET_ERASE start..end; the chip erases for a while after its reply (see waitUntilReady).
     virtual void eraseRows(int start, int end, Done done) = 0;
-    virtual void readStatus(Done done) = 0;
+    // Until the chip has finished erasing: the chip's status reads, a Timeout fault when it
+    // is still erasing after the chip operations' limit.
+    virtual void waitUntilReady(Done done) = 0;
     // SET_REC start..end; `sent` runs the moment the frame's last byte has been written.
     virtual void setRecord(int start, int end, Sent sent, Done done) = 0;
     // STOP; `sent` runs the moment its byte has been written. The result carries the

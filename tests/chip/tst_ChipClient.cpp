@@ -1,57 +1,21 @@
 // The chip client's own logic on the fake port: ticks and the reply timer are driven by
 // hand, the clock is a variable, nothing waits on real time.
 
+#include "ClientRig.h"
 #include "chip/Catalogue.h"
 #include "chip/ChipClient.h"
 #include "chip/ChipMap.h"
-#include "support/Fakes.h"
 
 #include <QSignalSpy>
 #include <QTest>
 #include <map>
 
 using namespace tamberlo;
+using test::bytes;
+using test::ClientRig;
 using test::FakeSerialPort;
-
-namespace {
-
-constexpr qint64 Ms = 1'000'000;
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(static_cast<char>(v));
-    return out;
-}
-
-// A client on an open fake port with a hand-moved clock and every result recorded.
-struct Rig {
-    FakeSerialPort port;
-    qint64 clock = 1000 * Ms;
-    ChipClient client{port};
-    std::vector<ChipResult> results;
-
-    Rig() {
-        port.open();
-        client.setClock([this] { return clock; });
-    }
-    quint64 submit(std::vector<std::uint8_t> frame, bool confirm = false) {
-        return client.submit({std::move(frame), confirm},
-                             [this](const ChipResult& r) { results.push_back(r); });
-    }
-    // Lets 50 ms pass and ticks the pacing timer, as its expiry would.
-    void tick() {
-        clock += ChipClient::PaceMs * Ms;
-        client.tick();
-    }
-    // Ticks until `count` bytes have been written in all (bounded).
-    void sendUntil(int count) {
-        for (int i = 0; i < 20 && port.written.size() < count; ++i)
-            tick();
-    }
-};
-
-} // namespace
+using test::Ms;
+using Rig = ClientRig;
 
 class TestChipClient : public QObject {
     Q_OBJECT
@@ -411,7 +375,7 @@ void TestChipClient::lostDeviceIsRememberedUntilThePortOpensAgain() {
     rig.port.close();
     rig.port.raise(CommEvent::DeviceLost);
     QCOMPARE(lost.size(), 1);
-    QVERIFY(rig.client.deviceGone());
+    QVERIFY(rig.client.isDeviceLost());
     // What comes later (the STOP at the file's end) says what happened, not "port closed".
     rig.client.stopNow([&](const ChipResult& r) { rig.results.push_back(r); });
     rig.submit(singleFrame(Opcode::DEVID));
@@ -426,7 +390,7 @@ void TestChipClient::lostDeviceIsRememberedUntilThePortOpensAgain() {
     rig.port.open();
     rig.submit(singleFrame(Opcode::DEVID));
     QCOMPARE(rig.port.written, bytes({0x09}));
-    QVERIFY(!rig.client.deviceGone());
+    QVERIFY(!rig.client.isDeviceLost());
 }
 
 void TestChipClient::nothingGoesOutAfterTheEnd_data() {

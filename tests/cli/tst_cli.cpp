@@ -4,6 +4,8 @@
 // a hang.
 
 #include "e2e/SimulatorRig.h"
+#include "link/PtyPair.h"
+#include "support/Wav.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -14,6 +16,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/ioctl.h>
 
 using namespace tamberlo::e2e;
 
@@ -22,14 +25,18 @@ namespace {
 constexpr int RunBoundMs = 30000; // a run that takes longer than this hangs
 
 struct Run {
-    Run(QStringList a, int e, QString o = {}, QString r = {}, QString j = {})
-        : args(std::move(a)), exit(e), out(std::move(o)), err(std::move(r)), json(std::move(j)) {}
+    Run(QStringList a, int e, QString o = {}, QString r = {}, QString j = {}, QString n = {},
+        QString s = {})
+        : args(std::move(a)), exit(e), out(std::move(o)), err(std::move(r)), json(std::move(j)),
+          absent(std::move(n)), sent(std::move(s)) {}
     Run() = default;
     QStringList args;
     int exit = 0;
-    QString out;  // regular expression standard output must match ("" = anything)
-    QString err;  // the same for standard error
-    QString json; // for --json runs: "key=value" the document must hold ("" = none)
+    QString out;    // regular expression standard output must match ("" = anything)
+    QString err;    // the same for standard error
+    QString json;   // for --json runs: "key=value" the document must hold ("" = none)
+    QString absent; // regular expression standard output must not match ("" = none)
+    QString sent;   // a command the simulator must have received by the end of the run
 };
 
 struct Outcome {
@@ -56,6 +63,34 @@ Outcome runCli(const RuntimeDir& runtime, const QStringList& args) {
     outcome.out = QString::fromUtf8(process.readAllStandardOutput());
     outcome.err = QString::fromUtf8(process.readAllStandardError());
     return outcome;
+}
+
+// Keys of every object in the document, however deep.
+void collectKeys(const QJsonValue& value, QStringList& keys) {
+    if (value.isArray()) {
+        for (const QJsonValue& v : value.toArray())
+            collectKeys(v, keys);
+    } else if (value.isObject()) {
+        const QJsonObject o = value.toObject();
+        for (auto it = o.begin(); it != o.end(); ++it) {
+            keys << it.key();
+            collectKeys(it.value(), keys);
+        }
+    }
+}
+
+// Columns on a terminal, counted independently of the program: East Asian wide and full-width
+// characters two, everything else one.
+int columns(const QString& text) {
+    int width = 0;
+    for (const uint c : text.toUcs4()) {
+        const bool wide = (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+                          (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+                          (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+                          (c >= 0xFFE0 && c <= 0xFFE6);
+        width += wide ? 2 : 1;
+    }
+    return width;
 }
 
 bool matches(const QString& pattern, const QString& text) {
@@ -98,6 +133,10 @@ private slots:
     void recordTellsWhatTheChipHolds();
     void recordEndsOnASignalOrALostBoard_data();
     void recordEndsOnASignalOrALostBoard();
+    void progressFitsTheTerminal_data();
+    void progressFitsTheTerminal();
+    void planTableAlignsByDisplayWidth_data();
+    void planTableAlignsByDisplayWidth();
 
 private:
     RuntimeDir runtime_;
@@ -126,9 +165,43 @@ void TestCli::subcommands_data() {
                {{"set-play", "zz", "10"}, 1, "", "'zz' is not an address"},
                {{"set-play", "0x20", "0x10"}, 1, "", "START \\(0x020\\) is after END \\(0x010\\)"},
                {{"set-play", "10"}, 1, "", "set-play needs two rows"},
-               {{"apc", "--source", "mic"}, 1, "", "--source is Lin, Mic or LM"},
+               {{"apc", "--source", "line"}, 1, "", "--source is Lin, Mic or LM"},
+               // Port numbers count from 1, as the resolver counts devices.
+               {{"--port", "0", "id"}, 1, "", "--port 0 is not a port number \\(1 to 32767\\)"},
+               {{"--port", "-3", "id"}, 1, "", "--port -3 is not a port number \\(1 to 32767\\)"},
+               {{"--port", "32768", "id"}, 1, "", "--port 32768 is not a port number"},
+               {{"--verbose=3", "id"}, 1, "", "--verbose takes 1 or 2, not '3'"},
+               // Each command's help: the options that apply to it, their defaults, its exit
+               // codes.
+               {{"program", "--help"},
+                0,
+                "--yes, -y.*--json.*\n  6  program",
+                "",
+                "",
+                "--verbose=2 +let"},
+               {{"plan", "--help"},
+                0,
+                "--margin MS +for audio files given directly: added to each message's\n +length; "
+                "default 700\n.*--verbose=2 +let the audio libraries",
+                "",
+                "",
+                "--port|--timeout|--yes|\n  [2-6]  "},
+               {{"export", "--help"},
+                0,
+                "--format h\\|csv\\|json\\s+h \\(a C header\\), csv or json; default h",
+                "",
+                "",
+                "--port|--timeout|--yes|\n  [2-6]  "},
+               {{"ports", "--help"}, 0, "--json", "", "", "--port|--timeout|--verbose|\n  [2-6]  "},
+               {{"id", "--help"},
+                0,
+                "--port N\\|DEVICE.*--timeout MS.*\n  4  the chip refused",
+                "",
+                "",
+                "--yes|\n  [56]  "},
+               {{"erase-all", "--help"}, 0, "--yes, -y +do not ask before erasing"},
                {{"--port", "nope", "id"}, 1, "", "--port takes a number or a device path"},
-               {{"--json", "bogus"}, 1, "", "", "exitCode=1"},
+               {{"--json", "bogus"}, 1, "", "", "exit_code=1"},
                {{"--port", "9", "id"}, 2, "", "^port 9: no serial device has this number"},
                {{"--port", "/dev/tamberlo-none", "id"},
                 2,
@@ -180,7 +253,13 @@ void TestCli::subcommands_data() {
                 "^port 1 \\(/dev/pts/\\d+\\): the chip refused PLAY \\(0x40\\) \\(CMD_ERR\\)\n$"},
                {{"status"}, 0, "flags +CMD_ERR: the last command was refused; powered down"},
                {{"init"}, 0, "^reset and powered up: " + model},
-               {{"status", "--json"}, 0, "", "", "status.poweredUp=true"},
+               {{"status", "--json"}, 0, "", "", "status.powered_up=true"},
+               // Rows and bytes are numbers with a hex text beside them; the port a number.
+               {{"status", "--json"}, 0, "", "", "play_pointer=16"},
+               {{"status", "--json"}, 0, "", "", "current_address_hex=0x010"},
+               {{"--json", "id"}, 0, "", "", "device_id=160"},
+               {{"--json", "id"}, 0, "", "", "last_row_hex=0x1EF"},
+               {{"--json", "--port", "1", "id"}, 0, "", "", "port=1"},
                {{"--json", "id"}, 0, "", "", "model=ISD1760"},
                {{"ports"}, 0, "^    1  /dev/pts/\\d+ \\(link .*/tamberlo/port1\\)\n    2  "},
                {{"ports", "--json"}, 0, "", "", "ports.0.port=1"},
@@ -197,6 +276,9 @@ void TestCli::subcommands_data() {
                {{"set-erase", "10", "20"}, 1, "", "give --yes"},
                {{"erase-all", "--yes"}, 0, "^erased every message\n$"},
                {{"map"}, 0, "^ISD1760: 0 messages\nrecord pointer 0x010\n$"},
+               {{"record", "--seconds", "0.3"}, 0},
+               {{"map"}, 0, "^ISD1760: 1 message\n +1  0x010\n"},
+               {{"--json", "map"}, 0, "", "", "messages.0.start_hex=0x010"},
            };
 
     QTest::newRow("map after recordings of different lengths")
@@ -237,6 +319,7 @@ void TestCli::subcommands_data() {
                 "^analog path written \\(0x65 0x0C 0x4A\\): volume 2, source Mic, monitor on, "
                 "speaker on\n$"},
                {{"apc"}, 0, "\\(0x65 0x0D 0x00\\)"},
+               {{"apc", "--source", "mIC"}, 0, "source Mic, monitor off"},
                {{"set-rec", "0x040", "0A0"}, 0, "^recording into rows 0x040 to 0x0A0\n$"},
                {{"status"}, 0, "current address +0x04[0-9A-F], recording"},
                {{"stop"}, 0, "^stopped\n$"},
@@ -267,6 +350,14 @@ void TestCli::subcommands_data() {
                 "",
                 "within 200 ms",
                 "failure=timeout"},
+               // REC without a reply may have started a recording: STOP goes out all the same.
+               {{"--timeout", "300", "record", "--seconds", "5"},
+                3,
+                "^$",
+                "no reply to REC \\(0x41\\) within 300 ms",
+                "",
+                "",
+                "STOP"},
            };
 
     QTest::newRow("hang-up in the middle of a frame")
@@ -311,11 +402,22 @@ void TestCli::subcommands() {
                  qPrintable("stdout does not match " + run.out + "\n" + where));
         QVERIFY2(matches(run.err, o.err),
                  qPrintable("stderr does not match " + run.err + "\n" + where));
+        QVERIFY2(run.absent.isEmpty() || !matches(run.absent, o.out),
+                 qPrintable("stdout matches " + run.absent + "\n" + where));
+        if (!run.sent.isEmpty())
+            QVERIFY2(sim && !sim->commands(run.sent).isEmpty(),
+                     qPrintable(run.sent + " never reached the simulator\n" + where));
         if (run.args.contains(QLatin1String("--json"))) {
             QJsonParseError error;
             const QJsonDocument doc = QJsonDocument::fromJson(o.out.toUtf8(), &error);
             QVERIFY2(error.error == QJsonParseError::NoError, qPrintable("no JSON: " + where));
-            QCOMPARE(jsonValue(doc, "exitCode"), QString::number(run.exit));
+            QCOMPARE(jsonValue(doc, "exit_code"), QString::number(run.exit));
+            // One style for every command: snake_case keys.
+            QStringList keys;
+            collectKeys(doc.object(), keys);
+            static const QRegularExpression snake(QStringLiteral("^[a-z][a-z0-9_]*$"));
+            for (const QString& key : std::as_const(keys))
+                QVERIFY2(snake.match(key).hasMatch(), qPrintable("key " + key + "\n" + where));
             QCOMPARE(jsonValue(doc, "ok"), run.exit == 0 ? QString("true") : QString("false"));
             if (!run.json.isEmpty()) {
                 const QStringList kv = run.json.split('=');
@@ -395,12 +497,15 @@ void TestCli::recordTellsWhatTheChipHolds_data() {
                {{"init"}, 0},
                {{"--json", "record", "--seconds", "2.5"}, 0, "\"full\": true", "", "rows=15"},
            };
-    QTest::newRow("record that fits")
-        << head + "rows 0x010 0x020 eom\n"
-        << QList<Run>{
-               {{"init"}, 0},
-               {{"--json", "record", "--seconds", "0.5"}, 0, "\"full\": false", "", "start=0x021"},
-           };
+    QTest::newRow("record that fits") << head + "rows 0x010 0x020 eom\n"
+                                      << QList<Run>{
+                                             {{"init"}, 0},
+                                             {{"--json", "record", "--seconds", "0.5"},
+                                              0,
+                                              "\"full\": false",
+                                              "",
+                                              "start_hex=0x021"},
+                                         };
 }
 
 void TestCli::recordTellsWhatTheChipHolds() {
@@ -490,6 +595,93 @@ void TestCli::recordEndsOnASignalOrALostBoard() {
         QVERIFY2(err.contains(QLatin1String("the device went away")), qPrintable(where));
         // Noticed at once, not when the 5 s are up (3.5 s later).
         QVERIFY2(sinceEnd.elapsed() < 3000, qPrintable(QString::number(sinceEnd.elapsed())));
+    }
+}
+
+// record's progress bar on a terminal of a given width (standard error on a pseudo-terminal):
+// every drawing fits one line, is redrawn in place (no line feed) and the bar ends full.
+void TestCli::progressFitsTheTerminal_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<QString>("last"); // the last drawing
+    QTest::newRow("50 columns") << 50 << "^recording \\[#{27}\\] 1\\.0/1\\.0 s$";
+    QTest::newRow("120 columns: the bar at its widest")
+        << 120 << "^recording \\[#{30}\\] 1\\.0/1\\.0 s$";
+    QTest::newRow("24 columns: cut to fit") << 24 << "^recording \\[#####\\] 1\\.0/\u2026$";
+}
+
+void TestCli::progressFitsTheTerminal() {
+    QFETCH(int, width);
+    QFETCH(QString, last);
+    std::unique_ptr<Simulator> sim;
+    QVERIFY(startSimulator(sim, runtime_, 1));
+    QCOMPARE(runCli(runtime_, {"init"}).exit, 0);
+    tamberlo::test::PtyPair terminal;
+    QVERIFY(terminal.isValid());
+    winsize size{};
+    size.ws_col = static_cast<unsigned short>(width);
+    size.ws_row = 24;
+    QVERIFY(::ioctl(terminal.master(), TIOCSWINSZ, &size) == 0);
+    tamberlo::test::MasterReader screen(terminal.master());
+
+    QProcess cli;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+    cli.setProcessEnvironment(environment);
+    cli.setStandardInputFile(QProcess::nullDevice());
+    cli.setStandardErrorFile(terminal.slaveName());
+    cli.start(QStringLiteral(TAMBERLO_CLI), {"record", "--seconds", "1"});
+    QVERIFY(cli.waitForFinished(RunBoundMs));
+    QCOMPARE(cli.exitCode(), 0);
+    QVERIFY(QString::fromUtf8(cli.readAllStandardOutput()).startsWith("recorded "));
+    QTest::qWait(100); // the last bytes through the pseudo-terminal
+    const QString text = QString::fromUtf8(screen.bytes());
+    QVERIFY2(!text.contains(QLatin1Char('\n')), qPrintable(text)); // never a new line
+    QStringList drawings;
+    for (QString d : text.split(QLatin1Char('\r'))) {
+        d.remove(QStringLiteral("\x1b[K"));
+        if (!d.isEmpty())
+            drawings << d;
+    }
+    QVERIFY2(drawings.size() >= 5, qPrintable(text)); // redrawn as it went
+    for (const QString& d : std::as_const(drawings))
+        QVERIFY2(columns(d) < width, qPrintable(QString("%1 columns: %2").arg(columns(d)).arg(d)));
+    QVERIFY2(matches(last, drawings.last()), qPrintable(drawings.last()));
+    QVERIFY2(text.endsWith(QLatin1String("\r\x1b[K")), qPrintable(text)); // cleared at the end
+}
+
+// The plan's table lines up on a terminal whatever the names: each column starts at the
+// same display column on every line, a Chinese name taking two columns a character.
+void TestCli::planTableAlignsByDisplayWidth_data() {
+    QTest::addColumn<QStringList>("names"); // the audio files' names, without .wav
+    QTest::newRow("ASCII") << QStringList{"hello", "bye"};
+    QTest::newRow("Chinese") << QStringList{"欢迎光临", "bye"};
+    QTest::newRow("full-width and Chinese") << QStringList{"ｗｅｌｃｏｍｅ", "再见", "ok"};
+}
+
+void TestCli::planTableAlignsByDisplayWidth() {
+    QFETCH(QStringList, names);
+    QStringList files;
+    for (const QString& name : std::as_const(names)) {
+        files << runtime_.path() + "/" + name + ".wav";
+        QVERIFY(tamberlo::test::writeWav(files.last(), 8000, 1, 500));
+    }
+    const Outcome o = runCli(runtime_, QStringList{"plan"} + files);
+    QVERIFY2(o.exit == 0, qPrintable(o.out + o.err));
+    const QStringList lines = o.out.split(QLatin1Char('\n'));
+    const qsizetype header = lines.indexOf(QRegularExpression("^  #  name.*"));
+    QVERIFY2(header >= 0, qPrintable(o.out));
+    // Where "file" and "start" begin in the header, and where the path and the start row
+    // begin on each message's line.
+    const auto at = [](const QString& line, const QString& what) {
+        const qsizetype i = line.indexOf(what);
+        return i < 0 ? -1 : columns(line.left(i));
+    };
+    const int fileColumn = at(lines[header], "file");
+    const int startColumn = at(lines[header], "start");
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString& line = lines.value(header + 1 + i);
+        QVERIFY2(at(line, "/") == fileColumn, qPrintable(o.out));
+        QVERIFY2(at(line, " 0x0") + 1 == startColumn, qPrintable(o.out));
     }
 }
 

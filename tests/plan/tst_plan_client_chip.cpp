@@ -89,7 +89,7 @@ void TestPlanClientChip::steps_data() {
         << "STOP" << bytes({0x02}) << bytes({0x06}) << QByteArray() << int(Fault::None) << true
         << -1 << -1 << "" << 1;
     QTest::newRow("STOP: no reply")
-        << "STOP" << bytes({0x02}) << QByteArray() << QByteArray() << int(Fault::NoReply) << false
+        << "STOP" << bytes({0x02}) << QByteArray() << QByteArray() << int(Fault::Timeout) << false
         << -1 << -1 << "no reply to STOP (0x02)" << 1;
     // SR0 0x24 0x03: row 0x019 (A10..A3 = 3, A2..A0 = 1); the pointer 0x010.
     QTest::newRow("RD_REC_PTR: the current row and the pointer")

@@ -10,13 +10,14 @@ using namespace tamberlo::plan;
 using tamberlo::test::ScriptedAudio;
 using Fault = ProgrammerChip::Fault;
 using Result = ProgrammerChip::Result;
+using Cause = ProgramOutcome::Cause;
 
 namespace {
 
 class ScriptedChip : public ProgrammerChip {
 public:
     struct Call {
-        QString what; // "PU", "DEVID", "G_ERASE", "STATUS", "SET_REC 0x010..0x018", "STOP", ...
+        QString what; // "PU", "DEVID", "G_ERASE", "WAIT_READY", "SET_REC 0x010..0x018", "STOP", ...
         Done done;
         Sent sent;
     };
@@ -26,7 +27,7 @@ public:
     void eraseRows(int start, int end, Done d) override {
         push(QStringLiteral("SET_ERASE %1..%2").arg(rowText(start), rowText(end)), d);
     }
-    void readStatus(Done d) override { push("STATUS", d); }
+    void waitUntilReady(Done d) override { push("WAIT_READY", d); }
     void setRecord(int start, int end, Sent s, Done d) override {
         push(QStringLiteral("SET_REC %1..%2").arg(rowText(start), rowText(end)), d, s);
     }
@@ -117,6 +118,8 @@ struct Rig {
 
 } // namespace
 
+Q_DECLARE_METATYPE(tamberlo::plan::ProgramOutcome::Cause)
+
 class TestPlanProgrammer : public QObject {
     Q_OBJECT
 private slots:
@@ -155,7 +158,7 @@ void TestPlanProgrammer::recordsEveryMessageAndChecksTheMap() {
     map.starts = {0x010, 0x019, 0x022};
     QCOMPARE(rig.chip.answer(map), QStringLiteral("MAP"));
     QVERIFY(rig.outcome);
-    QCOMPARE(rig.outcome->exitCode, 0);
+    QCOMPARE(rig.outcome->cause, Cause::None);
     QCOMPARE(rig.outcome->complete, (QList<int>{1, 2, 3}));
     QCOMPARE(rig.outcome->timings.size(), 3);
     // The file's position 0 is when the frame went out; STOP at its end, here to the µs.
@@ -199,10 +202,10 @@ void TestPlanProgrammer::erasesOnlyWhatItRecords() {
     rig.chip.answer(id(0xA0));
     for (const QString& erase : erases) {
         QCOMPARE(rig.chip.answer(), erase);
-        // Busy: asked again after a while, not before.
-        QCOMPARE(rig.chip.answer(), QStringLiteral("STATUS"));
-        QVERIFY(rig.chip.next().isEmpty());
-        QTRY_COMPARE(rig.chip.next(), QStringLiteral("STATUS"));
+        // Nothing is recorded until the chip has finished erasing (the chip operations read
+        // its status until then).
+        QVERIFY(rig.audio.loaded.isEmpty());
+        QCOMPARE(rig.chip.next(), QStringLiteral("WAIT_READY"));
         Result ready;
         ready.ready = true;
         rig.chip.answer(ready);
@@ -219,22 +222,22 @@ void TestPlanProgrammer::refusesBeforeRecording_data() {
     QTest::addColumn<QString>("model");
     QTest::addColumn<int>("deviceId");
     QTest::addColumn<int>("from");
-    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<Cause>("cause");
     QTest::addColumn<QString>("why");
     QTest::addColumn<bool>("outputReady");
     QTest::addColumn<int>("lengthMs"); // the file's length when its turn comes
-    QTest::newRow("other model") << "ISD1750" << 0xA0 << 1 << 1
+    QTest::newRow("other model") << "ISD1750" << 0xA0 << 1 << Cause::Plan
                                  << "the plan is for ISD1750, the chip is ISD1760" << true << 1000;
-    QTest::newRow("unknown chip") << "auto" << 0x13 << 1 << 3
+    QTest::newRow("unknown chip") << "auto" << 0x13 << 1 << Cause::UnknownChip
                                   << "device ID 0x13 names no known model" << true << 1000;
-    QTest::newRow("from past the end")
-        << "auto" << 0xA0 << 4 << 1 << "--from 4: the plan has messages 1 to 3" << true << 1000;
+    QTest::newRow("from past the end") << "auto" << 0xA0 << 4 << Cause::Plan
+                                       << "--from 4: the plan has messages 1 to 3" << true << 1000;
     QTest::newRow("no working output: nothing sent")
-        << "auto" << 0xA0 << 1 << 6
+        << "auto" << 0xA0 << 1 << Cause::Audio
         << "the audio could not be played whole: no working output (no sound server)" << false
         << 1000;
     QTest::newRow("file replaced after planning: longer than its rows")
-        << "auto" << 0xA0 << 1 << 1
+        << "auto" << 0xA0 << 1 << Cause::Plan
         << "message 1 \"one\": one.wav is now 3.00 s long, planned 1.00 s: with the 100 ms "
            "margin it needs 25 rows, its rows 0x010..0x018 are 9"
         << true << 3000;
@@ -244,7 +247,7 @@ void TestPlanProgrammer::refusesBeforeRecording() {
     QFETCH(QString, model);
     QFETCH(int, deviceId);
     QFETCH(int, from);
-    QFETCH(int, exitCode);
+    QFETCH(Cause, cause);
     QFETCH(QString, why);
     QFETCH(bool, outputReady);
     QFETCH(int, lengthMs);
@@ -257,7 +260,7 @@ void TestPlanProgrammer::refusesBeforeRecording() {
         rig.chip.answer(id(deviceId));
     }
     QVERIFY(rig.outcome);
-    QCOMPARE(rig.outcome->exitCode, exitCode);
+    QCOMPARE(rig.outcome->cause, cause);
     const QString text = rig.outcome->error + rig.outcome->problems.join("\n");
     QVERIFY2(text.contains(why), qPrintable(text));
     QCOMPARE(rig.chip.sent, outputReady ? QStringList({"PU", "DEVID"}) : QStringList());
@@ -270,39 +273,39 @@ void TestPlanProgrammer::faults_data() {
     QTest::addColumn<int>("failAt");
     // Fault, or -1: the confirmation shows a row outside, -2: the map differs, -3: Ctrl-C
     QTest::addColumn<int>("fault");
-    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<Cause>("cause");
     QTest::addColumn<int>("message");
     QTest::addColumn<bool>("stopTried");
     QTest::addColumn<QString>("why");
     QTest::addColumn<int>("pointer"); // the row RD_REC_PTR reports at failAt (-1 faults)
-    QTest::newRow("no reply to SET_REC") << 3 << int(Fault::NoReply) << 3 << 2 << true
+    QTest::newRow("no reply to SET_REC") << 3 << int(Fault::Timeout) << Cause::Timeout << 2 << true
                                          << "message 2 \"two\": SET_REC: refused / no reply" << 0;
     QTest::newRow("SET_REC refused, seen in STOP's reply")
-        << 4 << int(Fault::Refused) << 4 << 2 << false << "message 2 \"two\": recording: refused"
-        << 0;
+        << 4 << int(Fault::Refused) << Cause::Refused << 2 << false
+        << "message 2 \"two\": recording: refused" << 0;
     QTest::newRow("device gone at STOP")
-        << 4 << int(Fault::DeviceGone) << 3 << 2 << false << "device gone" << 0;
+        << 4 << int(Fault::DeviceLost) << Cause::DeviceLost << 2 << false << "device gone" << 0;
     // A chip that ignored the range differs from the plan.
     QTest::newRow("stopped outside the rows")
-        << 5 << -1 << 5 << 2 << false
+        << 5 << -1 << Cause::Differs << 2 << false
         << "stopped at row 0x100, outside the message's rows 0x019..0x021" << 0x100;
     QTest::newRow("record pointer below the message's start")
-        << 5 << -1 << 5 << 2 << false
+        << 5 << -1 << Cause::Differs << 2 << false
         << "stopped at row 0x018, outside the message's rows 0x019..0x021" << 0x018;
     QTest::newRow("record pointer two rows past the end")
-        << 5 << -1 << 5 << 2 << false
+        << 5 << -1 << Cause::Differs << 2 << false
         << "stopped at row 0x023, outside the message's rows 0x019..0x021" << 0x023;
     QTest::newRow("interrupted while recording")
-        << 3 << -3 << 3 << 2 << true << "message 2 \"two\": interrupted" << 0;
+        << 3 << -3 << Cause::Interrupted << 2 << true << "message 2 \"two\": interrupted" << 0;
     QTest::newRow("map lacks a message")
-        << 9 << -2 << 5 << 0 << false << "message 3 \"three\" planned at 0x022 is not in the chip"
-        << 0;
+        << 9 << -2 << Cause::Differs << 0 << false
+        << "message 3 \"three\" planned at 0x022 is not in the chip" << 0;
 }
 
 void TestPlanProgrammer::faults() {
     QFETCH(int, failAt);
     QFETCH(int, fault);
-    QFETCH(int, exitCode);
+    QFETCH(Cause, cause);
     QFETCH(int, message);
     QFETCH(bool, stopTried);
     QFETCH(QString, why);
@@ -339,9 +342,9 @@ void TestPlanProgrammer::faults() {
     // A STOP tried after the fault is answered too.
     const bool triedStop = !rig.chip.pending.empty() && rig.chip.next() == "STOP";
     if (triedStop)
-        rig.chip.answer(failed(Fault::NoReply, "again"));
+        rig.chip.answer(failed(Fault::Timeout, "again"));
     QVERIFY(rig.outcome);
-    QCOMPARE(rig.outcome->exitCode, exitCode);
+    QCOMPARE(rig.outcome->cause, cause);
     QCOMPARE(triedStop, stopTried);
     QCOMPARE(rig.outcome->failedMessage, message);
     const QString text = rig.outcome->error + rig.outcome->mismatches.join("\n");
@@ -393,7 +396,7 @@ void TestPlanProgrammer::stopRequested() {
     const int before = static_cast<int>(rig.chip.sent.size());
     const QString why = deviceLost ? "the device went away" : "stopped by the operator";
     if (deviceLost)
-        rig.programmer.deviceGone(why);
+        rig.programmer.deviceLost(why);
     else
         rig.programmer.interrupt(why);
     QCOMPARE(rig.chip.sent.size() > before, stopSent);
@@ -408,7 +411,7 @@ void TestPlanProgrammer::stopRequested() {
     QCOMPARE(rig.outcome->failedMessage, message);
     QCOMPARE(rig.outcome->complete, complete);
     QVERIFY2(rig.outcome->error.contains(why), qPrintable(rig.outcome->error));
-    QCOMPARE(rig.outcome->exitCode, 3);
+    QCOMPARE(rig.outcome->cause, deviceLost ? Cause::DeviceLost : Cause::Interrupted);
     QVERIFY(!rig.audio.playing);
     // Replies still on their way change nothing and start nothing.
     const QStringList sent = rig.chip.sent;
@@ -421,7 +424,7 @@ void TestPlanProgrammer::stopRequested() {
 void TestPlanProgrammer::failedRecordingIsErasedAndMadeAgain_data() {
     QTest::addColumn<QString>("how");
     QTest::addColumn<bool>("twice");
-    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<Cause>("cause");
     QTest::addColumn<QString>("why");
     const QString audio = "message 1 \"one\": the audio could not be played whole: one.wav on "
                           "scripted output: ";
@@ -434,17 +437,19 @@ void TestPlanProgrammer::failedRecordingIsErasedAndMadeAgain_data() {
                            audio + "the output did not say it had played the end within 1000 ms",
                            "message 1 \"one\": the chip reported FULL in STOP's reply",
                            "the chip stopped at their end and the file's end is cut"};
-    const QList<int> codes{6, 6, 6, 6, 6, 5, 5};
+    const QList<Cause> causes{Cause::Audio, Cause::Audio,   Cause::Audio,  Cause::Audio,
+                              Cause::Audio, Cause::Differs, Cause::Differs};
     for (qsizetype i = 0; i < hows.size(); ++i) {
-        QTest::addRow("%s, then whole", qPrintable(hows[i])) << hows[i] << false << 0 << whys[i];
-        QTest::addRow("%s twice", qPrintable(hows[i])) << hows[i] << true << codes[i] << whys[i];
+        QTest::addRow("%s, then whole", qPrintable(hows[i]))
+            << hows[i] << false << Cause::None << whys[i];
+        QTest::addRow("%s twice", qPrintable(hows[i])) << hows[i] << true << causes[i] << whys[i];
     }
 }
 
 void TestPlanProgrammer::failedRecordingIsErasedAndMadeAgain() {
     QFETCH(QString, how);
     QFETCH(bool, twice);
-    QFETCH(int, exitCode);
+    QFETCH(Cause, cause);
     QFETCH(QString, why);
     Rig rig;
     rig.programmer.start();
@@ -500,11 +505,11 @@ void TestPlanProgrammer::failedRecordingIsErasedAndMadeAgain() {
     QCOMPARE(rig.chip.answer(), QStringLiteral("SET_ERASE 0x010..0x018"));
     Result ready;
     ready.ready = true;
-    QCOMPARE(rig.chip.answer(ready), QStringLiteral("STATUS"));
+    QCOMPARE(rig.chip.answer(ready), QStringLiteral("WAIT_READY"));
     if (twice) {
         failOnce();
         QVERIFY(rig.outcome);
-        QCOMPARE(rig.outcome->exitCode, exitCode);
+        QCOMPARE(rig.outcome->cause, cause);
         QVERIFY2(rig.outcome->error.contains(why), qPrintable(rig.outcome->error));
         QVERIFY2(rig.outcome->error.contains("no message is complete; resume with --from 1"),
                  qPrintable(rig.outcome->error));
@@ -579,7 +584,7 @@ void TestPlanProgrammer::stopLeavesAfterTheLastSample() {
     map.starts = {0x010, 0x019, 0x022};
     rig.chip.answer(map);
     QVERIFY(rig.outcome);
-    QCOMPARE(rig.outcome->exitCode, 0);
+    QCOMPARE(rig.outcome->cause, Cause::None);
     const MessageTiming& t = rig.outcome->timings[0];
     QCOMPARE(t.startOffsetMs(), 150.0);
     QCOMPARE(t.stopOffsetMs(), 0.0);
