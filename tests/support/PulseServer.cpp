@@ -1,12 +1,13 @@
 #include "support/PulseServer.h"
 
+#include "support/ProcessWait.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcessEnvironment>
 #include <QRegularExpression>
-#include <QThread>
 
 #include <csignal>
 #include <sys/prctl.h>
@@ -41,13 +42,14 @@ PulseServer::PulseServer(PulseServerOptions options) : options_(options) {
     const QString socket = runtime + QStringLiteral("/native");
     address_ = QStringLiteral("unix:") + socket;
 
+    // The socket last: once it is there, the sink and the default output are in place.
     QString script;
-    script += QStringLiteral("load-module module-native-protocol-unix auth-anonymous=1 socket=%1\n")
-                  .arg(socket);
     script += QStringLiteral("load-module module-null-sink sink_name=%1 rate=48000 channels=2"
                              " format=s16le%2\n")
                   .arg(sinkName(), options_.noRewinds ? QStringLiteral(" norewinds=1") : QString());
     script += QStringLiteral("set-default-sink %1\n").arg(sinkName());
+    script += QStringLiteral("load-module module-native-protocol-unix auth-anonymous=1 socket=%1\n")
+                  .arg(socket);
     const QString scriptPath = dir_.filePath(QStringLiteral("server.pa"));
     {
         QFile f(scriptPath);
@@ -88,25 +90,28 @@ PulseServer::PulseServer(PulseServerOptions options) : options_(options) {
     qputenv("PULSE_RUNTIME_PATH", runtime.toUtf8());
     qputenv("PULSE_COOKIE", (home + QStringLiteral("/.config/pulse/cookie")).toUtf8());
 
-    const QDeadlineTimer deadline(StartMs);
-    while (!deadline.hasExpired()) {
-        if (process_->state() == QProcess::NotRunning) {
-            error_ = QStringLiteral("pulseaudio exited (%1): %2")
-                         .arg(process_->exitCode())
-                         .arg(log().right(2000));
-            return;
-        }
-        if (QFileInfo::exists(socket) &&
-            pactl({QStringLiteral("info")})
-                .contains(QStringLiteral("Default Sink: ") + sinkName())) {
-            ok_ = true;
-            return;
-        }
-        QThread::msleep(20);
+    // The server takes its first client once it has run the whole script and entered its main
+    // loop; pactl waits for that.
+    const bool socketMade =
+        waitForPath(socket, pid_t(process_->processId()), QDeadlineTimer(StartMs));
+    if (process_->state() == QProcess::NotRunning ||
+        (!socketMade && process_->waitForFinished(0))) {
+        error_ = QStringLiteral("pulseaudio exited (%1): %2")
+                     .arg(process_->exitCode())
+                     .arg(log().right(2000));
+        return;
     }
-    error_ = QStringLiteral("pulseaudio did not answer within %1 ms: %2")
-                 .arg(StartMs)
-                 .arg(log().right(2000));
+    if (!socketMade) {
+        error_ = QStringLiteral("pulseaudio made no socket within %1 ms: %2")
+                     .arg(StartMs)
+                     .arg(log().right(2000));
+        return;
+    }
+    if (!pactl({QStringLiteral("info")}).contains(QStringLiteral("Default Sink: ") + sinkName())) {
+        error_ = QStringLiteral("pulseaudio did not answer: %1").arg(log().right(2000));
+        return;
+    }
+    ok_ = true;
 }
 
 PulseServer::~PulseServer() {
