@@ -68,16 +68,15 @@ bool Simulator::launchWith(const QStringList& arguments) {
 }
 
 QString Simulator::waitForLink(int port) {
-    const QString link = runtime_.linkPath(port);
-    const bool ready = waitFor(
-        [&] {
-            const QFileInfo info(link);
-            return !isRunning() || (info.isSymLink() && info.exists());
-        },
-        LinkAppearsMs);
-    if (!ready || !isRunning())
+    // The simulator writes its device's path as its first line of output once the link is in
+    // place (the line stays unread here).
+    const QDeadlineTimer deadline(LinkAppearsMs);
+    while (isRunning() && !process_.canReadLine() && !deadline.hasExpired())
+        process_.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+    const QFileInfo link(runtime_.linkPath(port));
+    if (!isRunning() || !link.isSymLink() || !link.exists())
         return {};
-    return QFileInfo(link).symLinkTarget();
+    return link.symLinkTarget();
 }
 
 bool Simulator::waitForExit(int ms) {
