@@ -86,19 +86,6 @@ private:
         return sim;
     }
 
-    // The runs of rows the simulator's memory file holds: {first, last} each.
-    static QList<std::pair<int, int>> memoryRuns(const QString& path) {
-        QList<std::pair<int, int>> runs;
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly))
-            return runs;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const QList<QByteArray> fields = line.split(' ');
-            if (fields.size() >= 3 && fields[0] == "rows")
-                runs.append({fields[1].toInt(nullptr, 0), fields[2].toInt(nullptr, 0)});
-        }
-        return runs;
-    }
     // Whether message `n` (from 1) has at least `rows` rows in the memory file.
     static bool hasRows(const QString& path, int n, int rows) {
         const auto runs = memoryRuns(path);

@@ -283,6 +283,19 @@ std::optional<int> hexTextValue(const QString& text) {
     return value;
 }
 
+QList<std::pair<int, int>> memoryRuns(const QString& memoryFile) {
+    QList<std::pair<int, int>> runs;
+    QFile file(memoryFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return runs;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() >= 3 && fields[0] == "rows")
+            runs.append({fields[1].toInt(nullptr, 0), fields[2].toInt(nullptr, 0)});
+    }
+    return runs;
+}
+
 bool waitFor(const std::function<bool()>& condition, int ms) {
     return QTest::qWaitFor(condition, ms);
 }

@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QLineEdit;
 class QPushButton;
@@ -154,6 +155,11 @@ private:
 std::optional<int> hexTextValue(const QString& text);
 // The bytes of a hex text; empty unless the text is well formed.
 QByteArray hexTextBytes(const QString& text);
+
+// The runs of recorded rows a simulator's memory file (--memory) holds, {first, last} each,
+// in the order of the file; empty when there is no file yet. The simulator rewrites the file
+// at every row it records, so a wait on it is a wait on the chip's recording.
+QList<std::pair<int, int>> memoryRuns(const QString& memoryFile);
 
 // Waits up to `ms` for the condition, processing events meanwhile.
 bool waitFor(const std::function<bool()>& condition, int ms = ReplyMs);

@@ -172,7 +172,9 @@ private slots:
     // Record about a second by hand, then play a range and the new message while the
     // current row is polled.
     void recordByHandThenPlay() {
-        QVERIFY(rig_.startSimulator());
+        // The chip keeps its rows in a memory file, which tells how far the recording is.
+        const QString memory = rig_.runtime->path() + QStringLiteral("/by-hand.memory");
+        QVERIFY(rig_.startSimulator({QStringLiteral("--memory"), memory}));
         Panel p;
         AudioSource& audio = p.form().audio();
         QVERIFY(p.openPort(rig_.sim->port()));
@@ -184,7 +186,11 @@ private slots:
         QVERIFY(audio.MusicOn);
         QCOMPARE(p.fakePlayer.lastCommand(), PlayerCommand::Play);
 
-        QTest::qWait(1000); // the length of the recording
+        // The length of the recording: eight rows of 125 ms.
+        QVERIFY(waitFor([&] {
+            const auto runs = memoryRuns(memory);
+            return !runs.isEmpty() && runs[0].second - runs[0].first + 1 >= 8;
+        }));
         QVERIFY(p.click(QStringLiteral("停    止")));
         QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(1)")), ReplyMs); // the STOP reply
         QVERIFY(!p.lit(QStringLiteral("Lift(2)")));

@@ -40,16 +40,11 @@ qint64 frameEndUs(const Simulator& sim, const QString& range,
     return us;
 }
 
-// How many rows of the run that starts at `first` ("0x01c") the chip's memory file holds.
-int recordedRows(const QString& memoryFile, const QString& first) {
-    QFile file(memoryFile);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return 0;
-    for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
-        const QStringList fields = line.split(' ');
-        if (fields.size() >= 3 && fields[0] == "rows" && fields[1] == first)
-            return fields[2].toInt(nullptr, 0) - fields[1].toInt(nullptr, 0) + 1;
-    }
+// How many rows of the run that starts at `first` the chip's memory file holds.
+int recordedRows(const QString& memoryFile, int first) {
+    for (const auto& [from, to] : memoryRuns(memoryFile))
+        if (from == first)
+            return to - from + 1;
     return 0;
 }
 
@@ -421,7 +416,7 @@ void TestPlanE2e::interruptedWhileRecording() {
     };
     QTRY_VERIFY_WITH_TIMEOUT(!secondRange().isEmpty(), 60000);
     const qint64 secondFrame = frameEndUs(*sim_, secondRange());
-    const QString secondStart = secondRange().section("..", 0, 0).toLower();
+    const int secondStart = secondRange().section("..", 0, 0).toInt(nullptr, 0);
     QVERIFY(waitFor([&] { return recordedRows(memory, secondStart) >= 2; }, 60000));
     QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGINT) == 0);
     QVERIFY(p.waitForFinished(30000));
