@@ -10,109 +10,29 @@
 // source's own share: when the status tick hands STOP to the transmitter, against the same
 // mark; the transmitter then writes the byte on its next 50 ms tick. Targets: error at most 30 ms
 // on 10 s, at most 0.3 % on 180 s.
-#include "audio/AudioSource.h"
-#include "audio/QtAudioPlayer.h"
-#include "link/QtSerialPort.h"
-#include "link/Receiver.h"
-#include "link/Transmitter.h"
+#include "shared/RecordingPanel.h"
 #include "support/Wav.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QEventLoop>
 #include <QFile>
-#include <QLineEdit>
 #include <QProcess>
-#include <QSlider>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtEndian>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <mutex>
-#include <pty.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
 
 using namespace tamberlo;
-using Clock = std::chrono::steady_clock;
+using namespace tamberlo::bench;
 
 namespace {
 
-double msBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
+double msBetween(qint64 fromUs, qint64 toUs) {
+    return double(toUs - fromUs) / 1000.0;
 }
-
-// Bytes arriving at the master side of the pseudo-terminal, stamped on arrival by a thread
-// of their own, so the panel's event loop does not delay the stamp.
-class WireWatch {
-public:
-    explicit WireWatch(int master) : master_(master), thread_([this] { run(); }) {}
-    ~WireWatch() {
-        stop_ = true;
-        thread_.join();
-    }
-
-    // The first arrival of `byte` at or after `since`.
-    bool find(std::uint8_t byte, Clock::time_point since, Clock::time_point* at) {
-        std::lock_guard lock(mutex_);
-        for (const auto& [b, t] : seen_) {
-            if (b == byte && t >= since) {
-                *at = t;
-                return true;
-            }
-        }
-        return false;
-    }
-
-private:
-    void run() {
-        while (!stop_) {
-            fd_set set;
-            FD_ZERO(&set);
-            FD_SET(master_, &set);
-            timeval wait{0, 100000};
-            if (select(master_ + 1, &set, nullptr, nullptr, &wait) <= 0)
-                continue;
-            unsigned char buf[64];
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            const auto now = Clock::now();
-            if (n <= 0)
-                continue;
-            std::lock_guard lock(mutex_);
-            for (ssize_t i = 0; i < n; ++i)
-                seen_.emplace_back(buf[i], now);
-        }
-    }
-
-    int master_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::vector<std::pair<std::uint8_t, Clock::time_point>> seen_;
-    std::thread thread_;
-};
-
-class PrintedBoxes : public MessageBoxes {
-public:
-    void show(const QString& text, const QString& title, MessageIcon) override {
-        std::fprintf(stderr, "message box: %s %s\n", qPrintable(title), qPrintable(text));
-        ++count;
-    }
-    int count = 0;
-};
-
-class FixedDialog : public FileDialog {
-public:
-    void showOpen(const QString&, const QStringList&) override {}
-    QString fileName() const override { return name; }
-    QString name;
-};
 
 struct Run {
     QString label;
@@ -146,16 +66,9 @@ int main(int argc, char** argv) {
     }
 
     // The pseudo-terminal, reached through port number 7 of the panel.
-    int master = -1;
-    int slave = -1;
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-        std::perror("openpty");
+    WireWatch wire(runtime.path(), 7);
+    if (!wire.isValid())
         return 1;
-    }
-    const QString slavePath = QString::fromLocal8Bit(ttyname(slave));
-    QDir(runtime.path()).mkpath(QStringLiteral("tamberlo"));
-    QFile::link(slavePath, runtime.filePath(QStringLiteral("tamberlo/port7")));
-    WireWatch wire(master);
 
     QTemporaryDir files;
     QList<std::pair<QString, QString>> plan; // label, file
@@ -178,29 +91,13 @@ int main(int argc, char** argv) {
     }
 
     // The panel's audio source and device link, wired as the window wires them.
-    QtSerialPort port;
-    Receiver receiver(port);
-    QObject::connect(&port, &SerialPort::communication, &receiver, &Receiver::onCommunication);
-    PrintedBoxes boxes;
-    Transmitter transmitter(port, receiver, boxes);
-    QtAudioPlayer player;
-    FixedDialog dialog;
-    QLineEdit nameText, lengthText, recTime;
-    QSlider slider(Qt::Horizontal);
-    slider.setRange(0, 30000);
-    AudioSource source(player, dialog, boxes, {&nameText, &lengthText, &recTime, &slider});
-    Clock::time_point handoff;
-    source.setStopCommand([&] {
-        handoff = Clock::now();
-        receiver.RecvExpect = 1;
-        transmitter.SendBuf = {0x02};
-        transmitter.Isd_Comm2_Send(1);
-    });
-    port.setPortNumber(7);
-    if (!port.open()) {
-        std::fprintf(stderr, "cannot open the pseudo-terminal: %s\n", qPrintable(port.errorText()));
+    RecordingPanel panel;
+    QString why;
+    if (!panel.open(7, &why)) {
+        std::fprintf(stderr, "cannot open the pseudo-terminal: %s\n", qPrintable(why));
         return 1;
     }
+    QtAudioPlayer& player = panel.player;
 
     std::printf("automatic stop: STOP byte at the wire against the end of the file - 50 ms\n");
     std::printf(
@@ -211,47 +108,35 @@ int main(int argc, char** argv) {
 
     QList<Run> results;
     for (const auto& [label, file] : plan) {
-        dialog.name = file;
-        source.openFile();
-        if (source.MusicLenMs <= 0) {
+        if (panel.openFile(file) <= 0) {
             std::fprintf(stderr, "%s did not open\n", qPrintable(file));
             return 1;
         }
         Run run;
         run.label = label;
-        run.lengthMs = source.MusicLenMs;
-        Clock::time_point ended{};
+        run.lengthMs = panel.source.MusicLenMs;
+        qint64 ended = 0;
         QEventLoop loop;
         // The player's end: its last sample has come out of the output (looked at every ms).
         QTimer endWatch;
         endWatch.setTimerType(Qt::PreciseTimer);
         auto c2 = QObject::connect(&endWatch, &QTimer::timeout, &loop, [&] {
-            if (player.mode() == Ready && ended == Clock::time_point{}) {
-                ended = Clock::now();
+            if (player.mode() == Ready && ended == 0) {
+                ended = monotonicUs();
                 QTimer::singleShot(200, &loop, &QEventLoop::quit);
             }
         });
         endWatch.start(1);
         QTimer::singleShot(run.lengthMs + 10000, &loop, &QEventLoop::quit);
-        handoff = {};
-
         // The record button: RecElapsedMs 0 and RecOn, REC to the chip, the audio started.
-        source.RecElapsedMs = 0;
-        source.RecOn = true;
-        receiver.RecvExpect = 1;
-        transmitter.SendBuf = {0x41};
-        transmitter.Isd_Comm2_Send(1);
-        const Clock::time_point play = Clock::now();
-        source.startRecordingSource();
+        const qint64 play = panel.record();
         loop.exec();
         QObject::disconnect(c2);
-        source.holdRecordingSource();
-        source.MusicOn = false;
-        source.RecOn = false;
+        panel.finish();
 
-        Clock::time_point onWire{};
-        if (handoff == Clock::time_point{} || ended == Clock::time_point{} ||
-            !wire.find(0x02, play, &onWire)) {
+        const qint64 handoff = panel.stopHandedUs;
+        const qint64 onWire = handoff ? wire.find(0x02, play) : 0;
+        if (handoff == 0 || ended == 0 || onWire == 0) {
             std::fprintf(stderr, "%s: no STOP or no end seen\n", qPrintable(label));
             return 1;
         }
@@ -298,8 +183,6 @@ int main(int argc, char** argv) {
                     "- 50 %+.1f ms\n",
                     "", sumLateEnd / n, sumFromStart / n);
     }
-    port.close();
-    ::close(slave);
-    ::close(master);
+    panel.close();
     return 0;
 }

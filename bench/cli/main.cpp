@@ -15,7 +15,6 @@
 #include "link/QtSerialPort.h"
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileInfo>
@@ -24,7 +23,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
@@ -150,11 +148,12 @@ int main(int argc, char* argv[]) {
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
 
     QProcess sim;
-    sim.start(QStringLiteral(TAMBERLO_BRIDGE_SIM), {QStringLiteral("--port"), QString::number(Port)});
+    sim.start(QStringLiteral(TAMBERLO_BRIDGE_SIM),
+              {QStringLiteral("--port"), QString::number(Port)});
     const QString link = runtime.path() + QStringLiteral("/tamberlo/port%1").arg(Port);
-    QDeadlineTimer deadline(10000);
-    while (!QFileInfo(link).exists() && !deadline.hasExpired())
-        QThread::msleep(10);
+    // Its first line of output, the device's path, comes once the link is in place.
+    while (!sim.canReadLine() && sim.waitForReadyRead(10000)) {
+    }
     if (!QFileInfo(link).exists()) {
         fail(QStringLiteral("the simulator made no port link"));
         return 1;

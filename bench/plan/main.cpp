@@ -96,22 +96,19 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "%s\n", qPrintable(why));
             return 1;
         }
-        QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", runtime.path());
-        cli.setProcessEnvironment(env);
         QElapsedTimer wall;
         wall.start();
-        cli.start(TAMBERLO_CLI,
-                  {"--port", QString::number(60 + run), "--json", "program", planFile.fileName()});
-        if (!cli.waitForFinished(600000) || cli.exitCode() != 0) {
-            std::fprintf(stderr, "run %d: exit %d\n%s\n%s\n", run, cli.exitCode(),
-                         cli.readAllStandardOutput().constData(),
-                         cli.readAllStandardError().constData());
+        const ProgramRun cli = runProgram(
+            TAMBERLO_CLI,
+            {"--port", QString::number(60 + run), "--json", "program", planFile.fileName()},
+            runtime.environment(), 600000);
+        if (cli.exitCode != 0) {
+            std::fprintf(stderr, "run %d: exit %d\n%s\n%s\n", run, cli.exitCode,
+                         qPrintable(cli.out), qPrintable(cli.err));
             return 1;
         }
         const double totalMs = wall.nsecsElapsed() / 1e6;
-        const QJsonObject out = QJsonDocument::fromJson(cli.readAllStandardOutput()).object();
+        const QJsonObject out = QJsonDocument::fromJson(cli.out.toUtf8()).object();
         const QJsonArray done = out.value("messages").toArray();
 
         // The simulator's times: each SET_REC frame's last byte, and each STOP byte.

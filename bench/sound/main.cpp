@@ -21,21 +21,14 @@
 // --quick: 8 messages and 2 panel runs per condition (a check that it measures); the full run
 // (default) has 30 messages and 6 panel runs per condition, 120 messages in all. LIST is a
 // comma-separated subset of default-idle, default-compile, blocks-idle, blocks-compile.
-#include "audio/AudioSource.h"
-#include "audio/QtAudioPlayer.h"
 #include "e2e/SoundRig.h"
-#include "link/QtSerialPort.h"
-#include "link/Receiver.h"
-#include "link/Transmitter.h"
+#include "shared/RecordingPanel.h"
 #include "support/PulseServer.h"
 #include "support/SinkCapture.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QEventLoop>
-#include <QLineEdit>
 #include <QProcess>
-#include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -46,14 +39,14 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
-#include <mutex>
-#include <pty.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 using namespace tamberlo;
 using namespace tamberlo::e2e;
+using tamberlo::bench::RecordingPanel;
+using tamberlo::bench::WireWatch;
 using tamberlo::test::PulseServer;
 using tamberlo::test::PulseServerOptions;
 using tamberlo::test::SinkCapture;
@@ -127,61 +120,6 @@ QString formatName(const PromptRecipe& s) {
 
 // ---- one condition, in a process of its own ------------------------------------------
 
-// Bytes arriving at the master side of the pseudo-terminal, stamped on arrival by a thread of
-// their own (CLOCK_MONOTONIC, as the capture).
-class WireWatch {
-public:
-    explicit WireWatch(int master) : master_(master), thread_([this] { run(); }) {}
-    ~WireWatch() {
-        stop_ = true;
-        thread_.join();
-    }
-    qint64 find(std::uint8_t byte, qint64 sinceUs) {
-        std::lock_guard lock(mutex_);
-        for (const auto& [b, t] : seen_)
-            if (b == byte && t >= sinceUs)
-                return t;
-        return 0;
-    }
-
-private:
-    void run() {
-        while (!stop_) {
-            fd_set set;
-            FD_ZERO(&set);
-            FD_SET(master_, &set);
-            timeval wait{0, 100000};
-            if (select(master_ + 1, &set, nullptr, nullptr, &wait) <= 0)
-                continue;
-            unsigned char buf[64];
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            const qint64 now = SinkCapture::nowUs();
-            std::lock_guard lock(mutex_);
-            for (ssize_t i = 0; i < n; ++i)
-                seen_.emplace_back(buf[i], now);
-        }
-    }
-    int master_;
-    std::atomic<bool> stop_{false};
-    std::mutex mutex_;
-    std::vector<std::pair<std::uint8_t, qint64>> seen_;
-    std::thread thread_;
-};
-
-class PrintedBoxes : public MessageBoxes {
-public:
-    void show(const QString& text, const QString& title, MessageIcon) override {
-        std::fprintf(stderr, "message box: %s %s\n", qPrintable(title), qPrintable(text));
-    }
-};
-
-class FixedDialog : public FileDialog {
-public:
-    void showOpen(const QString&, const QStringList&) override {}
-    QString fileName() const override { return name; }
-    QString name;
-};
-
 void waitMs(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -231,10 +169,6 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
             return 1;
         }
         const qint64 started = SinkCapture::nowUs();
-        QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
-        cli.setProcessEnvironment(env);
         // The sink's block size while the tool plays: what the players asked for may be less
         // than the blocks the condition asks for.
         std::atomic<bool> running{true};
@@ -247,8 +181,8 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
             }
         });
-        cli.start(QStringLiteral(TAMBERLO_CLI), programArgs);
-        const bool finished = cli.waitForFinished(900000);
+        const ProgramRun cli =
+            runProgram(QStringLiteral(TAMBERLO_CLI), programArgs, runtime.environment(), 900000);
         running = false;
         watch.join();
         if (!latencies.empty())
@@ -256,9 +190,9 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                 "SINK %lld %lld\n",
                 static_cast<long long>(*std::min_element(latencies.begin(), latencies.end())),
                 static_cast<long long>(*std::max_element(latencies.begin(), latencies.end())));
-        if (!finished || cli.exitCode() != 0)
-            std::fprintf(stderr, "tamberlo-cli program exited %d: %s\n", cli.exitCode(),
-                         cli.readAllStandardError().right(2000).constData());
+        if (cli.exitCode != 0)
+            std::fprintf(stderr, "tamberlo-cli program exited %d: %s\n", cli.exitCode,
+                         qPrintable(cli.err.right(2000)));
         const qint64 ended = SinkCapture::nowUs();
         capture.waitUntilCaptured(ended + 500000, 10000);
         capture.stop();
@@ -283,39 +217,16 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
     sim.stop();
 
     // The panel's REC with a file: the record button, the automatic STOP.
-    int master = -1, slave = -1;
     if (panelRuns <= 0)
         return 0;
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-        std::perror("openpty");
-        return 1;
-    }
-    QDir(runtime.path()).mkpath(QStringLiteral("tamberlo"));
-    QFile::link(QString::fromLocal8Bit(ttyname(slave)), runtime.linkPath(7));
     {
-        WireWatch wire(master);
-        QtSerialPort port;
-        Receiver receiver(port);
-        QObject::connect(&port, &SerialPort::communication, &receiver, &Receiver::onCommunication);
-        PrintedBoxes boxes;
-        Transmitter transmitter(port, receiver, boxes);
-        QtAudioPlayer player;
-        FixedDialog dialog;
-        QLineEdit nameText, lengthText, recTime;
-        QSlider slider(Qt::Horizontal);
-        slider.setRange(0, 30000);
-        AudioSource source(player, dialog, boxes, {&nameText, &lengthText, &recTime, &slider});
-        bool stopSent = false;
-        source.setStopCommand([&] {
-            stopSent = true;
-            receiver.RecvExpect = 1;
-            transmitter.SendBuf = {0x02};
-            transmitter.Isd_Comm2_Send(1);
-        });
-        port.setPortNumber(7);
-        if (!port.open()) {
-            std::fprintf(stderr, "cannot open the pseudo-terminal: %s\n",
-                         qPrintable(port.errorText()));
+        WireWatch wire(runtime.path(), 7);
+        if (!wire.isValid())
+            return 1;
+        RecordingPanel panel;
+        AudioSource& source = panel.source;
+        if (!panel.open(7, &why)) {
+            std::fprintf(stderr, "cannot open the pseudo-terminal: %s\n", qPrintable(why));
             return 1;
         }
         using K = PromptRecipe::Kind;
@@ -325,14 +236,13 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
         for (int r = 0; r < panelRuns; ++r) {
             const PromptRecipe& recipe = panelRecipes[r % 3];
             const QString base = files.filePath(QStringLiteral("panel%1").arg(r));
-            dialog.name = makePrompt(recipe, base, &why);
-            if (dialog.name.isEmpty()) {
+            const QString file = makePrompt(recipe, base, &why);
+            if (file.isEmpty()) {
                 std::fprintf(stderr, "panel file: %s\n", qPrintable(why));
                 return 1;
             }
-            source.openFile();
-            if (source.MusicLenMs <= 0) {
-                std::fprintf(stderr, "%s did not open\n", qPrintable(dialog.name));
+            if (panel.openFile(file) <= 0) {
+                std::fprintf(stderr, "%s did not open\n", qPrintable(file));
                 return 1;
             }
             SinkCapture capture(server);
@@ -340,18 +250,12 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                 std::fprintf(stderr, "capture: %s\n", qPrintable(why));
                 return 1;
             }
-            stopSent = false;
             const qint64 before = SinkCapture::nowUs();
-            source.RecElapsedMs = 0;
-            source.RecOn = true;
-            receiver.RecvExpect = 1;
-            transmitter.SendBuf = {0x41};
-            transmitter.Isd_Comm2_Send(1);
-            source.startRecordingSource();
+            panel.record();
             QEventLoop loop;
             QTimer poll;
             QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-                if (stopSent)
+                if (panel.stopHandedUs)
                     loop.quit();
             });
             poll.start(10);
@@ -359,9 +263,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
             loop.exec();
             // Whatever still comes out after the STOP.
             waitMs(600);
-            source.holdRecordingSource();
-            source.MusicOn = false;
-            source.RecOn = false;
+            panel.finish();
             capture.waitUntilCaptured(SinkCapture::nowUs(), 5000);
             capture.stop();
             const qint64 recAt = wire.find(0x41, before);
@@ -381,10 +283,8 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
             std::fflush(stdout);
             waitMs(300);
         }
-        port.close();
+        panel.close();
     }
-    ::close(slave);
-    ::close(master);
     return 0;
 }
 

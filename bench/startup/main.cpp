@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <poll.h>
 #include <string>
 #include <sys/wait.h>
 #include <thread>
@@ -67,7 +68,13 @@ std::optional<Sample> measure(xcb_connection_t* c, xcb_window_t root, const Prog
     while (!sample && Clock::now() < deadline) {
         xcb_generic_event_t* e = xcb_poll_for_event(c);
         if (!e) {
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
+            // Nothing queued: wait for the X server to send something, up to the deadline.
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            pollfd fd{xcb_get_file_descriptor(c), POLLIN, 0};
+            poll(&fd, 1, int(std::max<long long>(0, left.count())) + 1);
+            if (xcb_connection_has_error(c))
+                break;
             continue;
         }
         if ((e->response_type & 0x7f) == XCB_MAP_NOTIFY) {
@@ -106,14 +113,30 @@ int main(int argc, char* argv[]) {
 
     pid_t xvfb = 0;
     if (!std::getenv("DISPLAY")) {
+        // Xvfb writes the display number it took to the pipe once it takes clients.
+        int ready[2];
+        if (pipe(ready) != 0)
+            return 1;
         xvfb = fork();
         if (xvfb == 0) {
-            execlp("Xvfb", "Xvfb", ":73", "-screen", "0", "800x600x24", "-nolisten", "tcp",
-                   static_cast<char*>(nullptr));
+            close(ready[0]);
+            const std::string fd = std::to_string(ready[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "800x600x24",
+                   "-nolisten", "tcp", static_cast<char*>(nullptr));
             _exit(127);
         }
-        setenv("DISPLAY", ":73", 1);
-        std::this_thread::sleep_for(std::chrono::seconds(1));
+        close(ready[1]);
+        std::string display;
+        pollfd fd{ready[0], POLLIN, 0};
+        char ch = 0;
+        while (poll(&fd, 1, 10000) > 0 && read(ready[0], &ch, 1) == 1 && ch != '\n')
+            display += ch;
+        close(ready[0]);
+        if (display.empty()) {
+            std::fprintf(stderr, "Xvfb did not start\n");
+            return 1;
+        }
+        setenv("DISPLAY", (":" + display).c_str(), 1);
     }
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(c)) {

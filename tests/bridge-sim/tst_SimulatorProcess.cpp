@@ -1,13 +1,16 @@
 // The real tamberlo-bridge-sim program on a scratch runtime directory: the port link, a
 // reply over the pseudo-terminal, closing and reopening, hang-up, fault injection, and
-// the link gone after SIGTERM. Time bounds are loose; these talk to a real terminal.
+// the link gone after SIGTERM. Time bounds are loose; these talk to a real terminal, and
+// wait for what the simulator logs or keeps in its memory file rather than for a set time.
+
+#include "e2e/SimulatorRig.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -15,6 +18,8 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+
+using namespace tamberlo::e2e;
 
 namespace {
 
@@ -69,32 +74,22 @@ class SimulatorProcessTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> runtimeDir_;
+    std::unique_ptr<RuntimeDir> runtime_;
 
-    QString linkPath(int port) const {
-        return runtimeDir_->path() + QStringLiteral("/tamberlo/port") + QString::number(port);
+    QString linkPath(int port) const { return runtime_->linkPath(port); }
+
+    // The simulator as port `port` with its byte log and these options, started; the case
+    // waits for its link.
+    std::unique_ptr<Simulator> launch(int port, const QStringList& options = {}) {
+        auto sim = std::make_unique<Simulator>(*runtime_);
+        sim->launch(port, options);
+        return sim;
     }
 
-    std::unique_ptr<QProcess> start(const QStringList& arguments) {
-        auto process = std::make_unique<QProcess>();
-        process->setWorkingDirectory(runtimeDir_->path());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtimeDir_->path());
-        process->setProcessEnvironment(environment);
-        process->start(QStringLiteral(TAMBERLO_BRIDGE_SIM), arguments);
-        return process;
-    }
-
-    // Waits until the link of `port` leads to an existing device; returns that device.
-    QString waitForDevice(QProcess& process, int port) {
-        const auto deadline = Clock::now() + std::chrono::seconds(10);
-        while (Clock::now() < deadline && process.state() != QProcess::NotRunning) {
-            const QFileInfo link(linkPath(port));
-            if (link.isSymLink() && link.exists())
-                return link.symLinkTarget();
-            QTest::qWait(10);
-        }
-        return {};
+    // Whether message `n` (from 1) has at least `rows` rows in the memory file.
+    static bool hasRows(const QString& path, int n, int rows) {
+        const auto runs = memoryRuns(path);
+        return runs.size() >= n && runs[n - 1].second - runs[n - 1].first + 1 >= rows;
     }
 
     // Sends the frame a byte at a time, 50 ms apart like the panel.
@@ -105,16 +100,11 @@ private:
         }
     }
 
-    // QProcess::waitForFinished() fails for a process that has already ended.
-    static bool waitForExit(QProcess& process) {
-        return process.state() == QProcess::NotRunning || process.waitForFinished(10000);
-    }
-
-    static void stop(QProcess& process) {
-        process.terminate(); // SIGTERM
-        QVERIFY(waitForExit(process));
-        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(process.exitCode(), 0);
+    static void stop(Simulator& sim) {
+        sim.process().terminate(); // SIGTERM
+        QVERIFY(sim.waitForExit());
+        QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.process().exitCode(), 0);
     }
 
 #ifdef __linux__
@@ -132,16 +122,16 @@ private:
 
 private slots:
     void init() {
-        runtimeDir_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(runtimeDir_->isValid());
+        runtime_ = std::make_unique<RuntimeDir>();
+        QVERIFY(runtime_->isValid());
     }
 
     void answersTheDeviceIdAndRemovesItsLinkOnSigterm() {
-        auto process = start({QStringLiteral("--port"), QStringLiteral("1")});
-        const QString device = waitForDevice(*process, 1);
-        QVERIFY2(!device.isEmpty(), qPrintable(process->readAllStandardError()));
-        QVERIFY(process->canReadLine() || process->waitForReadyRead(5000));
-        QCOMPARE(QString::fromLocal8Bit(process->readLine().trimmed()), device);
+        auto sim = launch(1);
+        const QString device = sim->waitForLink(1);
+        QVERIFY2(!device.isEmpty(), qPrintable(sim->errorOutput()));
+        QVERIFY(sim->process().canReadLine() || sim->process().waitForReadyRead(5000));
+        QCOMPARE(QString::fromLocal8Bit(sim->process().readLine().trimmed()), device);
 
         const int fd = openRawTty(linkPath(1));
         QVERIFY(fd >= 0);
@@ -151,14 +141,16 @@ private slots:
         QCOMPARE(reply.bytes.toHex(' '), QByteArray("00 02 a0"));
         ::close(fd);
 
-        stop(*process);
+        stop(*sim);
         QVERIFY(!QFileInfo(linkPath(1)).isSymLink());
     }
 
     void keepsAnsweringWhenThePortIsClosedAndReopened() {
-        auto process = start({QStringLiteral("--port"), QStringLiteral("2"),
-                              QStringLiteral("--model"), QStringLiteral("ISD1730")});
-        QVERIFY(!waitForDevice(*process, 2).isEmpty());
+        auto sim = launch(2, {QStringLiteral("--model"), QStringLiteral("ISD1730")});
+        QVERIFY(!sim->waitForLink(2).isEmpty());
+        const auto closed = [&] {
+            return sim->events().count(QStringLiteral("the panel closed the port"));
+        };
 
         for (int round = 0; round < 3; ++round) {
             const int fd = openRawTty(linkPath(2));
@@ -168,50 +160,51 @@ private slots:
             QCOMPARE(reply.bytes.size(), 3);
             QCOMPARE(quint8(reply.bytes.at(2)), quint8(0x80));
             ::close(fd);
-            QTest::qWait(100);
+            // The simulator has seen the port closed before it is opened again.
+            QVERIFY(waitFor([&] { return closed() == round + 1; }));
         }
-        QCOMPARE(process->state(), QProcess::Running);
+        QCOMPARE(sim->process().state(), QProcess::Running);
 
 #ifdef __linux__
         // With no one on the device side the master reports a hang-up on every poll; the
         // simulator must wait, not spin.
-        const double before = cpuSeconds(process->processId());
-        QTest::qWait(1000);
-        const double used = cpuSeconds(process->processId()) - before;
+        const double before = cpuSeconds(sim->process().processId());
+        QTest::qWait(1000); // the span the CPU time is measured over
+        const double used = cpuSeconds(sim->process().processId()) - before;
         QVERIFY2(before >= 0 && used < 0.3, qPrintable(QStringLiteral("%1 s").arg(used)));
 #endif
-        stop(*process);
+        stop(*sim);
     }
 
     void refusesALiveLinkAndReplacesAStaleOne() {
-        QVERIFY(QDir().mkpath(runtimeDir_->path() + QStringLiteral("/tamberlo")));
+        QVERIFY(QDir().mkpath(runtime_->path() + QStringLiteral("/tamberlo")));
         const QString stale = QStringLiteral("/dev/pts/tamberlo-missing-device");
         QVERIFY(QFile::link(stale, linkPath(3)));
 
-        auto first = start({QStringLiteral("--port"), QStringLiteral("3")});
-        const QString device = waitForDevice(*first, 3);
+        auto first = launch(3);
+        const QString device = first->waitForLink(3);
         QVERIFY(!device.isEmpty());
         QVERIFY(device != stale);
 
-        auto second = start({QStringLiteral("--port"), QStringLiteral("3")});
-        QVERIFY(waitForExit(*second));
-        QCOMPARE(second->exitCode(), 2);
-        QVERIFY(second->readAllStandardError().contains("taken"));
+        Simulator second(*runtime_);
+        QVERIFY(second.launchWith({QStringLiteral("--port"), QStringLiteral("3")}));
+        QVERIFY(second.waitForExit());
+        QCOMPARE(second.process().exitCode(), 2);
+        QVERIFY(second.errorOutput().contains(QStringLiteral("taken")));
         QCOMPARE(QFileInfo(linkPath(3)).symLinkTarget(), device);
 
         stop(*first);
     }
 
     void hangsUpAfterTheGivenNumberOfBytes() {
-        auto process = start({QStringLiteral("--port"), QStringLiteral("4"),
-                              QStringLiteral("--hangup-after"), QStringLiteral("2")});
-        QVERIFY(!waitForDevice(*process, 4).isEmpty());
+        auto sim = launch(4, {QStringLiteral("--hangup-after"), QStringLiteral("2")});
+        QVERIFY(!sim->waitForLink(4).isEmpty());
         const int fd = openRawTty(linkPath(4));
         QVERIFY(fd >= 0);
         sendFrame(fd, QByteArray("\x01\x09"));
 
-        QVERIFY(waitForExit(*process));
-        QCOMPARE(process->exitCode(), 0);
+        QVERIFY(sim->waitForExit());
+        QCOMPARE(sim->process().exitCode(), 0);
         QVERIFY(!QFileInfo(linkPath(4)).isSymLink());
         pollfd pfd{fd, POLLIN, 0};
         QCOMPARE(poll(&pfd, 1, 2000), 1);
@@ -222,10 +215,9 @@ private slots:
     }
 
     void splitsRepliesAndAddsSurplusBytes() {
-        auto process =
-            start({QStringLiteral("--port"), QStringLiteral("5"), QStringLiteral("--split-ms"),
-                   QStringLiteral("40"), QStringLiteral("--extra-bytes"), QStringLiteral("2")});
-        QVERIFY(!waitForDevice(*process, 5).isEmpty());
+        auto sim = launch(5, {QStringLiteral("--split-ms"), QStringLiteral("40"),
+                              QStringLiteral("--extra-bytes"), QStringLiteral("2")});
+        QVERIFY(!sim->waitForLink(5).isEmpty());
         const int fd = openRawTty(linkPath(5));
         QVERIFY(fd >= 0);
         QVERIFY(writeByte(fd, 0x09));
@@ -234,14 +226,19 @@ private slots:
         // Five bytes 40 ms apart span 160 ms; allow for a slow scheduler on the short side.
         QVERIFY(reply.last - reply.first >= std::chrono::milliseconds(120));
         ::close(fd);
-        stop(*process);
+        stop(*sim);
     }
 
     void nothingWaitsInTheTerminalBeforeThePortIsOpened() {
-        auto process = start({QStringLiteral("--port"), QStringLiteral("6"),
-                              QStringLiteral("--noise-ms"), QStringLiteral("40")});
-        QVERIFY(!waitForDevice(*process, 6).isEmpty());
-        QTest::qWait(500); // about a dozen noise bytes fall due with the port closed
+        auto sim = launch(6, {QStringLiteral("--noise-ms"), QStringLiteral("40")});
+        QVERIFY(!sim->waitForLink(6).isEmpty());
+        // A dozen noise bytes fall due with the port closed (and are dropped).
+        QVERIFY(waitFor([&] {
+            const QList<LoggedByte> log = sim->log();
+            return std::count_if(log.begin(), log.end(), [](const LoggedByte& b) {
+                       return b.direction == QLatin1String("drp");
+                   }) >= 12;
+        }));
 
         const int fd = openRawTty(linkPath(6));
         QVERIFY(fd >= 0);
@@ -251,7 +248,7 @@ private slots:
         const Arrival later = readBytes(fd, 3, std::chrono::seconds(3));
         QCOMPARE(later.bytes.size(), 3);
         ::close(fd);
-        stop(*process);
+        stop(*sim);
     }
 
     // The chip's messages outlive the simulator: recorded, then the simulator stopped
@@ -264,24 +261,24 @@ private slots:
     }
     void keepsTheMessagesInItsMemoryFile() {
         QFETCH(bool, kill);
-        const QString memory = runtimeDir_->path() + QStringLiteral("/chip.memory");
-        const QStringList arguments{QStringLiteral("--port"), QStringLiteral("7"),
-                                    QStringLiteral("--memory"), memory};
-        auto process = start(arguments);
-        QVERIFY(!waitForDevice(*process, 7).isEmpty());
+        const QString memory = runtime_->path() + QStringLiteral("/chip.memory");
+        const QStringList options{QStringLiteral("--memory"), memory};
+        auto sim = launch(7, options);
+        QVERIFY(!sim->waitForLink(7).isEmpty());
         QVERIFY(QFileInfo::exists(memory)); // a missing file is an empty chip, written at once
         int fd = openRawTty(linkPath(7));
         QVERIFY(fd >= 0);
+        // Each message recorded for three rows, as the memory file tells.
         sendFrame(fd, QByteArray("\x01\x41")); // PU, REC
-        QTest::qWait(400);
+        QVERIFY(waitFor([&] { return hasRows(memory, 1, 3); }));
         sendFrame(fd, QByteArray("\x02\x41")); // STOP, REC again
-        QTest::qWait(400);
+        QVERIFY(waitFor([&] { return hasRows(memory, 2, 3); }));
         if (kill) {
-            process->kill();
-            QVERIFY(waitForExit(*process));
+            sim->process().kill();
+            QVERIFY(sim->waitForExit());
         } else {
             sendFrame(fd, QByteArray("\x02"));
-            stop(*process);
+            stop(*sim);
         }
         ::close(fd);
 
@@ -297,8 +294,8 @@ private slots:
         const QByteArray lastRow = lines.at(3).split(' ').at(2);
 
         // Started again: RESET puts the record pointer after the newest message.
-        process = start(arguments);
-        QVERIFY(!waitForDevice(*process, 7).isEmpty());
+        sim = launch(7, options);
+        QVERIFY(!sim->waitForLink(7).isEmpty());
         fd = openRawTty(linkPath(7));
         QVERIFY(fd >= 0);
         sendFrame(fd, QByteArray("\x01\x08")); // PU, RD_REC_PTR
@@ -307,7 +304,7 @@ private slots:
         const int recordPointer = (quint8(reply.bytes.at(2)) << 8) | quint8(reply.bytes.at(3));
         QCOMPARE(recordPointer, lastRow.toInt(nullptr, 16) + 1);
         ::close(fd);
-        stop(*process);
+        stop(*sim);
     }
 
     void rejectsBadOptions_data() {
@@ -343,23 +340,24 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, memoryFile);
         QFETCH(QString, message);
-        QFile file(runtimeDir_->path() + QStringLiteral("/chip.memory"));
+        QFile file(runtime_->path() + QStringLiteral("/chip.memory"));
         if (!memoryFile.isEmpty()) {
             QVERIFY(file.open(QIODevice::WriteOnly));
             QCOMPARE(file.write(memoryFile), memoryFile.size());
             file.close();
         }
-        auto process = start(arguments);
-        QVERIFY(waitForExit(*process));
-        QCOMPARE(process->exitCode(), 1);
-        const QString error = QString::fromLocal8Bit(process->readAllStandardError());
+        Simulator sim(*runtime_);
+        QVERIFY(sim.launchWith(arguments));
+        QVERIFY(sim.waitForExit());
+        QCOMPARE(sim.process().exitCode(), 1);
+        const QString error = sim.errorOutput();
         QVERIFY2(error.contains(message), qPrintable(error));
         if (!memoryFile.isEmpty()) { // a refused memory file is left as it was
             QVERIFY(file.open(QIODevice::ReadOnly));
             QCOMPARE(file.readAll(), memoryFile);
         }
-        QVERIFY(!QFileInfo(runtimeDir_->path() + QStringLiteral("/tamberlo")).exists() ||
-                QDir(runtimeDir_->path() + QStringLiteral("/tamberlo")).isEmpty());
+        QVERIFY(!QFileInfo(runtime_->path() + QStringLiteral("/tamberlo")).exists() ||
+                QDir(runtime_->path() + QStringLiteral("/tamberlo")).isEmpty());
     }
 };
 

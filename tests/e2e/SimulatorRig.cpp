@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
+#include <chrono>
 
 namespace tamberlo::e2e {
 
@@ -25,6 +26,12 @@ QString RuntimeDir::linkPath(int port) const {
     return dir_.path() + QStringLiteral("/tamberlo/port") + QString::number(port);
 }
 
+QProcessEnvironment RuntimeDir::environment() const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir_.path());
+    return environment;
+}
+
 // ---- the simulator ------------------------------------------------------------------
 
 Simulator::~Simulator() {
@@ -32,33 +39,54 @@ Simulator::~Simulator() {
 }
 
 bool Simulator::start(int port, const QStringList& options, QString* why) {
-    port_ = port;
-    logPath_ = runtime_.path() + QStringLiteral("/sim-port%1.log").arg(port);
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
-    process_.setProcessEnvironment(environment);
-    QStringList arguments{QStringLiteral("--port"), QString::number(port), QStringLiteral("--log"),
-                          logPath_};
-    arguments += options;
-    process_.start(QStringLiteral(TAMBERLO_BRIDGE_SIM), arguments);
-    if (!process_.waitForStarted(LinkAppearsMs)) {
+    if (!launch(port, options)) {
         *why = QStringLiteral("cannot start %1: %2")
                    .arg(QStringLiteral(TAMBERLO_BRIDGE_SIM), process_.errorString());
         return false;
     }
-    const QString link = runtime_.linkPath(port);
-    const bool ready = waitFor(
-        [&] {
-            const QFileInfo info(link);
-            return !isRunning() || (info.isSymLink() && info.exists());
-        },
-        LinkAppearsMs);
-    if (!ready || !isRunning()) {
+    if (waitForLink(port).isEmpty()) {
         *why = QStringLiteral("no link %1 from the simulator: %2")
-                   .arg(link, QString::fromLocal8Bit(process_.readAllStandardError()));
+                   .arg(runtime_.linkPath(port), errorOutput());
         return false;
     }
     return true;
+}
+
+bool Simulator::launch(int port, const QStringList& options) {
+    port_ = port;
+    logPath_ = runtime_.path() + QStringLiteral("/sim-port%1.log").arg(port);
+    return launchWith(QStringList{QStringLiteral("--port"), QString::number(port),
+                                  QStringLiteral("--log"), logPath_} +
+                      options);
+}
+
+bool Simulator::launchWith(const QStringList& arguments) {
+    process_.setProcessEnvironment(runtime_.environment());
+    process_.setWorkingDirectory(runtime_.path());
+    process_.start(QStringLiteral(TAMBERLO_BRIDGE_SIM), arguments);
+    return process_.waitForStarted(LinkAppearsMs);
+}
+
+QString Simulator::waitForLink(int port) {
+    // The simulator writes its device's path as its first line of output once the link is in
+    // place (the line stays unread here).
+    const QDeadlineTimer deadline(LinkAppearsMs);
+    while (isRunning() && !process_.canReadLine() && !deadline.hasExpired())
+        process_.waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime())));
+    const QFileInfo link(runtime_.linkPath(port));
+    if (!isRunning() || !link.isSymLink() || !link.exists())
+        return {};
+    return link.symLinkTarget();
+}
+
+bool Simulator::waitForExit(int ms) {
+    // QProcess::waitForFinished() fails for a process that has already ended.
+    return !isRunning() || process_.waitForFinished(ms);
+}
+
+QString Simulator::errorOutput() {
+    errorOutput_ += process_.readAllStandardError();
+    return QString::fromLocal8Bit(errorOutput_);
 }
 
 bool startSimulator(std::unique_ptr<Simulator>& sim, const RuntimeDir& runtime, int port,
@@ -113,6 +141,20 @@ QStringList Simulator::setRecRanges() const {
             ranges << m.captured(1);
     }
     return ranges;
+}
+
+QStringList Simulator::events() const {
+    static const QRegularExpression line(QStringLiteral("^\\d+ -- +(.*)$"));
+    QStringList events;
+    QFile file(logPath_);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return events;
+    while (!file.atEnd()) {
+        const QRegularExpressionMatch m = line.match(QString::fromUtf8(file.readLine()).trimmed());
+        if (m.hasMatch())
+            events << m.captured(1);
+    }
+    return events;
 }
 
 QList<LoggedByte> Simulator::received(std::optional<quint8> value) const {
@@ -241,8 +283,69 @@ std::optional<int> hexTextValue(const QString& text) {
     return value;
 }
 
+QList<std::pair<int, int>> memoryRuns(const QString& memoryFile) {
+    QList<std::pair<int, int>> runs;
+    QFile file(memoryFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return runs;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() >= 3 && fields[0] == "rows")
+            runs.append({fields[1].toInt(nullptr, 0), fields[2].toInt(nullptr, 0)});
+    }
+    return runs;
+}
+
 bool waitFor(const std::function<bool()>& condition, int ms) {
     return QTest::qWaitFor(condition, ms);
+}
+
+qint64 monotonicUs() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+ProgramRun runProgram(const QString& program, const QStringList& arguments,
+                      const QProcessEnvironment& environment, int timeoutMs) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    ProgramRun run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        run.err = QStringLiteral("did not finish");
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = QString::fromUtf8(process.readAllStandardOutput());
+    run.err = QString::fromUtf8(process.readAllStandardError());
+    return run;
+}
+
+// ---- the rig ------------------------------------------------------------------------
+
+bool Rig::init() {
+    runtime = std::make_unique<RuntimeDir>();
+    return runtime->isValid();
+}
+
+bool Rig::startSimulator(const QStringList& options, int port) {
+    return tamberlo::e2e::startSimulator(sim, *runtime, port ? port : nextPort_++, options);
+}
+
+Panel& Rig::newPanel(AudioPlayer* player) {
+    panel.reset();
+    panel = std::make_unique<Panel>(player);
+    return *panel;
+}
+
+void Rig::cleanup() {
+    if (QTest::currentTestFailed() && sim)
+        qInfo("%s", qPrintable(sim->tail()));
+    panel.reset(); // closes the port first, as the operator closing the window would
+    sim.reset();
 }
 
 } // namespace tamberlo::e2e

@@ -10,12 +10,14 @@
 
 #include <QList>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 class QLineEdit;
 class QPushButton;
@@ -35,6 +37,9 @@ public:
     bool isValid() const { return dir_.isValid(); }
     QString path() const { return dir_.path(); }
     QString linkPath(int port) const;
+    // This process's environment with XDG_RUNTIME_DIR set to this directory: for a program
+    // that is to find the port links here.
+    QProcessEnvironment environment() const;
 
 private:
     QTemporaryDir dir_;
@@ -60,8 +65,21 @@ public:
     // Starts the simulator as port `port` with `--log` and any further options, and waits
     // until its port link leads to its device. On failure `why` says what went wrong.
     bool start(int port, const QStringList& options, QString* why);
+    // Starts the simulator as port `port` with `--log` and any further options, without
+    // waiting for its link; true once the process runs.
+    bool launch(int port, const QStringList& options);
+    // Starts the simulator with exactly these arguments (no log); true once the process runs.
+    // Both run it in the runtime directory: relative paths are taken from there.
+    bool launchWith(const QStringList& arguments);
+    // Waits until the link of `port` leads to an existing device, or the simulator ends;
+    // the device, or an empty string.
+    QString waitForLink(int port);
+    // Waits until the simulator has ended (at once if it has already).
+    bool waitForExit(int ms = LinkAppearsMs);
     // SIGTERM, then waits for it to end.
     void stop();
+    // Everything the simulator wrote to its standard error so far.
+    QString errorOutput();
     bool isRunning() const { return process_.state() != QProcess::NotRunning; }
     QProcess& process() { return process_; }
 
@@ -76,6 +94,8 @@ public:
     QList<LoggedByte> commands(const QString& name) const;
     // The SET_REC ranges completed on the wire, "0x010..0x018", in order.
     QStringList setRecRanges() const;
+    // The events logged so far ("the panel closed the port" ...), in order.
+    QStringList events() const;
     // The last lines of the log and of the simulator's standard error, for a failure report.
     QString tail(int lines = 40) const;
 
@@ -83,6 +103,7 @@ private:
     const RuntimeDir& runtime_;
     QProcess process_;
     QString logPath_;
+    QByteArray errorOutput_;
     int port_ = 0;
 };
 
@@ -135,7 +156,52 @@ std::optional<int> hexTextValue(const QString& text);
 // The bytes of a hex text; empty unless the text is well formed.
 QByteArray hexTextBytes(const QString& text);
 
+// The runs of recorded rows a simulator's memory file (--memory) holds, {first, last} each,
+// in the order of the file; empty when there is no file yet. The simulator rewrites the file
+// at every row it records, so a wait on it is a wait on the chip's recording.
+QList<std::pair<int, int>> memoryRuns(const QString& memoryFile);
+
 // Waits up to `ms` for the condition, processing events meanwhile.
 bool waitFor(const std::function<bool()>& condition, int ms = ReplyMs);
+
+// Microseconds on the monotonic clock, the one of the simulator's byte log.
+qint64 monotonicUs();
+
+// A program run to its end: its exit code (-1: it did not finish in time, -2: it crashed)
+// and what it wrote.
+struct ProgramRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+// Runs `program` with these arguments and environment, waiting up to `timeoutMs`; killed
+// when it takes longer ("did not finish" in err).
+ProgramRun runProgram(const QString& program, const QStringList& arguments,
+                      const QProcessEnvironment& environment, int timeoutMs);
+
+// One test program's end-to-end set-up: its runtime directory, a simulator on a port number
+// no earlier case of the run has used, and a panel on the real serial adapter. Each case
+// starts what it needs; cleanup() shows the end of the simulator's log when the case failed
+// and takes down the panel before the simulator, as an operator closing the window would.
+class Rig {
+public:
+    explicit Rig(int firstPort) : nextPort_(firstPort) {}
+
+    // Makes the runtime directory; before the first window.
+    bool init();
+    // A simulator on the next unused port number (or on `port`), with these options.
+    bool startSimulator(const QStringList& options = {}, int port = 0);
+    // A new panel in place of the old one; player null: the panel's fake player.
+    Panel& newPanel(AudioPlayer* player = nullptr);
+    // After each case.
+    void cleanup();
+
+    std::unique_ptr<RuntimeDir> runtime;
+    std::unique_ptr<Simulator> sim;
+    std::unique_ptr<Panel> panel;
+
+private:
+    int nextPort_;
+};
 
 } // namespace tamberlo::e2e

@@ -15,28 +15,11 @@ using namespace tamberlo::e2e;
 class TestE2eDevice : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<RuntimeDir> runtime_;
-    std::unique_ptr<Simulator> sim_;
-    std::unique_ptr<Panel> panel_;
-    int nextPort_ = 21;
-
-    // A simulator on a port number no other case of this run has used.
-    bool startSimulator(const QStringList& options = {}) {
-        return tamberlo::e2e::startSimulator(sim_, *runtime_, nextPort_++, options);
-    }
+    Rig rig_{21};
 
 private slots:
-    void initTestCase() {
-        runtime_ = std::make_unique<RuntimeDir>();
-        QVERIFY(runtime_->isValid());
-    }
-
-    void cleanup() {
-        if (QTest::currentTestFailed() && sim_)
-            qInfo("%s", qPrintable(sim_->tail()));
-        panel_.reset(); // closes the port first, as the operator closing the window would
-        sim_.reset();
-    }
+    void initTestCase() { QVERIFY(rig_.init()); }
+    void cleanup() { rig_.cleanup(); }
 
     void bringUpShowsTheDeviceType_data() {
         QTest::addColumn<QStringList>("options");
@@ -60,10 +43,9 @@ private slots:
     void bringUpShowsTheDeviceType() {
         QFETCH(QStringList, options);
         QFETCH(QString, type);
-        QVERIFY(startSimulator(options));
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(rig_.startSimulator(options));
+        Panel& p = rig_.newPanel();
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.boxes.boxes.isEmpty());
 
         QVERIFY(p.click(QStringLiteral("1器件复位")));
@@ -84,7 +66,7 @@ private slots:
 
         // The chip got the three opcodes in order, took them all, and was powered up when
         // DEVID came in: SR0's low byte in the reply carries PU (bit 2).
-        const QList<LoggedByte> in = sim_->received();
+        const QList<LoggedByte> in = rig_.sim->received();
         QCOMPARE(in.size(), 3);
         QCOMPARE(in[0].value, quint8(0x03));
         QCOMPARE(in[1].value, quint8(0x01));
@@ -92,7 +74,7 @@ private slots:
         for (const LoggedByte& b : in)
             QVERIFY2(!b.refused(), qPrintable(b.note));
         QList<LoggedByte> out;
-        for (const LoggedByte& b : sim_->log())
+        for (const LoggedByte& b : rig_.sim->log())
             if (b.direction == QLatin1String("out"))
                 out.push_back(b);
         QCOMPARE(out.size(), 3);
@@ -116,10 +98,9 @@ private slots:
         QFETCH(QString, button);
         QFETCH(QString, box);
         QFETCH(QString, lamp);
-        QVERIFY(startSimulator());
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(rig_.startSimulator());
+        Panel& p = rig_.newPanel();
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.resetAndPowerUp());
 
         QCOMPARE(p.readInto(button, box), QStringLiteral("00 10 "));
@@ -132,29 +113,27 @@ private slots:
 
     // Closing and reopening the port sends nothing, and the link works again afterwards.
     void closeAndReopen() {
-        QVERIFY(startSimulator());
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
+        QVERIFY(rig_.startSimulator());
+        Panel& p = rig_.newPanel();
         for (int round = 1; round <= 2; ++round) {
-            QVERIFY(p.openPort(sim_->port()));
+            QVERIFY(p.openPort(rig_.sim->port()));
             QVERIFY(p.click(QStringLiteral("3器件ID")));
             QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), round, ReplyMs);
             QCOMPARE(p.boxes.boxes.last().text, QStringLiteral("ISD1760"));
-            p.clickPortButton(sim_->port());
+            p.clickPortButton(rig_.sim->port());
             QVERIFY(p.isShownClosed());
             QVERIFY(!p.form().port().isOpen());
         }
-        QCOMPARE(sim_->received().size(), 2);
-        QVERIFY(sim_->isRunning());
+        QCOMPARE(rig_.sim->received().size(), 2);
+        QVERIFY(rig_.sim->isRunning());
     }
 
     // The adapter is pulled after the third byte of a five-byte frame: the panel closes
     // the port by itself, says so once, and the rest of the frame is dropped.
     void hangUpReturnsThePanelToClosed() {
-        QVERIFY(startSimulator({QStringLiteral("--hangup-after"), QStringLiteral("3")}));
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(rig_.startSimulator({QStringLiteral("--hangup-after"), QStringLiteral("3")}));
+        Panel& p = rig_.newPanel();
+        QVERIFY(p.openPort(rig_.sim->port()));
 
         // How soon the hang-up is noticed is a figure of bench/linkfaults.
         p.button(QStringLiteral("设置播放地址"))->click();
@@ -167,9 +146,9 @@ private slots:
         QCOMPARE(p.boxes.boxes[0].title, QStringLiteral("串口状态"));
         QCOMPARE(p.boxes.boxes[0].icon, MessageIcon::Critical);
 
-        QTRY_VERIFY_WITH_TIMEOUT(!sim_->isRunning(), 15000);
-        QCOMPARE(sim_->process().exitCode(), 0);
-        QCOMPARE(sim_->received().size(), 3);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig_.sim->isRunning(), 15000);
+        QCOMPARE(rig_.sim->process().exitCode(), 0);
+        QCOMPARE(rig_.sim->received().size(), 3);
 
         // No second notice turns up later (the presence check runs every 500 ms), and the
         // panel is really closed: a command is refused as on any closed port.
@@ -181,12 +160,27 @@ private slots:
         QVERIFY(p.isShownClosed());
     }
 
-    // A number that stands for no device: the open fails with a notice and the panel
-    // stays Closed.
-    void missingPortStaysClosed() {
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        p.clickPortButton(32000);
+    // Ports that cannot be opened: a number that stands for no device, and one a first
+    // panel holds. The open fails with a notice and the panel stays Closed; a first panel
+    // keeps working.
+    void portThatCannotBeOpenedStaysClosed_data() {
+        QTest::addColumn<bool>("heldByAFirstPanel");
+        QTest::newRow("no device") << false;
+        QTest::newRow("held by a first panel") << true;
+    }
+    void portThatCannotBeOpenedStaysClosed() {
+        QFETCH(bool, heldByAFirstPanel);
+        int port = 32000;
+        Panel* first = nullptr;
+        if (heldByAFirstPanel) {
+            QVERIFY(rig_.startSimulator());
+            port = rig_.sim->port();
+            first = &rig_.newPanel();
+            QVERIFY(first->openPort(port));
+        }
+
+        Panel p;
+        p.clickPortButton(port);
         QVERIFY(p.isShownClosed());
         QVERIFY(!p.form().port().isOpen());
         QCOMPARE(p.boxes.boxes.size(), 1);
@@ -195,28 +189,13 @@ private slots:
         QCOMPARE(p.boxes.boxes[0].title, QStringLiteral("串口状态"));
         QCOMPARE(p.boxes.boxes[0].icon, MessageIcon::Critical);
         qInfo("told: %s", qPrintable(p.boxes.boxes[0].text));
-    }
 
-    // A second panel cannot take the port the first one holds; the first keeps working.
-    void busyPortStaysClosed() {
-        QVERIFY(startSimulator());
-        panel_ = std::make_unique<Panel>();
-        QVERIFY(panel_->openPort(sim_->port()));
-
-        Panel second;
-        second.clickPortButton(sim_->port());
-        QVERIFY(second.isShownClosed());
-        QVERIFY(!second.form().port().isOpen());
-        QCOMPARE(second.boxes.boxes.size(), 1);
-        QVERIFY2(second.boxes.boxes[0].text.startsWith(QStringLiteral("串口打开失败")),
-                 qPrintable(second.boxes.boxes[0].text));
-        QCOMPARE(second.boxes.boxes[0].title, QStringLiteral("串口状态"));
-        qInfo("second panel told: %s", qPrintable(second.boxes.boxes[0].text));
-
-        QVERIFY(panel_->isShownOpen());
-        QVERIFY(panel_->click(QStringLiteral("3器件ID")));
-        QTRY_COMPARE_WITH_TIMEOUT(panel_->boxes.boxes.size(), 1, ReplyMs);
-        QCOMPARE(panel_->boxes.boxes[0].text, QStringLiteral("ISD1760"));
+        if (first) {
+            QVERIFY(first->isShownOpen());
+            QVERIFY(first->click(QStringLiteral("3器件ID")));
+            QTRY_COMPARE_WITH_TIMEOUT(first->boxes.boxes.size(), 1, ReplyMs);
+            QCOMPARE(first->boxes.boxes[0].text, QStringLiteral("ISD1760"));
+        }
     }
 };
 

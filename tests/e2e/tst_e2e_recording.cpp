@@ -8,20 +8,17 @@
 #include "audio/AudioSource.h"
 #include "audio/QtAudioPlayer.h"
 #include "e2e/SimulatorRig.h"
+#include "support/PulseServer.h"
 #include "support/Wav.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtEndian>
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 
 using namespace tamberlo;
@@ -30,73 +27,6 @@ using namespace tamberlo::e2e;
 namespace {
 
 constexpr int FirstRow = 0x010;
-
-// Microseconds on the monotonic clock, the one the simulator's log uses.
-qint64 monotonicUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// A sound server of this test's own: a private PulseAudio whose default output is a null sink,
-// so the real player has an output to play on (and to report its clock from) without a
-// sound card, and the user's sound setup is not touched. Stopped by its process id.
-class PrivateSoundServer {
-public:
-    PrivateSoundServer() {
-        if (!dir_.isValid() || !QDir(dir_.path()).mkpath(QStringLiteral("runtime")) ||
-            !QDir(dir_.path()).mkpath(QStringLiteral("home")))
-            return;
-        const QString config = dir_.filePath(QStringLiteral("server.pa"));
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
-            return;
-        file.write("load-module module-native-protocol-unix auth-anonymous=1\n"
-                   "load-module module-null-sink sink_name=tamberlo_null\n"
-                   "set-default-sink tamberlo_null\n");
-        file.close();
-        const QString runtime = dir_.filePath(QStringLiteral("runtime"));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), dir_.filePath(QStringLiteral("home")));
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
-        env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), runtime);
-        server_.setProcessEnvironment(env);
-        server_.setProcessChannelMode(QProcess::MergedChannels);
-        server_.start(QStringLiteral("pulseaudio"),
-                      {QStringLiteral("-n"), QStringLiteral("-F"), config,
-                       QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-                       QStringLiteral("--disallow-exit")});
-        const QString socket = runtime + QStringLiteral("/native");
-        QElapsedTimer clock;
-        clock.start();
-        while (server_.state() != QProcess::NotRunning && !QFile::exists(socket) &&
-               clock.elapsed() < 10000)
-            server_.waitForReadyRead(100);
-        if (!QFile::exists(socket))
-            return;
-        saved_ = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", QByteArray("unix:") + QFile::encodeName(socket));
-        ok_ = true;
-    }
-    ~PrivateSoundServer() {
-        if (ok_)
-            qputenv("PULSE_SERVER", saved_);
-        if (server_.state() != QProcess::NotRunning) {
-            server_.terminate();
-            if (!server_.waitForFinished(5000))
-                server_.kill();
-            server_.waitForFinished(1000);
-        }
-    }
-    bool ok() const { return ok_; }
-    QString log() { return QString::fromLocal8Bit(server_.readAll()); }
-
-private:
-    QTemporaryDir dir_;
-    QProcess server_;
-    QByteArray saved_;
-    bool ok_ = false;
-};
 
 // Passes everything on to the real player and notes, with the time, every command the
 // panel gives it and every status event that finds the file at its end.
@@ -159,14 +89,8 @@ private:
 class TestE2eRecording : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<RuntimeDir> runtime_;
-    std::unique_ptr<PrivateSoundServer> sound_;
-    std::unique_ptr<Simulator> sim_;
-    int nextPort_ = 41;
-
-    bool startSimulator(const QStringList& options = {}) {
-        return tamberlo::e2e::startSimulator(sim_, *runtime_, nextPort_++, options);
-    }
+    Rig rig_{41};
+    std::unique_ptr<test::PulseServer> sound_;
 
     // Polls "当前地址" until the row is `last` (or time is up); returns the rows read.
     static QList<int> watchCurrentRow(Panel& p, int last, int ms) {
@@ -207,11 +131,11 @@ class TestE2eRecording : public QObject {
         const QString wav = r.files.filePath(QStringLiteral("source.wav"));
         QVERIFY(test::writeWav(wav, 8000, 1, 1500));
 
-        QVERIFY(startSimulator());
+        QVERIFY(rig_.startSimulator());
         r.panel = std::make_unique<Panel>(r.player.get());
         Panel& p = *r.panel;
         AudioSource& audio = p.form().audio();
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.resetAndPowerUp());
 
         p.dialog.answers.push_back(wav);
@@ -234,28 +158,26 @@ class TestE2eRecording : public QObject {
 
 private slots:
     void initTestCase() {
-        runtime_ = std::make_unique<RuntimeDir>();
-        QVERIFY(runtime_->isValid());
-        // Before the first player: the recordings of a file need an output to play on.
-        sound_ = std::make_unique<PrivateSoundServer>();
-        QVERIFY2(sound_->ok(), qPrintable(sound_->log()));
+        QVERIFY(rig_.init());
+        // Before the first player: the recordings of a file need an output to play on, a
+        // sound server of this test's own whose default output is a null sink.
+        sound_ = std::make_unique<test::PulseServer>();
+        QVERIFY2(sound_->ok(), qPrintable(sound_->error()));
     }
 
     void cleanupTestCase() { sound_.reset(); }
 
-    void cleanup() {
-        if (QTest::currentTestFailed() && sim_)
-            qInfo("%s", qPrintable(sim_->tail()));
-        sim_.reset();
-    }
+    void cleanup() { rig_.cleanup(); }
 
     // Record about a second by hand, then play a range and the new message while the
     // current row is polled.
     void recordByHandThenPlay() {
-        QVERIFY(startSimulator());
+        // The chip keeps its rows in a memory file, which tells how far the recording is.
+        const QString memory = rig_.runtime->path() + QStringLiteral("/by-hand.memory");
+        QVERIFY(rig_.startSimulator({QStringLiteral("--memory"), memory}));
         Panel p;
         AudioSource& audio = p.form().audio();
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.resetAndPowerUp());
 
         QVERIFY(p.click(QStringLiteral("录    音")));
@@ -264,7 +186,11 @@ private slots:
         QVERIFY(audio.MusicOn);
         QCOMPARE(p.fakePlayer.lastCommand(), PlayerCommand::Play);
 
-        QTest::qWait(1000); // the length of the recording
+        // The length of the recording: eight rows of 125 ms.
+        QVERIFY(waitFor([&] {
+            const auto runs = memoryRuns(memory);
+            return !runs.isEmpty() && runs[0].second - runs[0].first + 1 >= 8;
+        }));
         QVERIFY(p.click(QStringLiteral("停    止")));
         QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(1)")), ReplyMs); // the STOP reply
         QVERIFY(!p.lit(QStringLiteral("Lift(2)")));
@@ -272,8 +198,8 @@ private slots:
         QVERIFY(!audio.MusicOn);
         QCOMPARE(p.fakePlayer.lastCommand(), PlayerCommand::Pause);
         QCOMPARE(p.fakePlayer.updateInterval(), 0);
-        const QList<LoggedByte> rec = sim_->commands(QStringLiteral("REC"));
-        const QList<LoggedByte> stop = sim_->commands(QStringLiteral("STOP"));
+        const QList<LoggedByte> rec = rig_.sim->commands(QStringLiteral("REC"));
+        const QList<LoggedByte> stop = rig_.sim->commands(QStringLiteral("STOP"));
         QCOMPARE(rec.size(), 1);
         QCOMPARE(stop.size(), 1);
         QVERIFY2(!rec[0].refused() && !stop[0].refused(), qPrintable(rec[0].note + stop[0].note));
@@ -308,7 +234,7 @@ private slots:
         QVERIFY(reply[0] & 0x04);    // PU
         QVERIFY(!(reply[0] & 0x01)); // the stop before was taken
         QStringList rangeFrames;
-        for (const LoggedByte& b : sim_->received())
+        for (const LoggedByte& b : rig_.sim->received())
             if (b.note.startsWith(QStringLiteral("SET_PLAY 5/5")))
                 rangeFrames << b.note;
         QCOMPARE(rangeFrames, QStringList{QStringLiteral("SET_PLAY 5/5: SET_PLAY 0x010..0x020")});
@@ -329,11 +255,11 @@ private slots:
         bool playing = false;
         int attempt = 0;
         for (; attempt < 10 && !playing; ++attempt) {
-            const qsizetype before = sim_->commands(QStringLiteral("PLAY")).size();
+            const qsizetype before = rig_.sim->commands(QStringLiteral("PLAY")).size();
             QVERIFY(p.click(QStringLiteral("播    放")));
-            QVERIFY(
-                waitFor([&] { return sim_->commands(QStringLiteral("PLAY")).size() > before; }));
-            playing = !sim_->commands(QStringLiteral("PLAY")).last().refused();
+            QVERIFY(waitFor(
+                [&] { return rig_.sim->commands(QStringLiteral("PLAY")).size() > before; }));
+            playing = !rig_.sim->commands(QStringLiteral("PLAY")).last().refused();
         }
         QVERIFY2(playing, "the chip never took PLAY after the range had played");
         qInfo("PLAY taken at click %d", attempt);
@@ -396,12 +322,12 @@ private slots:
 
         // Exactly one STOP after the REC (the pointer read above gave a second STOP time
         // to turn up), taken by the chip, about the file's length later.
-        const QList<LoggedByte> recs = sim_->commands(QStringLiteral("REC"));
+        const QList<LoggedByte> recs = rig_.sim->commands(QStringLiteral("REC"));
         QCOMPARE(recs.size(), 1);
         const LoggedByte rec = recs[0];
         QVERIFY(!rec.refused());
         QList<LoggedByte> stops;
-        for (const LoggedByte& b : sim_->commands(QStringLiteral("STOP")))
+        for (const LoggedByte& b : rig_.sim->commands(QStringLiteral("STOP")))
             if (b.us > rec.us)
                 stops.push_back(b);
         QCOMPARE(stops.size(), 1);

@@ -16,7 +16,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -44,12 +43,6 @@ struct Prompt {
     double contentMs = 0;
 };
 
-struct CliRun {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 } // namespace
 
 class SoundE2eTest : public QObject {
@@ -62,38 +55,24 @@ private slots:
     void cleanup();
 
 private:
-    CliRun cli(const QStringList& arguments);
+    ProgramRun cli(const QStringList& arguments);
 
     RuntimeDir runtime_;
     QTemporaryDir files_;
     std::unique_ptr<PulseServer> server_;
     std::unique_ptr<Simulator> sim_;
     QList<Prompt> prompts_;
-    CliRun run_;
+    ProgramRun run_;
     QList<RecordedMessage> recorded_;
     std::unique_ptr<SinkCapture> capture_;
     qint64 startedUs_ = 0;
     qint64 endedUs_ = 0;
 };
 
-CliRun SoundE2eTest::cli(const QStringList& arguments) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(TAMBERLO_CLI),
-            QStringList{QStringLiteral("--timeout"), QStringLiteral("5000")} + arguments);
-    CliRun run;
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        run.err = QStringLiteral("did not finish");
-        return run;
-    }
-    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    run.out = QString::fromUtf8(p.readAllStandardOutput());
-    run.err = QString::fromUtf8(p.readAllStandardError());
-    return run;
+ProgramRun SoundE2eTest::cli(const QStringList& arguments) {
+    return runProgram(QStringLiteral(TAMBERLO_CLI),
+                      QStringList{QStringLiteral("--timeout"), QStringLiteral("5000")} + arguments,
+                      runtime_.environment(), 60000);
 }
 
 // One program run of every prompt, captured; the rows below each judge one message of it.
@@ -191,7 +170,7 @@ void SoundE2eTest::promptArrivesWhole() {
 // refuses before the first SET_REC and says so with a non-zero exit.
 void SoundE2eTest::noOutputRefusesBeforeSetRec() {
     QVERIFY(startSimulator(sim_, runtime_, 72));
-    CliRun run;
+    ProgramRun run;
     {
         PulseServer::Nowhere nowhere;
         run = cli({QStringLiteral("--port"), QStringLiteral("72"), QStringLiteral("program"),

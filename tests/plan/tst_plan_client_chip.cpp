@@ -4,43 +4,23 @@
 // reply timer are driven by hand.
 #include "chip/Catalogue.h"
 #include "plan/ClientChip.h"
-#include "support/Fakes.h"
+#include "support/FakePortClient.h"
 
 #include <QTest>
 
 using namespace tamberlo;
 using namespace tamberlo::plan;
 using Fault = ProgrammerChip::Fault;
+using test::bytes;
+using test::Ms;
 
 namespace {
 
-constexpr qint64 Ms = 1'000'000;
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(static_cast<char>(v));
-    return out;
-}
-
-struct Rig {
-    test::FakeSerialPort port;
-    qint64 clock = 1000 * Ms;
-    ChipClient client{port};
+// The programmer's chip on the client, noting its result and when `sent` ran.
+struct Rig : test::FakePortClient {
     ClientChip chip{client};
     std::optional<ProgrammerChip::Result> result;
     int sentAfter = -1; // bytes written when `sent` ran
-
-    Rig() {
-        port.open();
-        client.setClock([this] { return clock; });
-    }
-    void sendUntil(qsizetype count) {
-        for (int i = 0; i < 20 && port.written.size() < count; ++i) {
-            clock += ChipClient::PaceMs * Ms;
-            client.tick();
-        }
-    }
 };
 
 } // namespace

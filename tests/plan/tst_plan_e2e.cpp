@@ -4,6 +4,7 @@
 // byte log and by the map scan. Real time; loose bounds (the tight timing figures are
 // bench_plan's).
 #include "e2e/SimulatorRig.h"
+#include "support/PulseServer.h"
 #include "support/Wav.h"
 
 #include <QJsonArray>
@@ -22,10 +23,8 @@ using namespace tamberlo::e2e;
 
 namespace {
 
-struct Run {
-    int exitCode = -1;
-    QString out;
-    QString err;
+// A run of tamberlo-cli, with its standard output read as JSON (empty unless --json).
+struct Run : ProgramRun {
     QJsonObject json;
 };
 
@@ -41,6 +40,14 @@ qint64 frameEndUs(const Simulator& sim, const QString& range,
     return us;
 }
 
+// How many rows of the run that starts at `first` the chip's memory file holds.
+int recordedRows(const QString& memoryFile, int first) {
+    for (const auto& [from, to] : memoryRuns(memoryFile))
+        if (from == first)
+            return to - from + 1;
+    return 0;
+}
+
 // How many SET_ERASE frames were complete on the wire.
 qsizetype setEraseCount(const Simulator& sim) {
     qsizetype count = 0;
@@ -48,76 +55,6 @@ qsizetype setEraseCount(const Simulator& sim) {
         count += b.note.contains(QLatin1String("SET_ERASE 5/5: SET_ERASE ")) ? 1 : 0;
     return count;
 }
-
-// A PulseAudio server of the test's own with one null sink, its socket in the runtime
-// directory the tool is given: sound really comes out of an output, nobody hears it.
-class SoundServer {
-public:
-    bool start(const QString& runtimeDir, QString* why) {
-        const QString exe = QStandardPaths::findExecutable("pulseaudio");
-        if (exe.isEmpty() || !home_.isValid()) {
-            *why = "pulseaudio is not installed (scripts/install-deps.sh)";
-            return false;
-        }
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", runtimeDir);
-        env.insert("HOME", home_.path());
-        process_.setProcessEnvironment(env);
-        process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(exe, {"-n", "--daemonize=no", "--exit-idle-time=-1", "--disable-shm=yes",
-                             "--use-pid-file=no", "-L", "module-null-sink sink_name=tamberlo_null",
-                             "-L", "module-native-protocol-unix", "--log-target=stderr"});
-        const QString socket = runtimeDir + "/pulse/native";
-        for (int i = 0; i < 200 && !QFileInfo::exists(socket); ++i) {
-            if (process_.state() == QProcess::NotRunning)
-                break;
-            QTest::qWait(50);
-        }
-        if (!QFileInfo::exists(socket)) {
-            *why = "pulseaudio did not start: " + QString::fromUtf8(process_.readAll());
-            return false;
-        }
-        // Something listens to the output the whole time, as a sound card's converter does:
-        // a null sink that has idled renders up to two seconds ahead and takes back no more
-        // than its new latency, so the test waits until the listener has brought it down.
-        env.insert("PULSE_SERVER", "unix:" + socket);
-        listener_.setProcessEnvironment(env);
-        listener_.setStandardOutputFile(QProcess::nullDevice());
-        listener_.start("parec", {"--raw", "--latency-msec=10", "-d", "tamberlo_null.monitor"});
-        static const QRegularExpression latency("Latency: (\\d+) usec");
-        qint64 us = -1;
-        for (int i = 0; i < 200; ++i) {
-            QProcess pactl;
-            pactl.setProcessEnvironment(env);
-            pactl.start("pactl", {"list", "sinks"});
-            pactl.waitForFinished(5000);
-            const auto match = latency.match(QString::fromUtf8(pactl.readAllStandardOutput()));
-            us = match.hasMatch() ? match.captured(1).toLongLong() : -1;
-            if (us >= 0 && us < 100000)
-                return true;
-            QTest::qWait(50);
-        }
-        *why = QString("the sound server's sink did not settle (latency %1 us)").arg(us);
-        return false;
-    }
-    ~SoundServer() {
-        if (listener_.state() != QProcess::NotRunning) {
-            listener_.kill();
-            listener_.waitForFinished();
-        }
-        if (process_.state() == QProcess::NotRunning)
-            return;
-        process_.terminate();
-        if (!process_.waitForFinished(5000))
-            process_.kill();
-        process_.waitForFinished();
-    }
-
-private:
-    QTemporaryDir home_;
-    QProcess process_;
-    QProcess listener_;
-};
 
 } // namespace
 
@@ -147,7 +84,9 @@ private:
     bool writePlan(const QString& name, const QByteArray& json);
 
     RuntimeDir runtime_;
-    SoundServer sound_;
+    // A sound server of the test's own whose one output is a null sink: sound really comes
+    // out of an output, nobody hears it.
+    test::PulseServer sound_{test::PulseServerOptions{0, true}};
     QTemporaryDir files_;
     std::unique_ptr<Simulator> sim_;
     bool haveMp3_ = false;
@@ -158,8 +97,7 @@ private:
 void TestPlanE2e::initTestCase() {
     QVERIFY(runtime_.isValid());
     QVERIFY(files_.isValid());
-    QString why;
-    QVERIFY2(sound_.start(runtime_.path(), &why), qPrintable(why));
+    QVERIFY2(sound_.ok(), qPrintable(sound_.error()));
     QVERIFY(test::writeWav(path("hello.wav"), 8000, 1, 700));
     QVERIFY(test::writeWav(path("beep.wav"), 22050, 1, 400));
     QVERIFY(test::writeWav(path("long.wav"), 16000, 2, 1300));
@@ -185,9 +123,7 @@ bool TestPlanE2e::writePlan(const QString& name, const QByteArray& json) {
 }
 
 QProcessEnvironment TestPlanE2e::environment(const QProcessEnvironment& extra) const {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_RUNTIME_DIR", runtime_.path()); // the port links and the sound server
-    env.remove("PULSE_SERVER");
+    QProcessEnvironment env = runtime_.environment(); // the port links; PULSE_SERVER is sound_'s
     for (const QString& key : extra.keys())
         env.insert(key, extra.value(key));
     return env;
@@ -195,24 +131,14 @@ QProcessEnvironment TestPlanE2e::environment(const QProcessEnvironment& extra) c
 
 Run TestPlanE2e::cli(const QStringList& arguments, int timeoutMs,
                      const QProcessEnvironment& extra) {
-    QProcess p;
-    p.setProcessEnvironment(environment(extra));
     // A busy machine (parallel tests, sanitizers) may answer late; a missing reply is not
     // what these runs are about, a hang-up is noticed at once whatever the time-out.
     QStringList withTimeout = arguments;
     if (arguments.contains(QStringLiteral("--port")))
         withTimeout = QStringList{"--timeout", "5000"} + arguments;
-    p.start(QStringLiteral(TAMBERLO_CLI), withTimeout);
     Run run;
-    if (!p.waitForFinished(timeoutMs)) {
-        p.kill();
-        p.waitForFinished();
-        run.err = "did not finish";
-        return run;
-    }
-    run.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
-    run.out = QString::fromUtf8(p.readAllStandardOutput());
-    run.err = QString::fromUtf8(p.readAllStandardError());
+    static_cast<ProgramRun&>(run) =
+        runProgram(QStringLiteral(TAMBERLO_CLI), withTimeout, environment(extra), timeoutMs);
     run.json = QJsonDocument::fromJson(run.out.toUtf8()).object();
     return run;
 }
@@ -226,10 +152,7 @@ Run TestPlanE2e::goneInMessageTwo(int port, const QStringList& options) {
     p.start(QStringLiteral(TAMBERLO_CLI),
             {"--timeout", "5000", "--port", QString::number(port), "program", path("plan.json")});
     // Message 1 may be recorded twice on a busy machine; message 2 comes after it either way.
-    QElapsedTimer waited;
-    waited.start();
-    while (!sim_->setRecRanges().contains("0x01C..0x024") && waited.elapsed() < 60000)
-        QTest::qWait(10);
+    waitFor([this] { return sim_->setRecRanges().contains("0x01C..0x024"); }, 60000);
     sim_->stop();
     if (!p.waitForFinished(30000))
         p.kill();
@@ -473,7 +396,11 @@ void TestPlanE2e::plansNoChipCanHold() {
 
 void TestPlanE2e::interruptedWhileRecording() {
     // SIGINT while message 2 plays: STOP goes out, the run ends with code 3 and says where.
-    QVERIFY(startSimulator(sim_, runtime_, 45));
+    // The chip keeps its rows in a memory file, which shows when it records message 2's second
+    // row: then the recording is under way.
+    const QString memory = path("interrupted.memory");
+    QFile::remove(memory);
+    QVERIFY(startSimulator(sim_, runtime_, 45, {"--memory", memory}));
     QProcess p;
     p.setProcessEnvironment(environment());
     p.start(QStringLiteral(TAMBERLO_CLI),
@@ -489,7 +416,8 @@ void TestPlanE2e::interruptedWhileRecording() {
     };
     QTRY_VERIFY_WITH_TIMEOUT(!secondRange().isEmpty(), 60000);
     const qint64 secondFrame = frameEndUs(*sim_, secondRange());
-    QTest::qWait(100); // into the recording
+    const int secondStart = secondRange().section("..", 0, 0).toInt(nullptr, 0);
+    QVERIFY(waitFor([&] { return recordedRows(memory, secondStart) >= 2; }, 60000));
     QVERIFY(::kill(static_cast<pid_t>(p.processId()), SIGINT) == 0);
     QVERIFY(p.waitForFinished(30000));
     const QString err = QString::fromUtf8(p.readAllStandardError());

@@ -19,7 +19,6 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
-#include <chrono>
 #include <limits>
 
 using namespace tamberlo;
@@ -27,13 +26,6 @@ using namespace tamberlo::e2e;
 using tamberlo::test::FakeMessageBoxes;
 
 namespace {
-
-// Microseconds on the monotonic clock, the one of the simulator's log.
-qint64 monotonicUs() {
-    return std::chrono::duration_cast<std::chrono::microseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Bounds for events that take a few hundred milliseconds on an idle machine.
 constexpr int EventMs = 15000;
@@ -45,19 +37,12 @@ const QRegularExpression rangeReply(QStringLiteral("^(([0-9A-F]{2}) ([0-9A-F]{2}
 class TestFaultsE2e : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<RuntimeDir> runtime_;
-    std::unique_ptr<Simulator> sim_;
-    std::unique_ptr<Panel> panel_;
-    int nextPort_ = 41;
-
-    bool startSimulator(const QStringList& options = {}, int port = 0) {
-        return tamberlo::e2e::startSimulator(sim_, *runtime_, port ? port : nextPort_++, options);
-    }
+    Rig rig_{41};
 
     // Bytes the simulator has written so far.
     int bytesOut() const {
         int n = 0;
-        for (const LoggedByte& b : sim_->log())
+        for (const LoggedByte& b : rig_.sim->log())
             n += b.direction == QLatin1String("out") ? 1 : 0;
         return n;
     }
@@ -67,7 +52,7 @@ class TestFaultsE2e : public QObject {
         return waitFor([&] { return bytesOut() >= n; }, EventMs) &&
                waitFor(
                    [&] {
-                       const Receiver& rx = panel_->form().receiver();
+                       const Receiver& rx = rig_.panel->form().receiver();
                        return shown() || (rx.RecvCnt == count && !rx.isActionDue());
                    },
                    EventMs);
@@ -75,7 +60,7 @@ class TestFaultsE2e : public QObject {
     // Noise bytes the simulator wrote from `fromUs` on up to `toUs`.
     int noiseBetween(qint64 fromUs, qint64 toUs) const {
         int n = 0;
-        for (const LoggedByte& b : sim_->log())
+        for (const LoggedByte& b : rig_.sim->log())
             n += b.note == QLatin1String("noise") && b.direction == QLatin1String("out") &&
                  b.us >= fromUs && b.us <= toUs;
         return n;
@@ -83,24 +68,15 @@ class TestFaultsE2e : public QObject {
     // Time of the last byte the simulator wrote.
     qint64 lastOutUs() const {
         qint64 us = 0;
-        for (const LoggedByte& b : sim_->log())
+        for (const LoggedByte& b : rig_.sim->log())
             if (b.direction == QLatin1String("out"))
                 us = b.us;
         return us;
     }
 
 private slots:
-    void initTestCase() {
-        runtime_ = std::make_unique<RuntimeDir>();
-        QVERIFY(runtime_->isValid());
-    }
-
-    void cleanup() {
-        if (QTest::currentTestFailed() && sim_)
-            qInfo("%s", qPrintable(sim_->tail()));
-        panel_.reset();
-        sim_.reset();
-    }
+    void initTestCase() { QVERIFY(rig_.init()); }
+    void cleanup() { rig_.cleanup(); }
 
     // The adapter is pulled after byte `after` of a five-byte frame: the panel shows the port
     // Closed by itself, says so once, and sends nothing more.
@@ -113,15 +89,14 @@ private slots:
     void hangUpInAFrame() {
         QFETCH(QString, button);
         QFETCH(int, after);
-        QVERIFY(startSimulator({QStringLiteral("--hangup-after"), QString::number(after)}));
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(rig_.startSimulator({QStringLiteral("--hangup-after"), QString::number(after)}));
+        Panel& p = rig_.newPanel();
+        QVERIFY(p.openPort(rig_.sim->port()));
 
         p.button(button)->click();
         QTRY_VERIFY_WITH_TIMEOUT(p.isShownClosed(), EventMs);
-        QTRY_VERIFY_WITH_TIMEOUT(!sim_->isRunning(), EventMs);
-        QCOMPARE(sim_->received().size(), after);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig_.sim->isRunning(), EventMs);
+        QCOMPARE(rig_.sim->received().size(), after);
         QVERIFY(!p.form().port().isOpen());
         QVERIFY(!p.form().transmitter().isSending());
         QCOMPARE(p.boxes.boxes.size(), 1);
@@ -161,10 +136,9 @@ private slots:
         QFETCH(bool, readShows);
         QFETCH(QString, rangeBox);
         QFETCH(bool, nextReadShows);
-        QVERIFY(startSimulator(options));
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(rig_.startSimulator(options));
+        Panel& p = rig_.newPanel();
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.resetAndPowerUp()); // no replies to these two
 
         QLineEdit* play = p.edit(QStringLiteral("Play_Text"));
@@ -186,7 +160,7 @@ private slots:
             QCOMPARE(p.boxes.boxes[0].icon, MessageIcon::Information);
             QCOMPARE(rangeReply.match(text).hasMatch(), rangeBox == QLatin1String("reply"));
             QString firstThree;
-            for (const LoggedByte& b : sim_->log())
+            for (const LoggedByte& b : rig_.sim->log())
                 if (b.note.startsWith(QLatin1String("SET_PLAY reply ")) && firstThree.size() < 9)
                     firstThree +=
                         QStringLiteral("%1 ").arg(b.value, 2, 16, QLatin1Char('0')).toUpper();
@@ -200,7 +174,7 @@ private slots:
         qInfo("after the last reply: RecvCnt %d", p.form().receiver().RecvCnt);
 
         QList<quint8> in;
-        for (const LoggedByte& b : sim_->received())
+        for (const LoggedByte& b : rig_.sim->received())
             in << b.value;
         QCOMPARE(in, (QList<quint8>{0x03, 0x01, 0x06, 0x80, 0x00, 0x10, 0x00, 0x20, 0x08}));
         QVERIFY(p.isShownOpen());
@@ -221,23 +195,22 @@ private slots:
     }
     void commandDuringAFrameFollowsIt() {
         QFETCH(QStringList, options);
-        QVERIFY(startSimulator(options));
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(rig_.startSimulator(options));
+        Panel& p = rig_.newPanel();
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.resetAndPowerUp());
 
         QLineEdit* play = p.edit(QStringLiteral("Play_Text"));
         p.button(QStringLiteral("设置擦除地址"))->click();
-        QVERIFY(waitFor([&] { return sim_->received().size() >= 3; }, EventMs));
+        QVERIFY(waitFor([&] { return rig_.sim->received().size() >= 3; }, EventMs));
         p.button(QStringLiteral("读播放地址"))->click();
-        QVERIFY(waitFor([&] { return sim_->received().size() >= 8; }, EventMs));
+        QVERIFY(waitFor([&] { return rig_.sim->received().size() >= 8; }, EventMs));
         QVERIFY(waitFor([&] { return !play->text().isEmpty(); }, EventMs));
 
         QList<quint8> in;
         QStringList frames;
         qint64 readInUs = 0;
-        for (const LoggedByte& b : sim_->received()) {
+        for (const LoggedByte& b : rig_.sim->received()) {
             in << b.value;
             if (b.note.contains(QLatin1String("5/5")))
                 frames << b.note;
@@ -246,9 +219,9 @@ private slots:
         }
         QCOMPARE(frames, QStringList{QStringLiteral("SET_ERASE 5/5: SET_ERASE 0x010..0x020")});
         QCOMPARE(in, (QList<quint8>{0x03, 0x01, 0x82, 0x00, 0x10, 0x00, 0x20, 0x06}));
-        QCOMPARE(sim_->commands(QStringLiteral("RD_PLAY_PTR")).size(), 1);
+        QCOMPARE(rig_.sim->commands(QStringLiteral("RD_PLAY_PTR")).size(), 1);
         int eraseReplyLate = 0;
-        for (const LoggedByte& b : sim_->log())
+        for (const LoggedByte& b : rig_.sim->log())
             eraseReplyLate += b.direction == QLatin1String("out") &&
                               b.note.startsWith(QLatin1String("SET_ERASE reply")) &&
                               b.us > readInUs;
@@ -264,10 +237,9 @@ private slots:
     // so the noise is ended by replacing the bridge on the same port number; opening the port
     // again starts the receiver afresh, and reads work.
     void noiseThenARead() {
-        QVERIFY(startSimulator({QStringLiteral("--noise-ms"), QStringLiteral("20")}));
-        const int port = sim_->port();
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
+        QVERIFY(rig_.startSimulator({QStringLiteral("--noise-ms"), QStringLiteral("20")}));
+        const int port = rig_.sim->port();
+        Panel& p = rig_.newPanel();
         QVERIFY(p.openPort(port));
         QVERIFY(p.click(QStringLiteral("读播放地址")));
 
@@ -277,7 +249,7 @@ private slots:
         qInfo("%d noise bytes, Play_Text \"%s\", RecvCnt %d", noise(), qPrintable(shown),
               p.form().receiver().RecvCnt);
         QVERIFY(p.isShownOpen());
-        QCOMPARE(sim_->received().size(), 1); // only the read's own byte
+        QCOMPARE(rig_.sim->received().size(), 1); // only the read's own byte
         QVERIFY(p.boxes.boxes.isEmpty());
         // Noise taken for pointer replies shows as pointers, never as anything else.
         QVERIFY(QRegularExpression(QStringLiteral("^(|[0-9A-F]{2} [0-9A-F]{2} )$"))
@@ -286,8 +258,8 @@ private slots:
 
         p.clickPortButton(port);
         QVERIFY(p.isShownClosed());
-        sim_->stop();
-        QVERIFY(startSimulator({}, port));
+        rig_.sim->stop();
+        QVERIFY(rig_.startSimulator({}, port));
         QVERIFY(p.openPort(port));
         QCOMPARE(p.form().receiver().RecvCnt, 0);
         QCOMPARE(p.form().receiver().RecvIdx, 0);
@@ -303,10 +275,9 @@ private slots:
     // missed only when a stray byte comes in with it; every reply with none near it (by the
     // simulator's log) shows what the bridge sent.
     void repliesAmidOccasionalNoise() {
-        QVERIFY(startSimulator({QStringLiteral("--noise-ms"), QStringLiteral("1000")}));
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(rig_.startSimulator({QStringLiteral("--noise-ms"), QStringLiteral("1000")}));
+        Panel& p = rig_.newPanel();
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.resetAndPowerUp());
         const Receiver& rx = p.form().receiver();
 
@@ -320,7 +291,7 @@ private slots:
                 !waitFor([&] { return rx.RecvCnt != count; }, EventMs))
                 return -1;
             qint64 us = 0;
-            for (const LoggedByte& b : sim_->log())
+            for (const LoggedByte& b : rig_.sim->log())
                 if (b.note == QLatin1String("noise") && b.direction == QLatin1String("out"))
                     us = b.us;
             return us;
@@ -330,7 +301,7 @@ private slots:
             qint64 us = 0;
             waitFor(
                 [&] {
-                    for (const LoggedByte& b : sim_->log())
+                    for (const LoggedByte& b : rig_.sim->log())
                         if (b.direction == QLatin1String("out") && b.note == last && b.us > sinceUs)
                             us = b.us;
                     return us > 0;
@@ -392,10 +363,9 @@ private slots:
     // each reply, a little later): they are read while the box is open, and the rewind after
     // the box leaves nothing behind, so every following reply is recognised.
     void surplusByteWhileABoxIsOpen() {
-        QVERIFY(startSimulator(QStringLiteral("--split-ms 20 --extra-bytes 1").split(u' ')));
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(rig_.startSimulator(QStringLiteral("--split-ms 20 --extra-bytes 1").split(u' ')));
+        Panel& p = rig_.newPanel();
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.resetAndPowerUp());
 
         QList<int> countsInBox;
@@ -438,15 +408,14 @@ private slots:
     void automaticStopWhileAnotherBoxIsOpen() {
         QFETCH(QStringList, options);
         const int extra = options.contains(QStringLiteral("--extra-bytes")) ? 1 : 0;
-        QVERIFY(startSimulator(options));
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
+        QVERIFY(rig_.startSimulator(options));
+        Panel& p = rig_.newPanel();
         AudioSource& audio = p.form().audio();
         p.fakePlayer.fileLength = 900;
         p.dialog.answers.push_back(QStringLiteral("/tmp/nine-tenths.wav"));
         p.button(QStringLiteral("打开文件"))->click();
         QVERIFY(p.boxes.boxes.isEmpty());
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.resetAndPowerUp());
 
         QVERIFY(p.click(QStringLiteral("录    音")));
@@ -468,7 +437,7 @@ private slots:
         QVERIFY(p.click(QStringLiteral("设置播放地址")));
         QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), 1, EventMs);
         QVERIFY(pausedInBox);
-        QCOMPARE(sim_->commands(QStringLiteral("STOP")).size(), 1);
+        QCOMPARE(rig_.sim->commands(QStringLiteral("STOP")).size(), 1);
         QVERIFY(!audio.MusicOn);
         QVERIFY(!audio.RecOn);
         QVERIFY(p.lit(QStringLiteral("Lift(1)")));
@@ -480,17 +449,16 @@ private slots:
     // Another program holds the port: the panel stays Closed and says the port is busy;
     // once the other program lets go, the panel opens it and works.
     void portHeldByAnotherProcess() {
-        QVERIFY(startSimulator());
+        QVERIFY(rig_.startSimulator());
         QProcess holder;
-        holder.start(QStringLiteral(TAMBERLO_PORT_HOLDER), {QString::number(sim_->port())});
+        holder.start(QStringLiteral(TAMBERLO_PORT_HOLDER), {QString::number(rig_.sim->port())});
         QVERIFY(holder.waitForStarted(5000));
         QVERIFY(waitFor([&] { return holder.canReadLine() || holder.state() != QProcess::Running; },
                         5000));
         QCOMPARE(holder.readLine().trimmed(), QByteArray("open"));
 
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
-        p.clickPortButton(sim_->port());
+        Panel& p = rig_.newPanel();
+        p.clickPortButton(rig_.sim->port());
         QVERIFY(p.isShownClosed());
         QVERIFY(!p.form().port().isOpen());
         QCOMPARE(p.boxes.boxes.size(), 1);
@@ -503,7 +471,7 @@ private slots:
         holder.closeWriteChannel();
         QVERIFY(holder.waitForFinished(5000));
         QCOMPARE(holder.exitCode(), 0);
-        QVERIFY(p.openPort(sim_->port()));
+        QVERIFY(p.openPort(rig_.sim->port()));
         QVERIFY(p.click(QStringLiteral("3器件ID")));
         QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), 2, ReplyMs);
         QCOMPARE(p.boxes.boxes[1].text, QStringLiteral("ISD1760"));
@@ -528,21 +496,20 @@ private slots:
         QFETCH(QString, told);
         static int port = 90;
         ++port;
-        QVERIFY(QDir().mkpath(runtime_->path() + QStringLiteral("/tamberlo")));
+        QVERIFY(QDir().mkpath(rig_.runtime->path() + QStringLiteral("/tamberlo")));
         QString resolved = target;
         if (!target.startsWith(QLatin1Char('/'))) {
-            resolved = runtime_->path() + QLatin1Char('/') + target;
+            resolved = rig_.runtime->path() + QLatin1Char('/') + target;
             if (target != QLatin1String(".")) {
                 QFile file(resolved);
                 QVERIFY(file.open(QIODevice::WriteOnly));
                 file.write("not a serial device\n");
             }
         }
-        QFile::remove(runtime_->linkPath(port));
-        QVERIFY(QFile::link(resolved, runtime_->linkPath(port)));
+        QFile::remove(rig_.runtime->linkPath(port));
+        QVERIFY(QFile::link(resolved, rig_.runtime->linkPath(port)));
 
-        panel_ = std::make_unique<Panel>();
-        Panel& p = *panel_;
+        Panel& p = rig_.newPanel();
         for (int attempt = 1; attempt <= 2; ++attempt) {
             p.clickPortButton(port);
             QVERIFY(p.isShownClosed());
@@ -553,7 +520,7 @@ private slots:
                      qPrintable(text));
         }
         qInfo("told: %s", qPrintable(p.boxes.boxes.last().text));
-        QFile::remove(runtime_->linkPath(port));
+        QFile::remove(rig_.runtime->linkPath(port));
     }
 };
 

@@ -4,6 +4,8 @@
 // Ogg, FLAC, AAC), made at test time from a WAV written here, with Debian's own tools: sox,
 // lame and GStreamer's gst-launch-1.0. Nothing binary is kept in the repository.
 
+#include "support/Wav.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QProcess>
@@ -20,37 +22,12 @@ namespace tamberlo::test {
 // noise for the second, so that a variable-rate encoder uses very different frame sizes in
 // the two halves (and a length guessed from the first frames comes out wrong).
 inline bool writeVariedWav(const QString& path, int rate, int channels, int ms) {
-    const qint64 frames = static_cast<qint64>(rate) * ms / 1000;
-    const auto dataBytes = static_cast<quint32>(frames * channels * 2);
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(44 + dataBytes));
-    const auto put = [&out](quint32 v, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            out.append(static_cast<char>((v >> (8 * i)) & 0xFF));
-    };
-    out.append("RIFF");
-    put(36 + dataBytes, 4);
-    out.append("WAVEfmt ");
-    put(16, 4);
-    put(1, 2); // PCM
-    put(static_cast<quint32>(channels), 2);
-    put(static_cast<quint32>(rate), 4);
-    put(static_cast<quint32>(rate * channels * 2), 4);
-    put(static_cast<quint32>(channels * 2), 2);
-    put(16, 2);
-    out.append("data");
-    put(dataBytes, 4);
     std::mt19937 random(1234);
     std::uniform_int_distribution<int> noise(-12000, 12000);
-    for (qint64 i = 0; i < frames; ++i) {
+    return writePcmWav(path, rate, channels, ms, [&, rate](qint64 i, qint64 frames) {
         const double tone = 6000 * std::sin(2 * M_PI * 440.0 * double(i) / rate);
-        for (int c = 0; c < channels; ++c) {
-            const int s = static_cast<int>(tone) + (i >= frames / 2 ? noise(random) : 0);
-            put(static_cast<quint16>(static_cast<qint16>(s)), 2);
-        }
-    }
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
+        return static_cast<qint16>(static_cast<int>(tone) + (i >= frames / 2 ? noise(random) : 0));
+    });
 }
 
 // The kinds of file makeAudioFile makes.

@@ -1,5 +1,7 @@
 #include "support/PulseServer.h"
 
+#include "support/ProcessWait.h"
+
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -8,6 +10,7 @@
 #include <QRegularExpression>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -41,13 +44,14 @@ PulseServer::PulseServer(PulseServerOptions options) : options_(options) {
     const QString socket = runtime + QStringLiteral("/native");
     address_ = QStringLiteral("unix:") + socket;
 
+    // The socket last: once it is there, the sink and the default output are in place.
     QString script;
-    script += QStringLiteral("load-module module-native-protocol-unix auth-anonymous=1 socket=%1\n")
-                  .arg(socket);
     script += QStringLiteral("load-module module-null-sink sink_name=%1 rate=48000 channels=2"
                              " format=s16le%2\n")
                   .arg(sinkName(), options_.noRewinds ? QStringLiteral(" norewinds=1") : QString());
     script += QStringLiteral("set-default-sink %1\n").arg(sinkName());
+    script += QStringLiteral("load-module module-native-protocol-unix auth-anonymous=1 socket=%1\n")
+                  .arg(socket);
     const QString scriptPath = dir_.filePath(QStringLiteral("server.pa"));
     {
         QFile f(scriptPath);
@@ -88,25 +92,51 @@ PulseServer::PulseServer(PulseServerOptions options) : options_(options) {
     qputenv("PULSE_RUNTIME_PATH", runtime.toUtf8());
     qputenv("PULSE_COOKIE", (home + QStringLiteral("/.config/pulse/cookie")).toUtf8());
 
-    const QDeadlineTimer deadline(StartMs);
-    while (!deadline.hasExpired()) {
-        if (process_->state() == QProcess::NotRunning) {
-            error_ = QStringLiteral("pulseaudio exited (%1): %2")
-                         .arg(process_->exitCode())
-                         .arg(log().right(2000));
-            return;
-        }
-        if (QFileInfo::exists(socket) &&
-            pactl({QStringLiteral("info")})
-                .contains(QStringLiteral("Default Sink: ") + sinkName())) {
-            ok_ = true;
-            return;
-        }
-        QThread::msleep(20);
+    // The server takes its first client once it has run the whole script and entered its main
+    // loop; pactl waits for that.
+    const bool socketMade =
+        waitForPath(socket, pid_t(process_->processId()), QDeadlineTimer(StartMs));
+    if (process_->state() == QProcess::NotRunning ||
+        (!socketMade && process_->waitForFinished(0))) {
+        error_ = QStringLiteral("pulseaudio exited (%1): %2")
+                     .arg(process_->exitCode())
+                     .arg(log().right(2000));
+        return;
     }
-    error_ = QStringLiteral("pulseaudio did not answer within %1 ms: %2")
-                 .arg(StartMs)
-                 .arg(log().right(2000));
+    if (!socketMade) {
+        error_ = QStringLiteral("pulseaudio made no socket within %1 ms: %2")
+                     .arg(StartMs)
+                     .arg(log().right(2000));
+        return;
+    }
+    if (!pactl({QStringLiteral("info")}).contains(QStringLiteral("Default Sink: ") + sinkName())) {
+        error_ = QStringLiteral("pulseaudio did not answer: %1").arg(log().right(2000));
+        return;
+    }
+    // Something listens to the output the whole time, as a sound card's converter does: a
+    // null sink that has idled renders up to two seconds ahead and takes back no more than its
+    // new latency, so a player would wait that long for its first sample. The listener asks
+    // for the condition's block (or 10 ms), and the server is ready once the sink is down to it.
+    const int listenMs = options_.blockMs > 0 ? options_.blockMs : 10;
+    listener_ = std::make_unique<QProcess>();
+    listener_->setStandardOutputFile(QProcess::nullDevice());
+    listener_->start(QStringLiteral("parec"),
+                     {QStringLiteral("--raw"), QStringLiteral("--latency-msec=%1").arg(listenMs),
+                      QStringLiteral("-d"), monitorName()});
+    const qint64 settledUs = std::max<qint64>(100000, 3000LL * listenMs);
+    QDeadlineTimer settle(StartMs);
+    qint64 latencyUs = -1;
+    while (!settle.hasExpired()) {
+        latencyUs = sinkPlayingLatencyUs();
+        if (latencyUs >= 0 && latencyUs < settledUs)
+            break;
+        QThread::msleep(20); // the sink's latency has no event to wait on
+    }
+    if (latencyUs < 0 || latencyUs >= settledUs) {
+        error_ = QStringLiteral("the null sink did not settle: latency %1 us").arg(latencyUs);
+        return;
+    }
+    ok_ = true;
 }
 
 PulseServer::~PulseServer() {
@@ -120,6 +150,11 @@ PulseServer::~PulseServer() {
 }
 
 void PulseServer::stop() {
+    if (listener_) {
+        listener_->kill();
+        listener_->waitForFinished(StopMs);
+        listener_.reset();
+    }
     if (!process_)
         return;
     if (process_->state() != QProcess::NotRunning) {
@@ -173,6 +208,13 @@ qint64 PulseServer::sinkLatencyUs() const {
     const QString text = pactl({QStringLiteral("list"), QStringLiteral("sinks")});
     static const QRegularExpression configured(QStringLiteral("configured (\\d+) usec"));
     const auto m = configured.match(text);
+    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+}
+
+qint64 PulseServer::sinkPlayingLatencyUs() const {
+    const QString text = pactl({QStringLiteral("list"), QStringLiteral("sinks")});
+    static const QRegularExpression latency(QStringLiteral("Latency: (\\d+) usec"));
+    const auto m = latency.match(text);
     return m.hasMatch() ? m.captured(1).toLongLong() : -1;
 }
 

@@ -24,8 +24,9 @@ struct PulseServerOptions {
 // A private PulseAudio server: its own runtime directory and home under a temporary
 // directory, a config that loads only the native protocol (anonymous access) and a null sink
 // ("tamberlo_null", 48 kHz stereo) as the default output; started with
-// `pulseaudio -n -F <file> --daemonize=no --exit-idle-time=-1 --disallow-exit` (works as root),
-// stopped by its PID in the destructor (SIGTERM, then SIGKILL after 5 s; the server also gets
+// `pulseaudio -n -F <file> --daemonize=no --exit-idle-time=-1 --disallow-exit` (works as root)
+// with a listener (parec) on the monitor that keeps the idle sink near its clock, as a device
+// is; stopped by its PID in the destructor (SIGTERM, then SIGKILL after 5 s; the server also gets
 // SIGTERM if this process dies first). While it lives, PULSE_SERVER, PULSE_RUNTIME_PATH and
 // PULSE_COOKIE point this process and its children at it; the destructor restores them.
 class PulseServer {
@@ -47,6 +48,8 @@ public:
     QString pactl(const QStringList& arguments) const;
     // The latency the sink is configured for now (µs), from `pactl list sinks`; -1 if unknown.
     qint64 sinkLatencyUs() const;
+    // What the sink holds ahead of its clock now (µs), from `pactl list sinks`; -1 if unknown.
+    qint64 sinkPlayingLatencyUs() const;
     // The server's own log so far (standard error), for a failure report.
     QString log() const;
 
@@ -67,6 +70,7 @@ private:
     PulseServerOptions options_;
     QTemporaryDir dir_;
     std::unique_ptr<QProcess> process_;
+    std::unique_ptr<QProcess> listener_; // parec on the monitor, for the server's lifetime
     QString address_;
     QString error_;
     bool ok_ = false;

@@ -1,5 +1,9 @@
 #include "support/SinkCapture.h"
 
+#include "support/ProcessWait.h"
+
+#include <QDeadlineTimer>
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -151,14 +155,10 @@ void SinkCapture::stop() {
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         // parec ends within milliseconds; SIGKILL if it does not within 5 s.
-        int status = 0;
-        pid_t r = 0;
-        for (int i = 0; i < 500 && (r = ::waitpid(pid_, &status, WNOHANG)) == 0; ++i)
-            ::usleep(10000);
-        if (r == 0) {
+        if (!waitForProcessEnd(pid_, QDeadlineTimer(5000)))
             ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
         exitStatus_ = status;
         pid_ = -1;
     }

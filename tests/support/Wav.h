@@ -8,42 +8,52 @@
 
 namespace tamberlo::test {
 
-// Writes a 16-bit PCM WAV file of a 440 Hz tone, `ms` long, for tests and benchmarks that
-// need real audio files without shipping any.
-inline bool writeWav(const QString& path, int rate, int channels, int ms) {
-    const qint64 frames = static_cast<qint64>(rate) * ms / 1000;
-    const auto dataBytes = static_cast<quint32>(frames * channels * 2);
+// A 16-bit PCM WAV file's 44-byte header, for `dataBytes` bytes of samples.
+inline QByteArray wavHeader(int rate, int channels, quint32 dataBytes) {
     QByteArray out;
-    out.reserve(static_cast<qsizetype>(44 + dataBytes));
-    const auto put32 = [&out](quint32 v) {
-        char b[4];
-        qToLittleEndian(v, b);
-        out.append(b, 4);
-    };
-    const auto put16 = [&out](quint16 v) {
-        char b[2];
-        qToLittleEndian(v, b);
-        out.append(b, 2);
+    const auto put = [&out](quint32 v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.append(static_cast<char>((v >> (8 * i)) & 0xFF));
     };
     out.append("RIFF");
-    put32(36 + dataBytes);
+    put(36 + dataBytes, 4);
     out.append("WAVEfmt ");
-    put32(16);
-    put16(1); // PCM
-    put16(static_cast<quint16>(channels));
-    put32(static_cast<quint32>(rate));
-    put32(static_cast<quint32>(rate * channels * 2));
-    put16(static_cast<quint16>(channels * 2));
-    put16(16);
+    put(16, 4);
+    put(1, 2); // PCM
+    put(static_cast<quint32>(channels), 2);
+    put(static_cast<quint32>(rate), 4);
+    put(static_cast<quint32>(rate * channels * 2), 4);
+    put(static_cast<quint32>(channels * 2), 2);
+    put(16, 2);
     out.append("data");
-    put32(dataBytes);
+    put(dataBytes, 4);
+    return out;
+}
+
+// A 16-bit PCM WAV file, `ms` long, each frame's samples (one a channel) from `sample`.
+template <typename Sample>
+bool writePcmWav(const QString& path, int rate, int channels, int ms, Sample sample) {
+    const qint64 frames = static_cast<qint64>(rate) * ms / 1000;
+    const auto dataBytes = static_cast<quint32>(frames * channels * 2);
+    QByteArray out = wavHeader(rate, channels, dataBytes);
+    out.reserve(static_cast<qsizetype>(44 + dataBytes));
     for (qint64 i = 0; i < frames; ++i) {
-        const auto s = static_cast<qint16>(5000 * std::sin(2 * M_PI * 440.0 * double(i) / rate));
-        for (int c = 0; c < channels; ++c)
-            put16(static_cast<quint16>(s));
+        for (int c = 0; c < channels; ++c) {
+            char b[2];
+            qToLittleEndian(static_cast<quint16>(sample(i, frames)), b);
+            out.append(b, 2);
+        }
     }
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(out) == out.size();
+}
+
+// Writes a 16-bit PCM WAV file of a 440 Hz tone, `ms` long, for tests and benchmarks that
+// need real audio files without shipping any.
+inline bool writeWav(const QString& path, int rate, int channels, int ms) {
+    return writePcmWav(path, rate, channels, ms, [rate](qint64 i, qint64) {
+        return static_cast<qint16>(5000 * std::sin(2 * M_PI * 440.0 * double(i) / rate));
+    });
 }
 
 } // namespace tamberlo::test
