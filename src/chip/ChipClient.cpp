@@ -50,6 +50,9 @@ ChipClient::ChipClient(SerialPort& port, QObject* parent)
     paceTimer_.setTimerType(Qt::PreciseTimer);
     replyTimer_.setSingleShot(true);
     replyTimer_.setTimerType(Qt::PreciseTimer);
+    lineTimer_.setInterval(1);
+    lineTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&lineTimer_, &QTimer::timeout, this, &ChipClient::lineTick);
     connect(&paceTimer_, &QTimer::timeout, this, &ChipClient::tick);
     connect(&replyTimer_, &QTimer::timeout, this, &ChipClient::replyTimedOut);
     connect(&port_, &SerialPort::communication, this, &ChipClient::onCommunication);
@@ -100,6 +103,7 @@ void ChipClient::end(const QString& why) {
     endText_ = why;
     paceTimer_.stop();
     replyTimer_.stop();
+    dropUnsent();
     // The frame in progress is cut too: the rest of a SET_REC going out after the run
     // would start a recording nobody stops.
     if (current_)
@@ -231,7 +235,7 @@ void ChipClient::writeNext() {
     }
     if (!current_->probing)
         current_->result.lastByteNs = at;
-    emit frameSent(frame.front(), at);
+    announceWhenOut(frame.front(), at);
     if (current_->cancel) {
         complete(*current_->cancel, current_->cancelText);
         return;
@@ -245,7 +249,47 @@ void ChipClient::writeNext() {
     replyTimer_.start(timeout);
 }
 
+void ChipClient::announceWhenOut(std::uint8_t opcode, qint64 writtenNs) {
+    announceUnsent(); // a frame before it, still waiting: out by now
+    if (port_.bytesUnsent() <= 0) {
+        emit frameSent(opcode, writtenNs);
+        return;
+    }
+    unsentOpcode_ = opcode;
+    unsentSinceNs_ = writtenNs;
+    lineTimer_.start();
+}
+
+void ChipClient::lineTick() {
+    if (!unsentOpcode_) {
+        lineTimer_.stop();
+        return;
+    }
+    if (port_.isOpen() && port_.bytesUnsent() > 0 &&
+        clock_() - unsentSinceNs_ < qint64(LineWaitMs) * NsPerMs)
+        return;
+    announceUnsent();
+}
+
+void ChipClient::dropUnsent() {
+    lineTimer_.stop();
+    unsentOpcode_.reset();
+}
+
+void ChipClient::announceUnsent() {
+    lineTimer_.stop();
+    if (!unsentOpcode_)
+        return;
+    const std::uint8_t opcode = *unsentOpcode_;
+    unsentOpcode_.reset();
+    emit frameSent(opcode, clock_());
+}
+
 void ChipClient::onCommunication(tamberlo::CommEvent kind) {
+    if (kind == CommEvent::BytesReceived)
+        announceUnsent(); // an answer: the frame before it has reached the far end
+    else if (kind == CommEvent::DeviceLost)
+        dropUnsent();
     if (kind == CommEvent::DeviceLost) {
         if (deviceLost_)
             return;

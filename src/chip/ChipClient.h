@@ -31,8 +31,12 @@
 // Completions run once per request, in submission order (stopNow's STOP excepted), after
 // the client's own state is settled, so a completion may submit further work.
 //
-// Tests drive the two timers directly: tick() is the pacing timer's tick, replyTimedOut()
-// the reply timer's expiry; setClock() replaces the monotonic clock.
+// frameSent() waits until the system has put the frame's last byte on the line (a USB
+// adapter's driver may hold it for some ms), looked at every millisecond for at most
+// LineWaitMs; a reply byte, the end of the exchange or of the client announces it at once.
+//
+// Tests drive the timers directly: tick() is the pacing timer's tick, replyTimedOut() the
+// reply timer's expiry, lineTick() the line timer's; setClock() replaces the monotonic clock.
 
 #include "chip/ChipReply.h"
 #include "link/SerialPort.h"
@@ -124,6 +128,8 @@ public:
     // once with Cancelled.
     void end(const QString& why = QStringLiteral("the run has ended"));
     bool hasEnded() const { return ended_; }
+    // The longest frameSent() waits for the system to put a frame's last byte on the line.
+    static constexpr int LineWaitMs = 100;
     // The device behind the port went away (and the port has not been opened since; the
     // port closes itself when its device goes away).
     bool isDeviceLost() const { return deviceLost_; }
@@ -137,6 +143,7 @@ public:
 
     QTimer& paceTimer() { return paceTimer_; }
     QTimer& replyTimer() { return replyTimer_; }
+    QTimer& lineTimer() { return lineTimer_; }
 
 public slots:
     // The pacing timer's tick: the next byte of the frame in progress, or the first byte of
@@ -144,13 +151,16 @@ public slots:
     void tick();
     // The reply timer's expiry.
     void replyTimedOut();
+    // The look at whether the last frame's bytes have left the system.
+    void lineTick();
 
 signals:
     void byteWritten(std::uint8_t byte, qint64 ns);
     void byteRead(std::uint8_t byte, qint64 ns);
     // Bytes read that belong to no reply (late, surplus, noise), or discarded before a frame.
     void strayBytes(int count);
-    // A frame's last byte has been handed to the port, at `ns` on the monotonic clock.
+    // A frame's last byte has left for the chip, at `ns` on the monotonic clock: the system
+    // has put it on the line (as far as the port can tell), not only been handed it.
     void frameSent(std::uint8_t opcode, qint64 ns);
     void finished(const tamberlo::ChipResult& result);
     // Nothing left to do.
@@ -187,6 +197,14 @@ private:
     Clock clock_;
     QTimer paceTimer_;
     QTimer replyTimer_;
+    QTimer lineTimer_;
+    // A frame whose last byte is written but still held by the system: its opcode, and
+    // when the wait for it began.
+    std::optional<std::uint8_t> unsentOpcode_;
+    qint64 unsentSinceNs_ = 0;
+    void announceWhenOut(std::uint8_t opcode, qint64 writtenNs);
+    void announceUnsent();
+    void dropUnsent();
     int timeoutMs_ = DefaultTimeoutMs;
     quint64 nextId_ = 1;
     std::deque<Job> queue_;

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <limits>
+#include <sys/ioctl.h>
 
 namespace tamberlo {
 
@@ -109,6 +110,15 @@ void QtSerialPort::write(std::uint8_t byte) {
     // Hand the byte to the system now rather than on the next turn of the event loop, so it
     // leaves on the tick that wrote it.
     port_.flush();
+}
+
+int QtSerialPort::bytesUnsent() const {
+    if (!port_.isOpen())
+        return 0;
+    int queued = 0;
+    if (::ioctl(static_cast<int>(port_.handle()), TIOCOUTQ, &queued) < 0)
+        return 0;
+    return std::max(queued, 0);
 }
 
 int QtSerialPort::bytesWaiting() const {

@@ -36,6 +36,7 @@ public:
     void selectBinaryMode() override {}
     void discardTransmitBuffer() override;
     void write(std::uint8_t byte) override;
+    int bytesUnsent() const override;
     int bytesWaiting() const override;
     std::uint8_t read() override;
     void discardReceiveBuffer() override;

@@ -43,6 +43,9 @@ public:
     virtual void selectBinaryMode() = 0;
     virtual void discardTransmitBuffer() = 0;
     virtual void write(std::uint8_t byte) = 0;
+    // Bytes written that the system has not yet put on the line (a USB adapter's driver holds
+    // them for a few ms); 0 when it cannot tell.
+    virtual int bytesUnsent() const { return 0; }
     virtual int bytesWaiting() const = 0;
     virtual std::uint8_t read() = 0;
     virtual void discardReceiveBuffer() = 0;

@@ -23,6 +23,8 @@ private slots:
     void decodesReplies_data();
     void decodesReplies();
     void pacesFramesAndReportsTheLastByte();
+    void frameSentWaitsForTheLine_data();
+    void frameSentWaitsForTheLine();
     void discardsStrayInputBeforeEachFrame();
     void surplusBytesNeverShiftTheNextReply();
     void timeoutNamesTheCommandAndGoesOn();
@@ -156,6 +158,56 @@ void TestChipClient::pacesFramesAndReportsTheLastByte() {
     rig.port.inject(bytes({0x04, 0x02, 0xA0}));
     QCOMPARE(rig.results.size(), std::size_t(2));
     QVERIFY(rig.client.isIdle());
+}
+
+void TestChipClient::frameSentWaitsForTheLine_data() {
+    QTest::addColumn<QString>("then");
+    QTest::addColumn<int>("sentAfterMs"); // -1: never announced
+    QTest::newRow("out at once") << "nothing held" << 0;
+    QTest::newRow("held 7 ms") << "line empties" << 7;
+    QTest::newRow("the reply comes first") << "reply" << 3;
+    QTest::newRow("held too long") << "held" << ChipClient::LineWaitMs;
+    QTest::newRow("device lost") << "lost" << -1;
+    QTest::newRow("run ended") << "end" << -1;
+}
+
+// frameSent is the moment the chip starts listening (the recording's audio starts there): not
+// while the system still holds the last byte, never for a frame that will not arrive.
+void TestChipClient::frameSentWaitsForTheLine() {
+    QFETCH(QString, then);
+    QFETCH(int, sentAfterMs);
+    Rig rig;
+    QSignalSpy sent(&rig.client, &ChipClient::frameSent);
+    rig.port.unsent = then == "nothing held" ? 0 : 1;
+    rig.submit(rangeFrame(Opcode::SET_REC, 0x010, 0x05F));
+    rig.sendUntil(5);
+    const qint64 lastByte = rig.clock;
+    QCOMPARE(rig.client.lineTimer().isActive(), then != "nothing held");
+    for (int ms = 1; ms <= ChipClient::LineWaitMs + 5 && sent.isEmpty(); ++ms) {
+        rig.clock += Ms;
+        if (then == "line empties" && ms == 7)
+            rig.port.unsent = 0;
+        if (then == "reply" && ms == 3) {
+            rig.port.inject(bytes({0x04, 0x02, 0x04, 0x02, 0x04}));
+            QCOMPARE(sent.size(), 1); // before the reply completes the command
+            QCOMPARE(rig.results.size(), std::size_t(1));
+            break;
+        }
+        if (then == "lost" && ms == 2)
+            rig.port.raise(CommEvent::DeviceLost);
+        if (then == "end" && ms == 2)
+            rig.client.end();
+        rig.client.lineTick();
+    }
+    if (sentAfterMs < 0) {
+        QVERIFY(sent.isEmpty());
+        QVERIFY(!rig.client.lineTimer().isActive());
+        return;
+    }
+    QCOMPARE(sent.size(), 1);
+    QCOMPARE(sent.at(0).at(0).value<std::uint8_t>(), Opcode::SET_REC);
+    QCOMPARE(sent.at(0).at(1).toLongLong(), lastByte + sentAfterMs * Ms);
+    QVERIFY(!rig.client.lineTimer().isActive());
 }
 
 void TestChipClient::discardsStrayInputBeforeEachFrame() {

@@ -51,6 +51,7 @@ public:
     void discardTransmitBuffer() override { log.push_back(QStringLiteral("discard-tx")); }
     void write(std::uint8_t byte) override;
     int bytesWaiting() const override { return static_cast<int>(input.size()); }
+    int bytesUnsent() const override { return unsent; }
     std::uint8_t read() override;
     void discardReceiveBuffer() override;
     void discardInput() override;
@@ -66,6 +67,7 @@ public:
     OpenFailure failOpenKind = OpenFailure::Other; // reported with failOpenWith
     int openCalls = 0;
     QByteArray written; // every byte written, in order
+    int unsent = 0;     // what bytesUnsent() says: written bytes the "system" still holds
     QStringList log;    // "discard-tx", "write XX", "discard-rx", "discard-input"
     int binaryModeCalls = 0;
     std::deque<std::uint8_t> input;
