@@ -6,17 +6,17 @@
 // recording message boxes and the fake player. One rig serves many inputs; reset() puts it
 // back to the state the window has after start-up, with the port open.
 
-#include "audio/AudioSource.h"
 #include "chip/AnalogPath.h"
 #include "chip/Catalogue.h"
-#include "chip/ChipCommands.h"
-#include "chip/Lamp.h"
-#include "chip/Lamps.h"
 #include "codec/HexText.h"
-#include "link/PortControl.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "panel/AudioSource.h"
+#include "panel/ChipCommands.h"
+#include "panel/Lamps.h"
 #include "support/Fakes.h"
+#include "widgets/Lamp.h"
+#include "widgets/PortControl.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -77,7 +77,7 @@ struct Rig {
     WirePort port;
     test::FakeMessageBoxes boxes;
     Receiver rx{port};
-    Transmitter tx{port, rx, boxes};
+    Transmitter tx{port, rx};
     PortControl portControl{port, tx, boxes};
     test::FakeAudioPlayer player;
     test::FakeFileDialog dialog;

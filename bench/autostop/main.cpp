@@ -10,11 +10,11 @@
 // source's own share: when the status tick hands STOP to the transmitter, against the same
 // mark; the transmitter then writes the byte on its next 50 ms tick. Targets: error at most 30 ms
 // on 10 s, at most 0.3 % on 180 s.
-#include "audio/AudioSource.h"
 #include "audio/QtAudioPlayer.h"
 #include "link/QtSerialPort.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "panel/AudioSource.h"
 #include "support/Wav.h"
 
 #include <QApplication>
@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
     Receiver receiver(port);
     QObject::connect(&port, &SerialPort::communication, &receiver, &Receiver::onCommunication);
     PrintedBoxes boxes;
-    Transmitter transmitter(port, receiver, boxes);
+    Transmitter transmitter(port, receiver);
     QtAudioPlayer player;
     FixedDialog dialog;
     QLineEdit nameText, lengthText, recTime;

@@ -11,12 +11,12 @@
 // Usage: tamberlo_bench_linkfaults [rounds]
 
 #include "PtyPair.h"
-#include "link/MessageBoxes.h"
-#include "link/PortControl.h"
 #include "link/PortResolver.h"
 #include "link/QtSerialPort.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "widgets/MessageBoxes.h"
+#include "widgets/PortControl.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -76,7 +76,7 @@ struct Link {
     QtSerialPort port;
     QuietBoxes boxes;
     Receiver receiver{port};
-    Transmitter tx{port, receiver, boxes};
+    Transmitter tx{port, receiver};
     PortControl control{port, tx, boxes};
 };
 

@@ -21,12 +21,12 @@
 // --quick: 8 messages and 2 panel runs per condition (a check that it measures); the full run
 // (default) has 30 messages and 6 panel runs per condition, 120 messages in all. LIST is a
 // comma-separated subset of default-idle, default-compile, blocks-idle, blocks-compile.
-#include "audio/AudioSource.h"
 #include "audio/QtAudioPlayer.h"
 #include "e2e/SoundRig.h"
 #include "link/QtSerialPort.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "panel/AudioSource.h"
 #include "support/PulseServer.h"
 #include "support/SinkCapture.h"
 
@@ -298,7 +298,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
         Receiver receiver(port);
         QObject::connect(&port, &SerialPort::communication, &receiver, &Receiver::onCommunication);
         PrintedBoxes boxes;
-        Transmitter transmitter(port, receiver, boxes);
+        Transmitter transmitter(port, receiver);
         QtAudioPlayer player;
         FixedDialog dialog;
         QLineEdit nameText, lengthText, recTime;

@@ -4,8 +4,8 @@
 
 namespace tamberlo {
 
-Transmitter::Transmitter(SerialPort& port, Receiver& receiver, MessageBoxes& boxes, QObject* parent)
-    : QObject(parent), port_(port), receiver_(receiver), boxes_(boxes) {
+Transmitter::Transmitter(SerialPort& port, Receiver& receiver, QObject* parent)
+    : QObject(parent), port_(port), receiver_(receiver) {
     timer_.setObjectName(QStringLiteral("Timer1"));
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(PaceMs);
@@ -48,7 +48,7 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
         receiver_.stopAwaitingFrame();
 
     if (!port_.isOpen()) {
-        boxes_.show(tr("串口没打开"), tr("串口状态"), MessageIcon::Critical);
+        emit portClosed();
         return;
     }
     timer_.start(PaceMs);

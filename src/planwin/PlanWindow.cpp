@@ -1,7 +1,5 @@
 #include "planwin/PlanWindow.h"
 
-#include "app/QtMessageBoxes.h"
-#include "audio/AudioOutputBox.h"
 #include "audio/QtAudioPlayer.h"
 #include "chip/ChipClient.h"
 #include "chip/ChipMap.h"
@@ -14,6 +12,8 @@
 #include "planwin/PlanCheck.h"
 #include "planwin/PlanTableModel.h"
 #include "planwin/QtPlanDialogs.h"
+#include "widgets/AudioOutputBox.h"
+#include "widgets/QtMessageBoxes.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>

@@ -3,10 +3,10 @@
 // provides one; a format another library decodes opens without them. The decoders are hidden from
 // GStreamer for this process by giving them the rank "none", which is how a machine without their
 // package looks to automatic decoding.
-#include "app/Form1.h"
 #include "audio/AudioFormat.h"
-#include "audio/AudioSource.h"
 #include "audio/DecoderRegistry.h"
+#include "panel/AudioSource.h"
+#include "panel/Form1.h"
 #include "support/AudioFiles.h"
 #include "support/Fakes.h"
 #include "support/Wav.h"

@@ -5,9 +5,9 @@
 // STOP reaches the chip is a figure of bench/autostop, not a test: it depends on how busy
 // the machine is.
 
-#include "audio/AudioSource.h"
 #include "audio/QtAudioPlayer.h"
 #include "e2e/SimulatorRig.h"
+#include "panel/AudioSource.h"
 #include "support/Wav.h"
 
 #include <QDir>

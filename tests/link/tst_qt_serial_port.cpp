@@ -5,12 +5,12 @@
 // bench/linkfaults.
 
 #include "PtyPair.h"
-#include "link/PortControl.h"
 #include "link/PortResolver.h"
 #include "link/QtSerialPort.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
 #include "support/Fakes.h"
+#include "widgets/PortControl.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -37,7 +37,7 @@ struct Link {
     QtSerialPort port;
     FakeMessageBoxes boxes;
     Receiver receiver{port};
-    Transmitter tx{port, receiver, boxes};
+    Transmitter tx{port, receiver};
     QList<QByteArray> replies; // RecvBuf[0 .. RecvCnt) each time the action ran
 
     Link() {
@@ -76,7 +76,7 @@ struct VanishingLink {
     VanishingPort port;
     FakeMessageBoxes boxes;
     Receiver receiver{port};
-    Transmitter tx{port, receiver, boxes};
+    Transmitter tx{port, receiver};
     PortControl control{port, tx, boxes};
     int lost = 0;
 

@@ -36,7 +36,7 @@ struct Rx {
     WatchedPort port;
     FakeMessageBoxes boxes;
     Receiver receiver{port};
-    Transmitter tx{port, receiver, boxes};
+    Transmitter tx{port, receiver};
     QList<Seen> actions;
 
     Rx() {

@@ -2,7 +2,6 @@
 // bar after every change, plan files, export, the checks before a run, and the comparison
 // of a map scan with the plan.
 #include "PlanWindowFakes.h"
-#include "audio/AudioOutputBox.h"
 #include "link/PortResolver.h"
 #include "plan/Export.h"
 #include "planwin/MemoryBar.h"
@@ -10,6 +9,7 @@
 #include "planwin/PlanTableModel.h"
 #include "planwin/PlanWindow.h"
 #include "support/Fakes.h"
+#include "widgets/AudioOutputBox.h"
 
 #include <QAccessible>
 #include <QCheckBox>

@@ -4,9 +4,9 @@
 // bad file a good one is loaded, so that nothing of it may linger: a bad file must leave the
 // length at 0 and say so, a good file must load whatever its name.
 
-#include "app/Form1.h"
-#include "audio/AudioSource.h"
-#include "audio/TimeText.h"
+#include "panel/AudioSource.h"
+#include "panel/Form1.h"
+#include "panel/TimeText.h"
 #include "support/Fakes.h"
 #include "support/Wav.h"
 

@@ -7,10 +7,10 @@
 // port links that lead to no serial device. Every wait is for an event, with a generous bound;
 // how fast the panel notices a hang-up and how idle it stays are figures of bench/linkfaults.
 
-#include "audio/AudioSource.h"
 #include "e2e/SimulatorRig.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "panel/AudioSource.h"
 
 #include <QDir>
 #include <QFile>
