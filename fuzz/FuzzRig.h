@@ -143,9 +143,9 @@ struct Rig {
         tx.SendBuf.clear();
         port.wire.clear();
         rx.RecvBuf.fill(0);
-        rx.RecvCnt = 0;
-        rx.RecvIdx = 0;
-        rx.RecvExpect = 0;
+        rx.setRecvCnt(0);
+        rx.setRecvIdx(0);
+        rx.setRecvExpect(0);
         boxes.boxes.clear();
         boxes.onShow = nullptr;
 
@@ -166,9 +166,9 @@ struct Rig {
         player.commands.clear();
         player.setUpdateInterval(0);
         player.modeValue = NotOpen;
-        audio->RecOn = false;
-        audio->MusicOn = false;
-        audio->RecElapsedMs = 0;
+        audio->setRecOn(false);
+        audio->setMusicOn(false);
+        audio->setRecElapsedMs(0);
     }
 
     // A click on the button of a catalogue row (the slot of its control name).

@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
     Clock::time_point handoff;
     source.setStopCommand([&] {
         handoff = Clock::now();
-        receiver.RecvExpect = 1;
+        receiver.setRecvExpect(1);
         transmitter.SendBuf = {0x02};
         transmitter.Isd_Comm2_Send(1);
     });
@@ -213,13 +213,13 @@ int main(int argc, char** argv) {
     for (const auto& [label, file] : plan) {
         dialog.name = file;
         source.openFile();
-        if (source.MusicLenMs <= 0) {
+        if (source.MusicLenMs() <= 0) {
             std::fprintf(stderr, "%s did not open\n", qPrintable(file));
             return 1;
         }
         Run run;
         run.label = label;
-        run.lengthMs = source.MusicLenMs;
+        run.lengthMs = source.MusicLenMs();
         Clock::time_point ended{};
         QEventLoop loop;
         // The player's end: its last sample has come out of the output (looked at every ms).
@@ -236,9 +236,9 @@ int main(int argc, char** argv) {
         handoff = {};
 
         // The record button: RecElapsedMs 0 and RecOn, REC to the chip, the audio started.
-        source.RecElapsedMs = 0;
-        source.RecOn = true;
-        receiver.RecvExpect = 1;
+        source.setRecElapsedMs(0);
+        source.setRecOn(true);
+        receiver.setRecvExpect(1);
         transmitter.SendBuf = {0x41};
         transmitter.Isd_Comm2_Send(1);
         const Clock::time_point play = Clock::now();
@@ -246,8 +246,8 @@ int main(int argc, char** argv) {
         loop.exec();
         QObject::disconnect(c2);
         source.holdRecordingSource();
-        source.MusicOn = false;
-        source.RecOn = false;
+        source.setMusicOn(false);
+        source.setRecOn(false);
 
         Clock::time_point onWire{};
         if (handoff == Clock::time_point{} || ended == Clock::time_point{} ||

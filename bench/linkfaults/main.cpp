@@ -134,8 +134,8 @@ std::pair<double, int> noise(int seconds) {
         return {-1, 0};
     Link link;
     link.control.toggle(QString::number(PortNumber));
-    link.receiver.RecvCnt = 0;
-    link.receiver.RecvExpect = 4;
+    link.receiver.setRecvCnt(0);
+    link.receiver.setRecvExpect(4);
     link.tx.SendBuf = {0x06};
     link.tx.Isd_Comm2_Send(1);
     waitFor([&] { return !link.tx.isSending(); }, 10000);

@@ -162,8 +162,8 @@ int main(int argc, char** argv) {
 
     std::vector<Clock::time_point> actionAt;
     auto sendFrame = [&] {
-        receiver.RecvCnt = 0;
-        receiver.RecvExpect = FrameBytes;
+        receiver.setRecvCnt(0);
+        receiver.setRecvExpect(FrameBytes);
         tx.SendBuf = {0x80, 0x00, 0x10, 0x00, 0x20};
         tx.Isd_Comm2_Send(FrameBytes);
     };

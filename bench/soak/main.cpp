@@ -97,7 +97,7 @@ int main(int argc, char* argv[]) {
         // after it.
         int completions = 0;
         QObject::connect(&form.port(), &SerialPort::communication, &form, [&](CommEvent kind) {
-            if (kind == CommEvent::BytesReceived && rx.RecvIdx == 0)
+            if (kind == CommEvent::BytesReceived && rx.RecvIdx() == 0)
                 ++completions;
         });
 

@@ -308,7 +308,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
         bool stopSent = false;
         source.setStopCommand([&] {
             stopSent = true;
-            receiver.RecvExpect = 1;
+            receiver.setRecvExpect(1);
             transmitter.SendBuf = {0x02};
             transmitter.Isd_Comm2_Send(1);
         });
@@ -331,7 +331,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                 return 1;
             }
             source.openFile();
-            if (source.MusicLenMs <= 0) {
+            if (source.MusicLenMs() <= 0) {
                 std::fprintf(stderr, "%s did not open\n", qPrintable(dialog.name));
                 return 1;
             }
@@ -342,9 +342,9 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
             }
             stopSent = false;
             const qint64 before = SinkCapture::nowUs();
-            source.RecElapsedMs = 0;
-            source.RecOn = true;
-            receiver.RecvExpect = 1;
+            source.setRecElapsedMs(0);
+            source.setRecOn(true);
+            receiver.setRecvExpect(1);
             transmitter.SendBuf = {0x41};
             transmitter.Isd_Comm2_Send(1);
             source.startRecordingSource();
@@ -355,13 +355,13 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                     loop.quit();
             });
             poll.start(10);
-            QTimer::singleShot(source.MusicLenMs + 10000, &loop, &QEventLoop::quit);
+            QTimer::singleShot(source.MusicLenMs() + 10000, &loop, &QEventLoop::quit);
             loop.exec();
             // Whatever still comes out after the STOP.
             waitMs(600);
             source.holdRecordingSource();
-            source.MusicOn = false;
-            source.RecOn = false;
+            source.setMusicOn(false);
+            source.setRecOn(false);
             capture.waitUntilCaptured(SinkCapture::nowUs(), 5000);
             capture.stop();
             const qint64 recAt = wire.find(0x41, before);
@@ -376,7 +376,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                 continue;
             }
             std::printf("PANEL %.2f %.2f %.2f %d %s\n", (*offset - stopAt) / 1000.0,
-                        (*onset - recAt) / 1000.0, (*offset - *onset) / 1000.0, source.MusicLenMs,
+                        (*onset - recAt) / 1000.0, (*offset - *onset) / 1000.0, source.MusicLenMs(),
                         qPrintable(formatName(recipe)));
             std::fflush(stdout);
             waitMs(300);

@@ -16,7 +16,7 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
     // A reply completed for the command in flight still gets its action, before that command
     // is replaced.
     receiver_.runDueAction();
-    receiver_.RecvIdx = 0;
+    receiver_.setRecvIdx(0);
     curCmd_ = SendBuf.empty() ? 0 : SendBuf[0];
     // The bridge frames by opcode: the bytes after an opcode are that command's data however
     // late they come. A frame that has started to go out therefore goes out whole, and the new

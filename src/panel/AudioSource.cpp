@@ -37,7 +37,7 @@ AudioSource::AudioSource(AudioPlayer& player, FileDialog& dialog, MessageBoxes& 
 
 void AudioSource::startRecordingSource() {
     replay();
-    MusicOn = true;
+    musicOn_ = true;
     player_.setUpdateInterval(TickMs);
 }
 
@@ -52,7 +52,7 @@ QString AudioSource::outputName() const {
 }
 
 bool AudioSource::outputReadyForRecording() {
-    if (MusicFileName.isEmpty())
+    if (musicFileName_.isEmpty())
         return true;
     QString why;
     if (player_.outputReady(&why))
@@ -69,11 +69,11 @@ void AudioSource::holdRecordingSource() {
 }
 
 std::int64_t AudioSource::sliderValueFor(std::int32_t ms) const {
-    switch (MusicScaleMode) {
+    switch (musicScaleMode_) {
     case 0:
-        return MusicScale == 0 ? 0 : ms / MusicScale;
+        return musicScale_ == 0 ? 0 : ms / musicScale_;
     case 1:
-        return static_cast<std::int64_t>(ms) * MusicScale;
+        return static_cast<std::int64_t>(ms) * musicScale_;
     case 2:
         return ms;
     default:
@@ -82,13 +82,13 @@ std::int64_t AudioSource::sliderValueFor(std::int32_t ms) const {
 }
 
 std::int32_t AudioSource::msForSliderValue(int value) const {
-    switch (MusicScaleMode) {
+    switch (musicScaleMode_) {
     case 0:
         return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-            static_cast<std::int64_t>(value) * MusicScale, std::numeric_limits<std::int32_t>::min(),
-            std::numeric_limits<std::int32_t>::max()));
+            static_cast<std::int64_t>(value) * musicScale_,
+            std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
     case 1:
-        return MusicScale == 0 ? 0 : value / MusicScale;
+        return musicScale_ == 0 ? 0 : value / musicScale_;
     case 2:
         return value;
     default:
@@ -108,7 +108,7 @@ void AudioSource::openFile() {
     player_.command(PlayerCommand::close);
     player_.setUpdateInterval(0);
     player_.setWait(true);
-    MusicFileName = name;
+    musicFileName_ = name;
     player_.setFileName(name);
     if (w_.DisFileNanmeText)
         w_.DisFileNanmeText->setText(player_.fileName());
@@ -119,11 +119,11 @@ void AudioSource::openFile() {
     player_.command(PlayerCommand::Play);
     player_.command(PlayerCommand::Pause);
 
-    MusicLenMs = std::max<std::int32_t>(0, player_.length());
+    musicLenMs_ = std::max<std::int32_t>(0, player_.length());
     setScale(w_.PlayPoint ? w_.PlayPoint->maximum() : DefaultSliderMaximum);
     if (w_.MusicFileLenText)
-        w_.MusicFileLenText->setText(DipPlayPosit(MusicLenMs));
-    MusicPosMs = 0;
+        w_.MusicFileLenText->setText(DipPlayPosit(musicLenMs_));
+    musicPosMs_ = 0;
 
     reportUnusableFile();
 }
@@ -131,36 +131,36 @@ void AudioSource::openFile() {
 void AudioSource::setScale(std::int32_t sliderMaximum) {
     // No length (the file did not open) or no slider range: nothing to map, the slider
     // shows 0 and reads as 0.
-    if (MusicLenMs <= 0 || sliderMaximum <= 0) {
-        MusicScale = 0;
-        MusicScaleMode = 0;
+    if (musicLenMs_ <= 0 || sliderMaximum <= 0) {
+        musicScale_ = 0;
+        musicScaleMode_ = 0;
         return;
     }
     std::int32_t ratio = 0;
-    if (sliderMaximum < MusicLenMs) {
-        ratio = MusicLenMs / sliderMaximum;
-        MusicScaleMode = 0;
-    } else if (sliderMaximum > MusicLenMs) {
-        ratio = sliderMaximum / MusicLenMs;
-        MusicScaleMode = 1;
+    if (sliderMaximum < musicLenMs_) {
+        ratio = musicLenMs_ / sliderMaximum;
+        musicScaleMode_ = 0;
+    } else if (sliderMaximum > musicLenMs_) {
+        ratio = sliderMaximum / musicLenMs_;
+        musicScaleMode_ = 1;
     } else {
-        MusicScaleMode = 2;
+        musicScaleMode_ = 2;
         return;
     }
     // The ratio is kept in one byte. Capping it works like the truncation does anyway:
     // a very long file brings the slider to its end early, where it then stays; a very
     // short one uses less of the slider's range.
-    MusicScale = static_cast<std::uint8_t>(std::min<std::int32_t>(ratio, 255));
+    musicScale_ = static_cast<std::uint8_t>(std::min<std::int32_t>(ratio, 255));
 }
 
 void AudioSource::reportUnusableFile() {
     const QString why = player_.errorText();
     if (!why.isEmpty()) {
-        boxes_.show(tr("无法打开音频文件：%1\n%2").arg(MusicFileName, why), QString(),
+        boxes_.show(tr("无法打开音频文件：%1\n%2").arg(musicFileName_, why), QString(),
                     MessageIcon::Critical);
-    } else if (MusicLenMs <= 0) {
+    } else if (musicLenMs_ <= 0) {
         // It opened but its length is unknown: the automatic stop would fire at once.
-        boxes_.show(tr("无法读取音频文件的长度：%1").arg(MusicFileName), QString(),
+        boxes_.show(tr("无法读取音频文件的长度：%1").arg(musicFileName_), QString(),
                     MessageIcon::Critical);
     }
 }
@@ -170,14 +170,14 @@ void AudioSource::statusTick() {
         rewindAtEnd();
         return;
     }
-    if (!MusicOn)
+    if (!musicOn_)
         return;
 
-    addTick(MusicPosMs);
-    if (RecOn) {
-        addTick(RecElapsedMs);
+    addTick(musicPosMs_);
+    if (recOn_) {
+        addTick(recElapsedMs_);
         if (w_.RecTimeText)
-            w_.RecTimeText->setText(DipPlayPosit(RecElapsedMs));
+            w_.RecTimeText->setText(DipPlayPosit(recElapsedMs_));
         autoStopStep();
     }
     followSlider();
@@ -208,7 +208,7 @@ std::int64_t AudioSource::stopHandOverAt() const {
     if (anchorMs_ == NoAnchor)
         return -1;
     const int lead = handOverLeadMs_ ? handOverLeadMs_() : Transmitter::PaceMs;
-    return anchorMs_ + MusicLenMs - StopBeforeEndMs - lead;
+    return anchorMs_ + musicLenMs_ - StopBeforeEndMs - lead;
 }
 
 void AudioSource::autoStopStep() {
@@ -216,10 +216,10 @@ void AudioSource::autoStopStep() {
     if (anchorMs_ == NoAnchor) {
         // Nothing has come out of the output since "Play" (or it cannot tell): see
         // SilentOutputAllowanceMs. Without a file the count alone decides.
-        const std::int64_t limit = MusicLenMs > 0
-                                       ? std::int64_t(MusicLenMs) + SilentOutputAllowanceMs
-                                       : std::int64_t(MusicLenMs) - StopLeadMs;
-        if (RecElapsedMs >= limit)
+        const std::int64_t limit = musicLenMs_ > 0
+                                       ? std::int64_t(musicLenMs_) + SilentOutputAllowanceMs
+                                       : std::int64_t(musicLenMs_) - StopLeadMs;
+        if (recElapsedMs_ >= limit)
             sendAutoStop();
         return;
     }
@@ -232,7 +232,7 @@ void AudioSource::autoStopStep() {
 
 void AudioSource::autoStopDue() {
     autoStopTimer_.stop();
-    if (!RecOn)
+    if (!recOn_)
         return; // stopped meanwhile (the stop button, the STOP reply)
     readPlayedClock();
     const std::int64_t at = stopHandOverAt();
@@ -249,19 +249,19 @@ void AudioSource::sendAutoStop() {
     autoStopTimer_.stop();
     // Cleared before sending: ticks that arrive while a box of the transmitter is open send
     // no second STOP.
-    RecOn = false;
+    recOn_ = false;
     if (sendStop_)
         sendStop_();
 }
 
 void AudioSource::rewindAtEnd() {
     movePlayPoint(0);
-    MusicPosMs = 0;
+    musicPosMs_ = 0;
     player_.setStartPoint(0);
 
     player_.command(PlayerCommand::close);
     player_.setWait(true);
-    player_.setFileName(MusicFileName);
+    player_.setFileName(musicFileName_);
     player_.command(PlayerCommand::Stop);
     player_.command(PlayerCommand::Open);
     player_.command(PlayerCommand::Play);
@@ -271,7 +271,7 @@ void AudioSource::rewindAtEnd() {
 void AudioSource::followSlider() {
     if (!w_.PlayPoint)
         return;
-    const std::int64_t value = sliderValueFor(MusicPosMs);
+    const std::int64_t value = sliderValueFor(musicPosMs_);
     // Past the end of its range the slider stays where it last was.
     if (value > w_.PlayPoint->maximum() || value < w_.PlayPoint->minimum())
         return;
@@ -293,8 +293,8 @@ void AudioSource::movePlayPoint(int value) {
 void AudioSource::sliderChanged(int value) {
     if (movingPlayPoint_)
         return;
-    MusicPosMs = msForSliderValue(value);
-    player_.setStartPoint(MusicPosMs);
+    musicPosMs_ = msForSliderValue(value);
+    player_.setStartPoint(musicPosMs_);
 }
 
 } // namespace tamberlo

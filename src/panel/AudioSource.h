@@ -91,14 +91,25 @@ public:
     // Holds it: "Pause" and no status updates.
     void holdRecordingSource();
 
-    QString MusicFileName;
-    std::int32_t MusicLenMs = 0;
-    std::int32_t MusicPosMs = 0;
-    std::int32_t RecElapsedMs = 0;
-    bool MusicOn = false;
-    bool RecOn = false;
-    std::uint8_t MusicScale = 0;
-    std::uint8_t MusicScaleMode = 0;
+    // The loaded file, its length and the position played so far; the time elapsed since
+    // the recording started; whether the file plays and whether the chip records (the stop
+    // and record handlers and their replies switch them); the slider's scale.
+    const QString& MusicFileName() const { return musicFileName_; }
+    void setMusicFileName(const QString& name) { musicFileName_ = name; }
+    std::int32_t MusicLenMs() const { return musicLenMs_; }
+    void setMusicLenMs(std::int32_t ms) { musicLenMs_ = ms; }
+    std::int32_t MusicPosMs() const { return musicPosMs_; }
+    void setMusicPosMs(std::int32_t ms) { musicPosMs_ = ms; }
+    std::int32_t RecElapsedMs() const { return recElapsedMs_; }
+    void setRecElapsedMs(std::int32_t ms) { recElapsedMs_ = ms; }
+    bool MusicOn() const { return musicOn_; }
+    void setMusicOn(bool on) { musicOn_ = on; }
+    bool RecOn() const { return recOn_; }
+    void setRecOn(bool on) { recOn_ = on; }
+    std::uint8_t MusicScale() const { return musicScale_; }
+    void setMusicScale(std::uint8_t scale) { musicScale_ = scale; }
+    std::uint8_t MusicScaleMode() const { return musicScaleMode_; }
+    void setMusicScaleMode(std::uint8_t mode) { musicScaleMode_ = mode; }
 
     // Slider units for a position in milliseconds, and back, by MusicScale and
     // MusicScaleMode. A scale of 0 (no file, or a file of unknown length) maps everything
@@ -122,6 +133,14 @@ public slots:
     void sliderChanged(int value);
 
 private:
+    QString musicFileName_;
+    std::int32_t musicLenMs_ = 0;
+    std::int32_t musicPosMs_ = 0;
+    std::int32_t recElapsedMs_ = 0;
+    bool musicOn_ = false;
+    bool recOn_ = false;
+    std::uint8_t musicScale_ = 0;
+    std::uint8_t musicScaleMode_ = 0;
     void setScale(std::int32_t sliderMaximum);
     void followSlider();
     void movePlayPoint(int value);

@@ -41,9 +41,9 @@ void ChipCommands::prepare(const CommandRow& command) {
         w_.lamps.show(*lamp);
     }
     if (command.clearsCount)
-        rx_.RecvCnt = 0;
+        rx_.setRecvCnt(0);
     if (command.replyBytes)
-        rx_.RecvExpect = *command.replyBytes;
+        rx_.setRecvExpect(*command.replyBytes);
     tx_.SendBuf.assign(command.frameLength, 0);
 }
 
@@ -92,7 +92,7 @@ void ChipCommands::stop() {
 void ChipCommands::sendStop() {
     // No lamp here: the stop lamp and the pausing of the audio come with the reply.
     rx_.runDueAction();
-    audio_.RecOn = false;
+    audio_.setRecOn(false);
     sendSingleByte(Command::stop);
 }
 
@@ -109,8 +109,8 @@ void ChipCommands::rec() {
     if (!audio_.outputReadyForRecording())
         return;
     rx_.runDueAction();
-    audio_.RecElapsedMs = 0;
-    audio_.RecOn = true;
+    audio_.setRecElapsedMs(0);
+    audio_.setRecOn(true);
     sendSingleByte(Command::rec);
     // Even when the port is closed and nothing went out, the audio starts: the operator
     // hears at once that the chip did not take the command.

@@ -61,12 +61,12 @@ void ChipCommands::replyComplete() {
 void ChipCommands::stopReply() {
     if (audio_.player().lastCommand() == PlayerCommand::Play) {
         audio_.holdRecordingSource();
-        audio_.RecOn = false;
+        audio_.setRecOn(false);
         w_.lamps.CriDigClr();
         w_.lamps.show(StopLamp);
     }
-    audio_.MusicOn = false;
-    audio_.RecOn = false;
+    audio_.setMusicOn(false);
+    audio_.setRecOn(false);
 }
 
 void ChipCommands::recReply() {
@@ -79,12 +79,12 @@ void ChipCommands::recReply() {
         player.setUpdateInterval(AudioSource::TickMs);
         audio_.replay();
     }
-    audio_.RecOn = true;
-    audio_.MusicOn = true;
+    audio_.setRecOn(true);
+    audio_.setMusicOn(true);
 }
 
 void ChipCommands::setRecReply() {
-    if (audio_.RecOn) {
+    if (audio_.RecOn()) {
         boxes_.show(tr("请先停止上一次录音"), QString(), MessageIcon::None);
         return;
     }

@@ -72,9 +72,9 @@ void TransmitterTest::pacesOneBytePerTick_data() {
 void TransmitterTest::pacesOneBytePerTick() {
     QFETCH(Frame, frame);
     Link link;
-    link.receiver.RecvCnt = 2; // stale count from an unanswered exchange
-    link.receiver.RecvIdx = 9;
-    link.receiver.RecvExpect = 4;
+    link.receiver.setRecvCnt(2); // stale count from an unanswered exchange
+    link.receiver.setRecvIdx(9);
+    link.receiver.setRecvExpect(4);
     link.tx.SendBuf = frame;
     link.tx.Isd_Comm2_Send(static_cast<std::uint8_t>(frame.size()));
 
@@ -85,17 +85,17 @@ void TransmitterTest::pacesOneBytePerTick() {
     QCOMPARE(link.tx.Timer1().timerType(), Qt::PreciseTimer);
     QCOMPARE(link.tx.CurCmd(), frame[0]);
     // Only the write index of the reply buffer is rewound.
-    QCOMPARE(link.receiver.RecvIdx, 0);
-    QCOMPARE(link.receiver.RecvCnt, 2);
-    QCOMPARE(link.receiver.RecvExpect, 4);
+    QCOMPARE(link.receiver.RecvIdx(), 0);
+    QCOMPARE(link.receiver.RecvCnt(), 2);
+    QCOMPARE(link.receiver.RecvExpect(), 4);
 
     for (std::size_t k = 0; k < frame.size(); ++k) {
         link.tx.tick();
         QCOMPARE(link.port.written, bytesOf(Frame(frame.begin(), frame.begin() + k + 1)));
         QVERIFY(link.tx.isSending());
         // The first byte gives the reply a clean slate: the stale count is gone.
-        QCOMPARE(link.receiver.RecvCnt, 0);
-        QCOMPARE(link.receiver.RecvIdx, 0);
+        QCOMPARE(link.receiver.RecvCnt(), 0);
+        QCOMPARE(link.receiver.RecvIdx(), 0);
     }
     // Tick n + 1 writes nothing and stops the clock.
     link.tx.tick();
@@ -168,8 +168,8 @@ void TransmitterTest::restartAfterOneTickReplacesFrame() {
 
 void TransmitterTest::closedPortRefusesAndSaysSo() {
     Link link(false);
-    link.receiver.RecvCnt = 3;
-    link.receiver.RecvIdx = 7;
+    link.receiver.setRecvCnt(3);
+    link.receiver.setRecvIdx(7);
     link.tx.SendBuf = {0x06};
     link.tx.Isd_Comm2_Send(1);
 
@@ -180,8 +180,8 @@ void TransmitterTest::closedPortRefusesAndSaysSo() {
     // What the call did before asking the port stands.
     QCOMPARE(link.tx.CurCmd(), 0x06);
     QCOMPARE(link.tx.SendCnt(), 1);
-    QCOMPARE(link.receiver.RecvIdx, 0);
-    QCOMPARE(link.receiver.RecvCnt, 3);
+    QCOMPARE(link.receiver.RecvIdx(), 0);
+    QCOMPARE(link.receiver.RecvCnt(), 3);
 }
 
 void TransmitterTest::ticksAfterCloseWriteNothing() {

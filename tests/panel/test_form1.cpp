@@ -396,9 +396,9 @@ private slots:
         p.player.fileLength = 10000;
         p.button("打开文件")->click();
         QCOMPARE(p.dialog.shown, 1);
-        QCOMPARE(p.form->audio().MusicLenMs, 10000);
+        QCOMPARE(p.form->audio().MusicLenMs(), 10000);
         p.get<QSlider>("PlayPoint")->setValue(15000); // as the operator drags it
-        QCOMPARE(p.form->audio().MusicPosMs, 5000);
+        QCOMPARE(p.form->audio().MusicPosMs(), 5000);
         QCOMPARE(p.player.startPoint, 5000);
     }
 
@@ -410,7 +410,7 @@ private slots:
         p.button("录    音")->click(); // port closed: refused, yet the audio starts
         QCOMPARE(p.boxes.boxes.size(), 1);
         p.player.tick();
-        QCOMPARE(p.form->audio().RecElapsedMs, 30);
+        QCOMPARE(p.form->audio().RecElapsedMs(), 30);
         QCOMPARE(p.get<QLineEdit>("RecTimeText")->text(), QStringLiteral("0:0:3"));
     }
 
@@ -424,7 +424,7 @@ private slots:
         QVERIFY(p.get<QLineEdit>("Play_Text")->text().isEmpty());
         tamberlo::test::runQueued();
         QCOMPARE(p.get<QLineEdit>("Play_Text")->text(), QStringLiteral("01 2F "));
-        QCOMPARE(p.form->receiver().RecvCnt, 0);
+        QCOMPARE(p.form->receiver().RecvCnt(), 0);
     }
 
     void shutdownClosesThePlayerAndSendsNothing() {
@@ -537,13 +537,13 @@ private slots:
             QCOMPARE(box.title, QStringLiteral("声音输出"));
             QCOMPARE(box.icon, MessageIcon::Critical);
             QVERIFY(p.player.commands.empty());
-            QVERIFY(!audio.RecOn);
-            QVERIFY(!audio.MusicOn);
+            QVERIFY(!audio.RecOn());
+            QVERIFY(!audio.MusicOn());
             QVERIFY(!p.get<Lamp>("Right(3)")->isVisible());
         } else {
             QVERIFY(p.boxes.boxes.isEmpty());
             QCOMPARE(p.player.lastCommand(), PlayerCommand::Play);
-            QVERIFY(audio.MusicOn);
+            QVERIFY(audio.MusicOn());
         }
     }
 
@@ -596,8 +596,8 @@ private slots:
         QCOMPARE(handedAt + Transmitter::PaceMs, wireAt);
         p.form->transmitter().tick(); // its first tick, 50 ms later: the byte goes out
         QCOMPARE(p.port.written.right(1), QByteArray("\x02", 1));
-        QVERIFY(!audio.RecOn);
-        QCOMPARE(p.form->receiver().RecvExpect, 1);
+        QVERIFY(!audio.RecOn());
+        QCOMPARE(p.form->receiver().RecvExpect(), 1);
     }
 
     // The automatic stop's lead is when the transmitter really writes STOP after the

@@ -143,14 +143,14 @@ void TestChipCommands::buttons() {
     ChipRig rig;
     rig.chip->setVolLevel(4);
     QVERIFY(rig.port.open());
-    rig.rx.RecvExpect = StaleExpect;
-    rig.rx.RecvCnt = StaleCount;
+    rig.rx.setRecvExpect(StaleExpect);
+    rig.rx.setRecvCnt(StaleCount);
     rig.showAllLamps();
 
     rig.click(control);
     QCOMPARE(rig.tx.CurCmd(), std::uint8_t(wire[0]));
-    QCOMPARE(int(rig.rx.RecvExpect), reply >= 0 ? reply : StaleExpect);
-    QCOMPARE(int(rig.rx.RecvCnt), clears ? 0 : StaleCount);
+    QCOMPARE(int(rig.rx.RecvExpect()), reply >= 0 ? reply : StaleExpect);
+    QCOMPARE(int(rig.rx.RecvCnt()), clears ? 0 : StaleCount);
 
     QStringList lit = rig.litLamps();
     if (lamp.isEmpty()) {
@@ -176,8 +176,8 @@ void TestChipCommands::buttonsWithPortClosed() {
 
     ChipRig rig;
     rig.chip->setVolLevel(4);
-    rig.rx.RecvExpect = StaleExpect;
-    rig.rx.RecvCnt = StaleCount;
+    rig.rx.setRecvExpect(StaleExpect);
+    rig.rx.setRecvCnt(StaleCount);
 
     rig.click(control);
     QCOMPARE(rig.boxes.boxes.size(), 1);
@@ -186,33 +186,33 @@ void TestChipCommands::buttonsWithPortClosed() {
     QCOMPARE(rig.boxes.boxes[0].icon, MessageIcon::Critical);
     QVERIFY(rig.drain().isEmpty());
     // What the handler did before the send stands.
-    QCOMPARE(int(rig.rx.RecvExpect), reply >= 0 ? reply : StaleExpect);
-    QCOMPARE(int(rig.rx.RecvCnt), clears ? 0 : StaleCount);
+    QCOMPARE(int(rig.rx.RecvExpect()), reply >= 0 ? reply : StaleExpect);
+    QCOMPARE(int(rig.rx.RecvCnt()), clears ? 0 : StaleCount);
     QCOMPARE(rig.litLamps(), lamp.isEmpty() ? QStringList{} : QStringList{lamp});
 }
 
 void TestChipCommands::stopClearsRecOnOnly() {
     ChipRig rig;
     QVERIFY(rig.port.open());
-    rig.audio->RecOn = true;
-    rig.audio->MusicOn = true;
+    rig.audio->setRecOn(true);
+    rig.audio->setMusicOn(true);
     rig.player.command(PlayerCommand::Play);
     rig.player.commands.clear();
     rig.w.lamps.show({LampGroup::Right, 0});
 
     rig.chip->stop();
-    QVERIFY(!rig.audio->RecOn);
-    QVERIFY(rig.audio->MusicOn); // cleared by the reply, not the click
+    QVERIFY(!rig.audio->RecOn());
+    QVERIFY(rig.audio->MusicOn()); // cleared by the reply, not the click
     QVERIFY(rig.player.commands.empty());
     QCOMPARE(rig.litLamps(), QStringList{"Right(0)"});
     QCOMPARE(rig.drain(), QByteArray("\x02", 1));
 
     // The automatic stop is the same four steps.
-    rig.audio->RecOn = true;
-    rig.rx.RecvExpect = StaleExpect;
+    rig.audio->setRecOn(true);
+    rig.rx.setRecvExpect(StaleExpect);
     rig.chip->sendStop();
-    QVERIFY(!rig.audio->RecOn);
-    QCOMPARE(int(rig.rx.RecvExpect), 1);
+    QVERIFY(!rig.audio->RecOn());
+    QCOMPARE(int(rig.rx.RecvExpect()), 1);
     QCOMPARE(rig.drain(), QByteArray("\x02\x02", 2));
     QCOMPARE(rig.litLamps(), QStringList{"Right(0)"});
 }
@@ -228,12 +228,12 @@ void TestChipCommands::recStartsTheAudio() {
     ChipRig rig;
     if (portOpen)
         QVERIFY(rig.port.open());
-    rig.audio->RecElapsedMs = 12345;
+    rig.audio->setRecElapsedMs(12345);
 
     rig.chip->rec();
-    QCOMPARE(rig.audio->RecElapsedMs, 0);
-    QVERIFY(rig.audio->RecOn);
-    QVERIFY(rig.audio->MusicOn);
+    QCOMPARE(rig.audio->RecElapsedMs(), 0);
+    QVERIFY(rig.audio->RecOn());
+    QVERIFY(rig.audio->MusicOn());
     QCOMPARE(rig.player.commands, std::vector<PlayerCommand>{PlayerCommand::Play});
     QCOMPARE(rig.player.updateInterval(), 30);
     QCOMPARE(rig.drain(), portOpen ? QByteArray("\x41", 1) : QByteArray());
@@ -247,9 +247,9 @@ void TestChipCommands::recTwiceRestartsElapsedTime() {
     QVERIFY(rig.port.open());
     rig.chip->rec();
     rig.drain();
-    rig.audio->RecElapsedMs = 900;
+    rig.audio->setRecElapsedMs(900);
     rig.chip->rec();
-    QCOMPARE(rig.audio->RecElapsedMs, 0);
+    QCOMPARE(rig.audio->RecElapsedMs(), 0);
     QCOMPARE(rig.drain(), QByteArray("\x41\x41", 2));
 }
 
@@ -343,7 +343,7 @@ void TestChipCommands::addressRanges() {
 
     rig.click(control);
     QCOMPARE(rig.drain(), wire);
-    QCOMPARE(int(rig.rx.RecvExpect), expected->reply);
+    QCOMPARE(int(rig.rx.RecvExpect()), expected->reply);
     QStringList lit = rig.litLamps();
     QVERIFY(lit.removeOne("Bottmp(0)"));
     QCOMPARE(lit, QStringList{lamp});
@@ -364,7 +364,7 @@ void TestChipCommands::addressRanges() {
     }
     // The record range starts the audio whatever became of the frame.
     const bool record = control == "set_rec_addr";
-    QCOMPARE(rig.audio->MusicOn, record);
+    QCOMPARE(rig.audio->MusicOn(), record);
     QCOMPARE(rig.player.commands, record ? std::vector<PlayerCommand>{PlayerCommand::Play}
                                          : std::vector<PlayerCommand>{});
     QCOMPARE(rig.player.updateInterval(), record ? 30 : 0);
@@ -374,12 +374,12 @@ void TestChipCommands::refusedRangeLeavesZeroFrame() {
     ChipRig rig;
     QVERIFY(rig.port.open());
     rig.tx.SendBuf = {1, 2, 3};
-    rig.rx.RecvCnt = StaleCount;
+    rig.rx.setRecvCnt(StaleCount);
     rig.box("SetEraseText1")->setText("00 200");
     rig.chip->SetEraseAddrComm();
     QCOMPARE(rig.tx.SendBuf, (std::vector<std::uint8_t>{0, 0, 0, 0, 0}));
-    QCOMPARE(int(rig.rx.RecvExpect), 5);
-    QCOMPARE(int(rig.rx.RecvCnt), int(StaleCount)); // range commands never clear the count
+    QCOMPARE(int(rig.rx.RecvExpect()), 5);
+    QCOMPARE(int(rig.rx.RecvCnt()), int(StaleCount)); // range commands never clear the count
     QVERIFY(!rig.tx.isSending());
 }
 
@@ -453,14 +453,14 @@ void TestChipCommands::apcThroughControls() {
     rig.w.SPKon->setCheckState(spk);
     rig.w.SoundMon->setCheckState(mon);
     rig.w.sound_in->setCurrentText(source);
-    rig.rx.RecvExpect = StaleExpect;
-    rig.rx.RecvCnt = StaleCount;
+    rig.rx.setRecvExpect(StaleExpect);
+    rig.rx.setRecvCnt(StaleCount);
 
     rig.chip->si_ok();
-    QCOMPARE(int(rig.rx.RecvCnt), int(StaleCount)); // the handler leaves the count alone ...
+    QCOMPARE(int(rig.rx.RecvCnt()), int(StaleCount)); // the handler leaves the count alone ...
     QCOMPARE(rig.drain(), wire);
-    QCOMPARE(int(rig.rx.RecvExpect), int(StaleExpect));
-    QCOMPARE(int(rig.rx.RecvCnt), 0); // ... the frame's first byte rewinds it
+    QCOMPARE(int(rig.rx.RecvExpect()), int(StaleExpect));
+    QCOMPARE(int(rig.rx.RecvCnt()), 0); // ... the frame's first byte rewinds it
     QCOMPARE(rig.litLamps(), QStringList{"Bottmp(0)"});
 }
 

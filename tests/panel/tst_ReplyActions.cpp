@@ -79,8 +79,8 @@ void TestReplyActions::textReplies() {
         rig.reply(reply);
     }
     QCOMPARE(rig.box(box)->text(), text);
-    QCOMPARE(int(rig.rx.RecvCnt), 0);
-    QCOMPARE(int(rig.rx.RecvIdx), 0);
+    QCOMPARE(int(rig.rx.RecvCnt()), 0);
+    QCOMPARE(int(rig.rx.RecvIdx()), 0);
     QVERIFY(rig.boxes.boxes.isEmpty());
     // No other box took the text.
     for (const char* other : {"Play_Text", "Rec_Text", "CurrentRow"}) {
@@ -144,7 +144,7 @@ void TestReplyActions::rangeReplyBox() {
     QCOMPARE(rig.boxes.boxes[0].icon, MessageIcon::Information);
     QCOMPARE(rig.litLamps(), QStringList{lamp});
     QVERIFY(rig.player.commands.empty());
-    QCOMPARE(int(rig.rx.RecvCnt), 0);
+    QCOMPARE(int(rig.rx.RecvCnt()), 0);
 }
 
 void TestReplyActions::stopReply_data() {
@@ -171,12 +171,12 @@ void TestReplyActions::stopReply() {
 
     rig.chip->stop();
     rig.drain();
-    rig.audio->RecOn = true; // as if set again while the reply was on its way
-    rig.audio->MusicOn = true;
+    rig.audio->setRecOn(true); // as if set again while the reply was on its way
+    rig.audio->setMusicOn(true);
     rig.reply(QByteArray("\x00", 1));
 
-    QVERIFY(!rig.audio->RecOn);
-    QVERIFY(!rig.audio->MusicOn);
+    QVERIFY(!rig.audio->RecOn());
+    QVERIFY(!rig.audio->MusicOn());
     if (paused) {
         QCOMPARE(rig.player.commands, std::vector<PlayerCommand>{PlayerCommand::Pause});
         QCOMPARE(rig.player.updateInterval(), 0);
@@ -186,7 +186,7 @@ void TestReplyActions::stopReply() {
         QCOMPARE(rig.player.updateInterval(), 30);
         QCOMPARE(rig.litLamps(), (QStringList{"Bottmp(0)", "Right(0)"}));
     }
-    QCOMPARE(int(rig.rx.RecvCnt), 0);
+    QCOMPARE(int(rig.rx.RecvCnt()), 0);
 }
 
 void TestReplyActions::leftoverBytesDoNotSpoilTheNextReply_data() {
@@ -216,26 +216,26 @@ void TestReplyActions::leftoverBytesDoNotSpoilTheNextReply() {
         rig.drain();
     }
     rig.reply(leftover);
-    QCOMPARE(int(rig.rx.RecvCnt), leftover.size());
+    QCOMPARE(int(rig.rx.RecvCnt()), leftover.size());
 
     const bool stop = control == QLatin1String("stop");
     if (stop) {
         rig.player.command(PlayerCommand::Play);
-        rig.audio->MusicOn = true;
+        rig.audio->setMusicOn(true);
     }
     rig.player.commands.clear();
     rig.click(control);
     rig.drain();
     rig.reply(QByteArray("\x00", 1));
 
-    QCOMPARE(int(rig.rx.RecvCnt), 0);
+    QCOMPARE(int(rig.rx.RecvCnt()), 0);
     if (stop) {
         QCOMPARE(rig.player.commands, std::vector<PlayerCommand>{PlayerCommand::Pause});
-        QVERIFY(!rig.audio->MusicOn);
+        QVERIFY(!rig.audio->MusicOn());
         QCOMPARE(rig.litLamps(), QStringList{"Lift(1)"});
     } else {
         QCOMPARE(rig.litLamps(), QStringList{"Lift(2)"});
-        QVERIFY(rig.audio->RecOn);
+        QVERIFY(rig.audio->RecOn());
     }
 }
 
@@ -261,7 +261,7 @@ void TestReplyActions::stopReplyWhileAnotherBoxIsOpen() {
     rig.click(QStringLiteral("rec"));
     rig.drain();
     rig.reply(QByteArray("\x00", 1));
-    QVERIFY(rig.audio->RecOn);
+    QVERIFY(rig.audio->RecOn());
     QCOMPARE(rig.player.lastCommand(), PlayerCommand::Play);
 
     bool pausedWhileOpen = false;
@@ -281,11 +281,11 @@ void TestReplyActions::stopReplyWhileAnotherBoxIsOpen() {
     QCOMPARE(rig.boxes.boxes[0].text, text);
     QVERIFY(pausedWhileOpen);
     QCOMPARE(rig.player.commands, std::vector<PlayerCommand>{PlayerCommand::Pause});
-    QVERIFY(!rig.audio->RecOn);
-    QVERIFY(!rig.audio->MusicOn);
+    QVERIFY(!rig.audio->RecOn());
+    QVERIFY(!rig.audio->MusicOn());
     QCOMPARE(rig.litLamps(), QStringList{"Lift(1)"});
-    QCOMPARE(int(rig.rx.RecvCnt), 0);
-    QCOMPARE(int(rig.rx.RecvIdx), 0);
+    QCOMPARE(int(rig.rx.RecvCnt()), 0);
+    QCOMPARE(int(rig.rx.RecvIdx()), 0);
 }
 
 void TestReplyActions::replyToCommandWithoutAction() {
@@ -300,8 +300,8 @@ void TestReplyActions::replyToCommandWithoutAction() {
     rig.chip->play(); // RecvExpect still 1 from STOP
     rig.drain();
     rig.reply(QByteArray("\x00", 1));
-    QCOMPARE(int(rig.rx.RecvCnt), 0);
-    QCOMPARE(int(rig.rx.RecvIdx), 0);
+    QCOMPARE(int(rig.rx.RecvCnt()), 0);
+    QCOMPARE(int(rig.rx.RecvIdx()), 0);
     QVERIFY(rig.player.commands.empty()); // not taken for a STOP reply
     QCOMPARE(rig.litLamps(), QStringList{"Lift(0)"});
     QVERIFY(rig.boxes.boxes.isEmpty());
@@ -329,14 +329,14 @@ void TestReplyActions::recReply() {
         rig.player.command(between);
         rig.player.setUpdateInterval(0);
     }
-    rig.audio->RecOn = false;
-    rig.audio->MusicOn = false;
+    rig.audio->setRecOn(false);
+    rig.audio->setMusicOn(false);
     rig.player.commands.clear();
 
     rig.reply(QByteArray("\x00", 1));
     QCOMPARE(rig.litLamps(), QStringList{"Lift(2)"});
-    QVERIFY(rig.audio->RecOn);
-    QVERIFY(rig.audio->MusicOn);
+    QVERIFY(rig.audio->RecOn());
+    QVERIFY(rig.audio->MusicOn());
     QCOMPARE(rig.player.commands, restarted ? std::vector<PlayerCommand>{PlayerCommand::Play}
                                             : std::vector<PlayerCommand>{});
     QCOMPARE(rig.player.lastCommand(), PlayerCommand::Play);
@@ -363,7 +363,7 @@ void TestReplyActions::setRecReply() {
     rig.player.command(last);
     rig.player.setUpdateInterval(0);
     rig.player.commands.clear();
-    rig.audio->RecOn = recording;
+    rig.audio->setRecOn(recording);
     rig.w.lamps.CriDigClr();
     rig.w.lamps.show({LampGroup::Lift, 0});
 
@@ -375,7 +375,7 @@ void TestReplyActions::setRecReply() {
         QCOMPARE(rig.boxes.boxes[0].icon, MessageIcon::None);
         QCOMPARE(rig.litLamps(), QStringList{"Lift(0)"});
         QVERIFY(rig.player.commands.empty());
-        QVERIFY(rig.audio->RecOn);
+        QVERIFY(rig.audio->RecOn());
     } else {
         QVERIFY(rig.boxes.boxes.isEmpty());
         QCOMPARE(rig.litLamps(), QStringList{"Right(3)"});
@@ -384,7 +384,7 @@ void TestReplyActions::setRecReply() {
                                               : std::vector<PlayerCommand>{});
         QCOMPARE(rig.player.updateInterval(), resumed ? 30 : 0);
     }
-    QCOMPARE(int(rig.rx.RecvCnt), 0);
+    QCOMPARE(int(rig.rx.RecvCnt()), 0);
 }
 
 QTEST_MAIN(TestReplyActions)

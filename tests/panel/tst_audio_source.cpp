@@ -89,8 +89,8 @@ struct Rig {
     void record() {
         playAt = clock;
         sincePlay = 0;
-        source->RecElapsedMs = 0;
-        source->RecOn = true;
+        source->setRecElapsedMs(0);
+        source->setRecOn(true);
         source->startRecordingSource();
     }
 
@@ -146,10 +146,10 @@ private slots:
 void TestAudioSource::openSequence() {
     Rig rig;
     rig.player.setUpdateInterval(30);
-    rig.source->MusicPosMs = 5000;
-    rig.source->MusicOn = true;
-    rig.source->RecOn = true;
-    rig.source->RecElapsedMs = 1234;
+    rig.source->setMusicPosMs(5000);
+    rig.source->setMusicOn(true);
+    rig.source->setRecOn(true);
+    rig.source->setRecElapsedMs(1234);
 
     rig.open(QStringLiteral("/music/take one.mp3"), 180000);
 
@@ -165,18 +165,18 @@ void TestAudioSource::openSequence() {
     QCOMPARE(rig.player.updateInterval(), 0);
     QVERIFY(rig.player.waitSet);
     QCOMPARE(rig.player.fileName(), QStringLiteral("/music/take one.mp3"));
-    QCOMPARE(rig.source->MusicFileName, QStringLiteral("/music/take one.mp3"));
+    QCOMPARE(rig.source->MusicFileName(), QStringLiteral("/music/take one.mp3"));
     QCOMPARE(rig.fileName.text(), QStringLiteral("/music/take one.mp3"));
-    QCOMPARE(rig.source->MusicLenMs, 180000);
+    QCOMPARE(rig.source->MusicLenMs(), 180000);
     QCOMPARE(rig.fileLength.text(), QStringLiteral("3:0:0"));
-    QCOMPARE(rig.source->MusicPosMs, 0);
+    QCOMPARE(rig.source->MusicPosMs(), 0);
     // Not moved by the open; the next tick moves it.
     QCOMPARE(rig.slider.value(), 0);
     QVERIFY(rig.boxes.boxes.isEmpty());
     // Opening leaves the recording flags and time alone.
-    QVERIFY(rig.source->MusicOn);
-    QVERIFY(rig.source->RecOn);
-    QCOMPARE(rig.source->RecElapsedMs, 1234);
+    QVERIFY(rig.source->MusicOn());
+    QVERIFY(rig.source->RecOn());
+    QCOMPARE(rig.source->RecElapsedMs(), 1234);
 }
 
 void TestAudioSource::cancelBeforeAnyChoice() {
@@ -191,8 +191,8 @@ void TestAudioSource::cancelBeforeAnyChoice() {
     QVERIFY(rig.player.commands.empty());
     QCOMPARE(rig.fileName.text(), QStringLiteral(".mp3"));
     QCOMPARE(rig.fileLength.text(), QString());
-    QCOMPARE(rig.source->MusicFileName, QString());
-    QCOMPARE(rig.source->MusicLenMs, 0);
+    QCOMPARE(rig.source->MusicFileName(), QString());
+    QCOMPARE(rig.source->MusicLenMs(), 0);
 }
 
 void TestAudioSource::cancelAfterEarlierChoiceReloadsFromStart() {
@@ -200,7 +200,7 @@ void TestAudioSource::cancelAfterEarlierChoiceReloadsFromStart() {
     rig.open(QStringLiteral("/music/a.wav"), 10000);
     rig.recordRange();
     rig.tick(40);
-    QCOMPARE(rig.source->MusicPosMs, 1200);
+    QCOMPARE(rig.source->MusicPosMs(), 1200);
     rig.player.commands.clear();
 
     rig.dialog.answers.push_back(QString()); // cancelled this time
@@ -212,7 +212,7 @@ void TestAudioSource::cancelAfterEarlierChoiceReloadsFromStart() {
                                               PlayerCommand::Pause};
     QCOMPARE(rig.player.commands, expected);
     QCOMPARE(rig.player.fileName(), QStringLiteral("/music/a.wav"));
-    QCOMPARE(rig.source->MusicPosMs, 0);
+    QCOMPARE(rig.source->MusicPosMs(), 0);
     QCOMPARE(rig.player.updateInterval(), 0);
 }
 
@@ -229,7 +229,7 @@ void TestAudioSource::unopenableFile() {
     QFETCH(QString, inBox);
     Rig rig;
     rig.open(QStringLiteral("/music/good.mp3"), 180000);
-    QCOMPARE(rig.source->MusicScale, 6);
+    QCOMPARE(rig.source->MusicScale(), 6);
 
     rig.open(QStringLiteral("/music/bad.mp3"), 180000, error);
 
@@ -239,17 +239,17 @@ void TestAudioSource::unopenableFile() {
     QVERIFY2(box.text.contains(inBox), qPrintable(box.text));
     QCOMPARE(box.icon, MessageIcon::Critical);
     // Nothing of the earlier file is left standing.
-    QCOMPARE(rig.source->MusicLenMs, 0);
+    QCOMPARE(rig.source->MusicLenMs(), 0);
     QCOMPARE(rig.fileLength.text(), QStringLiteral("0:0:0"));
-    QCOMPARE(rig.source->MusicScale, 0);
-    QCOMPARE(rig.source->MusicScaleMode, 0);
-    QCOMPARE(rig.source->MusicPosMs, 0);
+    QCOMPARE(rig.source->MusicScale(), 0);
+    QCOMPARE(rig.source->MusicScaleMode(), 0);
+    QCOMPARE(rig.source->MusicPosMs(), 0);
     QCOMPARE(rig.player.length(), 0);
 
     // Ticks over it divide by nothing: the slider stays at 0.
     rig.recordRange();
     rig.tick(5);
-    QCOMPARE(rig.source->MusicPosMs, 150);
+    QCOMPARE(rig.source->MusicPosMs(), 150);
     QCOMPARE(rig.slider.value(), 0);
 }
 
@@ -258,8 +258,8 @@ void TestAudioSource::fileOfUnknownLength() {
     rig.open(QStringLiteral("/music/odd.mp3"), 0);
     QCOMPARE(rig.boxes.boxes.size(), 1);
     QVERIFY(rig.boxes.boxes[0].text.contains(QStringLiteral("/music/odd.mp3")));
-    QCOMPARE(rig.source->MusicLenMs, 0);
-    QCOMPARE(rig.source->MusicScale, 0);
+    QCOMPARE(rig.source->MusicLenMs(), 0);
+    QCOMPARE(rig.source->MusicScale(), 0);
 }
 
 void TestAudioSource::automaticStopFollowsTheOutput_data() {
@@ -314,7 +314,7 @@ void TestAudioSource::automaticStopFollowsTheOutput() {
     rig.stale = stale;
     rig.record();
     QCOMPARE(rig.player.lastCommand(), PlayerCommand::Play);
-    QVERIFY(rig.source->MusicOn);
+    QVERIFY(rig.source->MusicOn());
     QCOMPARE(rig.player.updateInterval(), 30);
 
     while (rig.stops == 0 && rig.sincePlay < length / 30 + 100) {
@@ -328,18 +328,18 @@ void TestAudioSource::automaticStopFollowsTheOutput() {
         QCOMPARE(rig.handedAt + Transmitter::PaceMs - rig.playAt - delay - gap,
                  std::int64_t(length) - AudioSource::StopBeforeEndMs);
     QCOMPARE(rig.stopTick, ticksBefore);
-    QCOMPARE(rig.source->RecElapsedMs, 30 * ticksBefore);
+    QCOMPARE(rig.source->RecElapsedMs(), 30 * ticksBefore);
     QCOMPARE(rig.recTime.text(), recTime);
-    QVERIFY(!rig.source->RecOn);
+    QVERIFY(!rig.source->RecOn());
 
     // Without a STOP reply the audio goes on: the position counts, the recording time does
     // not, and no second STOP is sent.
     rig.play(20, phase);
     QCOMPARE(rig.stops, 1);
     QVERIFY(!rig.source->autoStopTimer().isActive());
-    QCOMPARE(rig.source->RecElapsedMs, 30 * ticksBefore);
+    QCOMPARE(rig.source->RecElapsedMs(), 30 * ticksBefore);
     QCOMPARE(rig.recTime.text(), recTime);
-    QCOMPARE(rig.source->MusicPosMs, 30 * rig.sincePlay);
+    QCOMPARE(rig.source->MusicPosMs(), 30 * rig.sincePlay);
 }
 
 void TestAudioSource::recordBeforeAnyFileStopsOnFirstTick() {
@@ -348,9 +348,9 @@ void TestAudioSource::recordBeforeAnyFileStopsOnFirstTick() {
     rig.tick();
     QCOMPARE(rig.stops, 1);
     QCOMPARE(rig.stopTick, 1);
-    QCOMPARE(rig.source->RecElapsedMs, 30);
+    QCOMPARE(rig.source->RecElapsedMs(), 30);
     QCOMPARE(rig.recTime.text(), QStringLiteral("0:0:3"));
-    QCOMPARE(rig.source->MusicPosMs, 30);
+    QCOMPARE(rig.source->MusicPosMs(), 30);
     // MusicScale 0: nothing to divide by; the slider stays at 0.
     QCOMPARE(rig.slider.value(), 0);
     rig.tick(3);
@@ -365,8 +365,8 @@ void TestAudioSource::recordRangeHasNoAutomaticStop() {
     rig.play(400);
     QCOMPARE(rig.stops, 0);
     QVERIFY(!rig.source->autoStopTimer().isActive());
-    QCOMPARE(rig.source->MusicPosMs, 12000);
-    QCOMPARE(rig.source->RecElapsedMs, 0);
+    QCOMPARE(rig.source->MusicPosMs(), 12000);
+    QCOMPARE(rig.source->RecElapsedMs(), 0);
     QCOMPARE(rig.recTime.text(), QStringLiteral("REC Time"));
 }
 
@@ -377,7 +377,7 @@ void TestAudioSource::operatorMoveDoesNotMoveAutomaticStop() {
     rig.record();
     rig.play(100);
     rig.slider.setValue(27000); // the operator drags it near the end
-    QCOMPARE(rig.source->MusicPosMs, 9000);
+    QCOMPARE(rig.source->MusicPosMs(), 9000);
     QCOMPARE(rig.player.startPoint, 9000);
     // The sound that plays does not jump, and the stop goes by the sound.
     rig.play(234);
@@ -409,7 +409,7 @@ void TestAudioSource::automaticStopTakenBack() {
     QCOMPARE(rig.timerDue - rig.playAt, 10040);
     rig.clock = rig.timerDue - 1; // just before it is due
     if (by == QLatin1String("stop")) {
-        rig.source->RecOn = false; // the stop button's first step
+        rig.source->setRecOn(false); // the stop button's first step
     } else if (by == QLatin1String("replay")) {
         rig.source->replay(); // as the REC reply gives it after the end-of-file rewind
         QVERIFY(!rig.source->autoStopTimer().isActive());
@@ -475,10 +475,10 @@ void TestAudioSource::noOutputForAFile() {
 void TestAudioSource::ticksWithoutMusicChangeNothing() {
     Rig rig;
     rig.open(QStringLiteral("/music/ten.mp3"), 10000);
-    rig.source->RecOn = true; // even armed, nothing counts while the audio is off
+    rig.source->setRecOn(true); // even armed, nothing counts while the audio is off
     rig.tick(500);
-    QCOMPARE(rig.source->MusicPosMs, 0);
-    QCOMPARE(rig.source->RecElapsedMs, 0);
+    QCOMPARE(rig.source->MusicPosMs(), 0);
+    QCOMPARE(rig.source->RecElapsedMs(), 0);
     QCOMPARE(rig.slider.value(), 0);
     QCOMPARE(rig.recTime.text(), QStringLiteral("REC Time"));
     QCOMPARE(rig.stops, 0);
@@ -498,7 +498,7 @@ void TestAudioSource::endOfFileRewinds() {
     rig.tick();
 
     QCOMPARE(rig.slider.value(), 0);
-    QCOMPARE(rig.source->MusicPosMs, 0);
+    QCOMPARE(rig.source->MusicPosMs(), 0);
     QCOMPARE(rig.player.startPoint, 0);
     const std::vector<PlayerCommand> expected{PlayerCommand::close, PlayerCommand::Stop,
                                               PlayerCommand::Open, PlayerCommand::Play,
@@ -507,15 +507,15 @@ void TestAudioSource::endOfFileRewinds() {
     QVERIFY(rig.player.waitSet);
     QCOMPARE(rig.player.fileName(), QStringLiteral("/music/ten.mp3"));
     // The rewind tick counts nothing and leaves the recording as it was.
-    QCOMPARE(rig.source->RecElapsedMs, 1500);
-    QVERIFY(rig.source->RecOn);
-    QVERIFY(rig.source->MusicOn);
+    QCOMPARE(rig.source->RecElapsedMs(), 1500);
+    QVERIFY(rig.source->RecOn());
+    QVERIFY(rig.source->MusicOn());
     QCOMPARE(rig.player.updateInterval(), 30);
 
     // Later ticks go on counting from there.
     rig.tick();
-    QCOMPARE(rig.source->RecElapsedMs, 1530);
-    QCOMPARE(rig.source->MusicPosMs, 30);
+    QCOMPARE(rig.source->RecElapsedMs(), 1530);
+    QCOMPARE(rig.source->MusicPosMs(), 30);
     QCOMPARE(rig.slider.value(), 90);
 }
 
@@ -526,11 +526,11 @@ void TestAudioSource::endOfFileRewindsEvenWithSliderAtZero() {
     rig.recordRange();
     rig.tick(3);
     QCOMPARE(rig.slider.value(), 0);
-    QCOMPARE(rig.source->MusicPosMs, 90);
+    QCOMPARE(rig.source->MusicPosMs(), 90);
 
     rig.player.modeValue = Ready;
     rig.tick();
-    QCOMPARE(rig.source->MusicPosMs, 0);
+    QCOMPARE(rig.source->MusicPosMs(), 0);
     QCOMPARE(rig.player.startPoint, 0);
 }
 
@@ -570,9 +570,9 @@ void TestAudioSource::scale() {
     if (earlierLength >= 0)
         rig.open(QStringLiteral("/music/earlier.mp3"), earlierLength);
     rig.open(QStringLiteral("/music/file.mp3"), length);
-    QCOMPARE(rig.source->MusicLenMs, length);
-    QCOMPARE(int(rig.source->MusicScale), scale);
-    QCOMPARE(int(rig.source->MusicScaleMode), mode);
+    QCOMPARE(rig.source->MusicLenMs(), length);
+    QCOMPARE(int(rig.source->MusicScale()), scale);
+    QCOMPARE(int(rig.source->MusicScaleMode()), mode);
     QCOMPARE(rig.fileLength.text(), lengthText);
 }
 
@@ -616,9 +616,9 @@ void TestAudioSource::sliderFollowsPosition() {
         rig.open(QStringLiteral("/music/earlier.mp3"), earlierLength);
     rig.open(QStringLiteral("/music/file.mp3"), length);
     rig.recordRange();
-    rig.source->MusicPosMs = startPos;
+    rig.source->setMusicPosMs(startPos);
     rig.tick(ticks);
-    QCOMPARE(rig.source->MusicPosMs, position);
+    QCOMPARE(rig.source->MusicPosMs(), position);
     QCOMPARE(rig.slider.value(), slider);
 }
 
@@ -645,12 +645,12 @@ void TestAudioSource::operatorSliderMove() {
     Rig rig;
     if (length >= 0)
         rig.open(QStringLiteral("/music/file.mp3"), length);
-    rig.source->MusicPosMs = 777;
-    rig.source->RecElapsedMs = 1234;
+    rig.source->setMusicPosMs(777);
+    rig.source->setRecElapsedMs(1234);
     rig.slider.setValue(value);
-    QCOMPARE(rig.source->MusicPosMs, position);
+    QCOMPARE(rig.source->MusicPosMs(), position);
     QCOMPARE(rig.player.startPoint, position);
-    QCOMPARE(rig.source->RecElapsedMs, 1234);
+    QCOMPARE(rig.source->RecElapsedMs(), 1234);
 }
 
 void TestAudioSource::programMovesSetNoStartPoint() {
@@ -660,14 +660,14 @@ void TestAudioSource::programMovesSetNoStartPoint() {
     rig.tick(100);
     QCOMPARE(rig.slider.value(), 428);
     QCOMPARE(rig.player.startPoint, -1); // never given
-    QCOMPARE(rig.source->MusicPosMs, 3000);
+    QCOMPARE(rig.source->MusicPosMs(), 3000);
 
     // A move through the slot (as a second connection from the window would make) during
     // a program move is ignored too; an operator move after it counts.
     rig.slider.setValue(1000);
     QCOMPARE(rig.player.startPoint, 7000);
     rig.tick();
-    QCOMPARE(rig.source->MusicPosMs, 7030);
+    QCOMPARE(rig.source->MusicPosMs(), 7030);
     QCOMPARE(rig.player.startPoint, 7000);
 }
 

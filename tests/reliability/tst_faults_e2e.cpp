@@ -68,7 +68,7 @@ class TestFaultsE2e : public QObject {
                waitFor(
                    [&] {
                        const Receiver& rx = panel_->form().receiver();
-                       return shown() || (rx.RecvCnt == count && !rx.isActionDue());
+                       return shown() || (rx.RecvCnt() == count && !rx.isActionDue());
                    },
                    EventMs);
     }
@@ -197,7 +197,7 @@ private slots:
         QVERIFY(repliesOut(
             out += 4 + extra, [&] { return !rec->text().isEmpty(); }, 4 + extra));
         QCOMPARE(rec->text(), nextReadShows ? QStringLiteral("00 10 ") : QString());
-        qInfo("after the last reply: RecvCnt %d", p.form().receiver().RecvCnt);
+        qInfo("after the last reply: RecvCnt %d", p.form().receiver().RecvCnt());
 
         QList<quint8> in;
         for (const LoggedByte& b : sim_->received())
@@ -275,7 +275,7 @@ private slots:
         QVERIFY(waitFor([&] { return noise() >= 100; }, 60000));
         const QString shown = p.edit(QStringLiteral("Play_Text"))->text();
         qInfo("%d noise bytes, Play_Text \"%s\", RecvCnt %d", noise(), qPrintable(shown),
-              p.form().receiver().RecvCnt);
+              p.form().receiver().RecvCnt());
         QVERIFY(p.isShownOpen());
         QCOMPARE(sim_->received().size(), 1); // only the read's own byte
         QVERIFY(p.boxes.boxes.isEmpty());
@@ -289,8 +289,8 @@ private slots:
         sim_->stop();
         QVERIFY(startSimulator({}, port));
         QVERIFY(p.openPort(port));
-        QCOMPARE(p.form().receiver().RecvCnt, 0);
-        QCOMPARE(p.form().receiver().RecvIdx, 0);
+        QCOMPARE(p.form().receiver().RecvCnt(), 0);
+        QCOMPARE(p.form().receiver().RecvIdx(), 0);
         QCOMPARE(p.readInto(QStringLiteral("读播放地址"), QStringLiteral("Play_Text")),
                  QStringLiteral("00 10 "));
         QCOMPARE(p.readInto(QStringLiteral("当前地址"), QStringLiteral("CurrentRow")),
@@ -315,9 +315,9 @@ private slots:
         // simulator wrote it. Everything written before it has come in too.
         const auto strayByteTakenIn = [&]() -> qint64 {
             const int before = noiseOut();
-            const std::uint8_t count = rx.RecvCnt;
+            const std::uint8_t count = rx.RecvCnt();
             if (!waitFor([&] { return noiseOut() > before; }, EventMs) ||
-                !waitFor([&] { return rx.RecvCnt != count; }, EventMs))
+                !waitFor([&] { return rx.RecvCnt() != count; }, EventMs))
                 return -1;
             qint64 us = 0;
             for (const LoggedByte& b : sim_->log())
@@ -402,11 +402,13 @@ private slots:
         p.boxes.onShow = [&](const FakeMessageBoxes::Box&) {
             // Open until the surplus byte has been counted (or given up on).
             waitFor(
-                [&] { return p.form().receiver().RecvCnt > 3 && p.form().receiver().RecvCnt != 5; },
+                [&] {
+                    return p.form().receiver().RecvCnt() > 3 && p.form().receiver().RecvCnt() != 5;
+                },
                 EventMs);
             if (p.boxes.boxes.last().title.isEmpty()) // the range box: five bytes, then one
-                waitFor([&] { return p.form().receiver().RecvCnt == 6; }, EventMs);
-            countsInBox << p.form().receiver().RecvCnt;
+                waitFor([&] { return p.form().receiver().RecvCnt() == 6; }, EventMs);
+            countsInBox << p.form().receiver().RecvCnt();
         };
         QVERIFY(p.click(QStringLiteral("3器件ID")));
         QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), 1, EventMs);
@@ -451,7 +453,7 @@ private slots:
 
         QVERIFY(p.click(QStringLiteral("录    音")));
         QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(2)")), EventMs); // the REC reply
-        QVERIFY(audio.RecOn);
+        QVERIFY(audio.RecOn());
         // The surplus byte after the REC reply is in before the next command.
         QVERIFY(waitFor([&] { return bytesOut() >= 1 + extra; }, EventMs));
 
@@ -459,9 +461,9 @@ private slots:
         p.boxes.onShow = [&](const FakeMessageBoxes::Box&) {
             p.boxes.onShow = nullptr;
             // The player's status ticks go on while the box is open, up to the automatic stop.
-            for (int tick = 0; tick < 100 && audio.RecOn; ++tick)
+            for (int tick = 0; tick < 100 && audio.RecOn(); ++tick)
                 p.fakePlayer.tick();
-            QVERIFY(!audio.RecOn);
+            QVERIFY(!audio.RecOn());
             pausedInBox = waitFor(
                 [&] { return p.fakePlayer.lastCommand() == PlayerCommand::Pause; }, EventMs);
         };
@@ -469,8 +471,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), 1, EventMs);
         QVERIFY(pausedInBox);
         QCOMPARE(sim_->commands(QStringLiteral("STOP")).size(), 1);
-        QVERIFY(!audio.MusicOn);
-        QVERIFY(!audio.RecOn);
+        QVERIFY(!audio.MusicOn());
+        QVERIFY(!audio.RecOn());
         QVERIFY(p.lit(QStringLiteral("Lift(1)")));
         QCOMPARE(p.fakePlayer.updateInterval(), 0);
         // And the link goes on as before.

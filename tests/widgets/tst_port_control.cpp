@@ -156,9 +156,9 @@ void PortControlTest::openSendsNothingAndStartsTheReceiverAfresh() {
     panel.tx.SendBuf = {0x09};
     panel.tx.Isd_Comm2_Send(1); // refused: the port is closed
     panel.boxes.boxes.clear();
-    panel.receiver.RecvCnt = 2;
-    panel.receiver.RecvIdx = 3;
-    panel.receiver.RecvExpect = 3;
+    panel.receiver.setRecvCnt(2);
+    panel.receiver.setRecvIdx(3);
+    panel.receiver.setRecvExpect(3);
     panel.port.input.push_back(0xFF); // what the device sent before the panel took the port
 
     panel.control.toggle(QStringLiteral("1"));
@@ -168,9 +168,9 @@ void PortControlTest::openSendsNothingAndStartsTheReceiverAfresh() {
     // of the first reply on this port.
     QCOMPARE(panel.port.log, QStringList{QStringLiteral("discard-input")});
     QVERIFY(panel.port.input.empty());
-    QCOMPARE(int(panel.receiver.RecvCnt), 0);
-    QCOMPARE(int(panel.receiver.RecvIdx), 0);
-    QCOMPARE(int(panel.receiver.RecvExpect), 3);
+    QCOMPARE(int(panel.receiver.RecvCnt()), 0);
+    QCOMPARE(int(panel.receiver.RecvIdx()), 0);
+    QCOMPARE(int(panel.receiver.RecvExpect()), 3);
     QCOMPARE(panel.tx.CurCmd(), 0x09);
     QVERIFY(!panel.tx.isSending());
 }
