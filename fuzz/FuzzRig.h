@@ -6,17 +6,17 @@
 // recording message boxes and the fake player. One rig serves many inputs; reset() puts it
 // back to the state the window has after start-up, with the port open.
 
-#include "audio/AudioSource.h"
 #include "chip/AnalogPath.h"
 #include "chip/Catalogue.h"
-#include "chip/ChipCommands.h"
-#include "chip/Lamp.h"
-#include "chip/Lamps.h"
 #include "codec/HexText.h"
-#include "link/PortControl.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "panel/AudioSource.h"
+#include "panel/ChipCommands.h"
+#include "panel/Lamps.h"
 #include "support/Fakes.h"
+#include "widgets/Lamp.h"
+#include "widgets/PortControl.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -77,7 +77,7 @@ struct Rig {
     WirePort port;
     test::FakeMessageBoxes boxes;
     Receiver rx{port};
-    Transmitter tx{port, rx, boxes};
+    Transmitter tx{port, rx};
     PortControl portControl{port, tx, boxes};
     test::FakeAudioPlayer player;
     test::FakeFileDialog dialog;
@@ -143,9 +143,9 @@ struct Rig {
         tx.SendBuf.clear();
         port.wire.clear();
         rx.RecvBuf.fill(0);
-        rx.RecvCnt = 0;
-        rx.RecvIdx = 0;
-        rx.RecvExpect = 0;
+        rx.setRecvCnt(0);
+        rx.setRecvIdx(0);
+        rx.setRecvExpect(0);
         boxes.boxes.clear();
         boxes.onShow = nullptr;
 
@@ -166,9 +166,9 @@ struct Rig {
         player.commands.clear();
         player.setUpdateInterval(0);
         player.modeValue = NotOpen;
-        audio->RecOn = false;
-        audio->MusicOn = false;
-        audio->RecElapsedMs = 0;
+        audio->setRecOn(false);
+        audio->setMusicOn(false);
+        audio->setRecElapsedMs(0);
     }
 
     // A click on the button of a catalogue row (the slot of its control name).

@@ -105,7 +105,7 @@ private:
             break;
         }
         case 6:
-            rig_.rx.RecvExpect = next();
+            rig_.rx.setRecvExpect(next());
             break;
         case 7: {
             // Any CurCmd: a frame of no bytes with that opcode. Only the rest of a frame
@@ -134,10 +134,10 @@ private:
                 if (!rig_.tx.isSending())
                     awaiting_ = false;
             }
-            if (rig_.rx.RecvCnt != cnt_ || rig_.rx.RecvIdx != idx_)
-                fail("ticks left RecvCnt " + std::to_string(rig_.rx.RecvCnt) + " RecvIdx " +
-                     std::to_string(rig_.rx.RecvIdx) + ", expected " + std::to_string(cnt_) + " " +
-                     std::to_string(idx_));
+            if (rig_.rx.RecvCnt() != cnt_ || rig_.rx.RecvIdx() != idx_)
+                fail("ticks left RecvCnt " + std::to_string(rig_.rx.RecvCnt()) + " RecvIdx " +
+                     std::to_string(rig_.rx.RecvIdx()) + ", expected " + std::to_string(cnt_) +
+                     " " + std::to_string(idx_));
             break;
         case 9:
             port(next());
@@ -220,10 +220,11 @@ private:
             // Until its first byte is out, no reply completes.
             awaiting_ = rig_.port.isOpen();
         }
-        if (rig_.rx.RecvCnt != cnt_ || rig_.rx.RecvIdx != idx_)
+        if (rig_.rx.RecvCnt() != cnt_ || rig_.rx.RecvIdx() != idx_)
             fail("a click of " + std::string(row.control) + " left RecvCnt " +
-                 std::to_string(rig_.rx.RecvCnt) + " RecvIdx " + std::to_string(rig_.rx.RecvIdx) +
-                 ", expected " + std::to_string(cnt_) + " " + std::to_string(idx_));
+                 std::to_string(rig_.rx.RecvCnt()) + " RecvIdx " +
+                 std::to_string(rig_.rx.RecvIdx()) + ", expected " + std::to_string(cnt_) + " " +
+                 std::to_string(idx_));
     }
 
     // One notification for `counted`; `arriving` comes in while the receiver drains.
@@ -238,9 +239,9 @@ private:
         const QString recBefore = r.w.Rec_Text->text();
         const QString rowBefore = r.w.CurrentRow->text();
         const std::size_t playerBefore = r.player.commands.size();
-        const bool recOnBefore = r.audio->RecOn;
-        const bool musicOnBefore = r.audio->MusicOn;
-        const std::uint8_t expect = r.rx.RecvExpect;
+        const bool recOnBefore = r.audio->RecOn();
+        const bool musicOnBefore = r.audio->MusicOn();
+        const std::uint8_t expect = r.rx.RecvExpect();
         const std::uint8_t cmd = r.tx.CurCmd();
         reentered_ = false;
 
@@ -257,23 +258,23 @@ private:
             (idx_ + static_cast<int>(counted.size()) + static_cast<int>(arriving.size())) % 256;
         const bool completes = newCount == expect && !awaiting_;
         if (completes) {
-            if (r.rx.RecvCnt != 0 || r.rx.RecvIdx != 0)
-                fail("a completed reply left RecvCnt " + std::to_string(r.rx.RecvCnt) +
-                     " RecvIdx " + std::to_string(r.rx.RecvIdx));
+            if (r.rx.RecvCnt() != 0 || r.rx.RecvIdx() != 0)
+                fail("a completed reply left RecvCnt " + std::to_string(r.rx.RecvCnt()) +
+                     " RecvIdx " + std::to_string(r.rx.RecvIdx()));
             cnt_ = 0;
             idx_ = 0;
         } else {
-            if (r.rx.RecvCnt != newCount || r.rx.RecvIdx != newIndex)
-                fail("RecvCnt " + std::to_string(r.rx.RecvCnt) + " RecvIdx " +
-                     std::to_string(r.rx.RecvIdx) + " after " + std::to_string(counted.size()) +
+            if (r.rx.RecvCnt() != newCount || r.rx.RecvIdx() != newIndex)
+                fail("RecvCnt " + std::to_string(r.rx.RecvCnt()) + " RecvIdx " +
+                     std::to_string(r.rx.RecvIdx()) + " after " + std::to_string(counted.size()) +
                      "+" + std::to_string(arriving.size()) + " bytes, expected " +
                      std::to_string(newCount) + " " + std::to_string(newIndex));
             cnt_ = newCount;
             idx_ = newIndex;
             if (r.boxes.boxes.size() != boxesBefore || r.w.Play_Text->text() != playBefore ||
                 r.w.Rec_Text->text() != recBefore || r.w.CurrentRow->text() != rowBefore ||
-                r.player.commands.size() != playerBefore || r.audio->RecOn != recOnBefore ||
-                r.audio->MusicOn != musicOnBefore)
+                r.player.commands.size() != playerBefore || r.audio->RecOn() != recOnBefore ||
+                r.audio->MusicOn() != musicOnBefore)
                 fail("an incomplete reply changed what the panel shows");
             return;
         }
@@ -313,11 +314,11 @@ private:
             break;
         }
         case Opcode::STOP:
-            if (r.audio->RecOn || r.audio->MusicOn)
+            if (r.audio->RecOn() || r.audio->MusicOn())
                 fail("a STOP reply left the recording flags on");
             break;
         case Opcode::REC:
-            if (!r.audio->RecOn || !r.audio->MusicOn ||
+            if (!r.audio->RecOn() || !r.audio->MusicOn() ||
                 r.w.lamps.at({LampGroup::Lift, 2})->isHidden())
                 fail("a REC reply did not mark the recording");
             break;
@@ -378,10 +379,11 @@ private:
         }
         if (rig_.tx.isSending() && !rig_.port.isOpen())
             fail("Timer1 runs on a closed port");
-        if (rig_.rx.RecvCnt != cnt_ || rig_.rx.RecvIdx != idx_)
-            fail("the port's open, close or error left RecvCnt " + std::to_string(rig_.rx.RecvCnt) +
-                 " RecvIdx " + std::to_string(rig_.rx.RecvIdx) + ", expected " +
-                 std::to_string(cnt_) + " " + std::to_string(idx_));
+        if (rig_.rx.RecvCnt() != cnt_ || rig_.rx.RecvIdx() != idx_)
+            fail("the port's open, close or error left RecvCnt " +
+                 std::to_string(rig_.rx.RecvCnt()) + " RecvIdx " +
+                 std::to_string(rig_.rx.RecvIdx()) + ", expected " + std::to_string(cnt_) + " " +
+                 std::to_string(idx_));
     }
 
     void player(std::uint8_t how) {
@@ -389,7 +391,7 @@ private:
                                                      PlayerCommand::Stop, PlayerCommand::close};
         rig_.player.command(commands[how % 4]);
         if (how & 4)
-            rig_.audio->RecOn = !rig_.audio->RecOn;
+            rig_.audio->setRecOn(!rig_.audio->RecOn());
     }
 
     // Checks after every operation.

@@ -176,9 +176,9 @@ inline std::string checkRangeClick(Rig& rig, const std::uint8_t* data, std::size
     rig.drain();
 
     // Whatever the texts, the lamp and the reply expectation are those of the command.
-    if (rig.litCommandLamps() != 1 || rig.w.lamps.at(*row.lamp)->isHidden())
+    if (rig.litCommandLamps() != 1 || rig.w.lamps.at(*commandLamp(row.command))->isHidden())
         return "the lamp of " + std::string(row.control) + " is not the only one lit";
-    if (rig.rx.RecvExpect != *row.replyBytes)
+    if (rig.rx.RecvExpect() != *row.replyBytes)
         return "RecvExpect not set by " + std::string(row.control);
 
     const qsizetype limit = ChipCommands::AddressChars;

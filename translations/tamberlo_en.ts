@@ -275,6 +275,14 @@ Nothing was sent.</translation>
         <source>请先停止上一次录音</source>
         <translation>Please stop the previous recording first</translation>
     </message>
+    <message>
+        <source>串口没打开</source>
+        <translation>Serial port not open</translation>
+    </message>
+    <message>
+        <source>串口状态</source>
+        <translation>Serial port status</translation>
+    </message>
 </context>
 <context>
     <name>tamberlo::PortControl</name>
@@ -351,17 +359,6 @@ It is normally provided by the package %2.</translation>
     <message>
         <source>%1：串口正被其他程序使用（%2）</source>
         <translation>%1: the port is in use by another program (%2)</translation>
-    </message>
-</context>
-<context>
-    <name>tamberlo::Transmitter</name>
-    <message>
-        <source>串口没打开</source>
-        <translation>Serial port not open</translation>
-    </message>
-    <message>
-        <source>串口状态</source>
-        <translation>Serial port status</translation>
     </message>
 </context>
 <context>

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
         }
         Run run;
         run.label = label;
-        run.lengthMs = panel.source.MusicLenMs;
+        run.lengthMs = panel.source.MusicLenMs();
         qint64 ended = 0;
         QEventLoop loop;
         // The player's end: its last sample has come out of the output (looked at every ms).

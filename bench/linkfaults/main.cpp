@@ -11,12 +11,12 @@
 // Usage: tamberlo_bench_linkfaults [rounds]
 
 #include "PtyPair.h"
-#include "link/MessageBoxes.h"
-#include "link/PortControl.h"
 #include "link/PortResolver.h"
 #include "link/QtSerialPort.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "widgets/MessageBoxes.h"
+#include "widgets/PortControl.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -76,7 +76,7 @@ struct Link {
     QtSerialPort port;
     QuietBoxes boxes;
     Receiver receiver{port};
-    Transmitter tx{port, receiver, boxes};
+    Transmitter tx{port, receiver};
     PortControl control{port, tx, boxes};
 };
 
@@ -134,8 +134,8 @@ std::pair<double, int> noise(int seconds) {
         return {-1, 0};
     Link link;
     link.control.toggle(QString::number(PortNumber));
-    link.receiver.RecvCnt = 0;
-    link.receiver.RecvExpect = 4;
+    link.receiver.setRecvCnt(0);
+    link.receiver.setRecvExpect(4);
     link.tx.SendBuf = {0x06};
     link.tx.Isd_Comm2_Send(1);
     waitFor([&] { return !link.tx.isSending(); }, 10000);

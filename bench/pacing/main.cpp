@@ -10,7 +10,6 @@
 // Usage: tamberlo_bench_pacing [frames]
 
 #include "PtyPair.h"
-#include "link/MessageBoxes.h"
 #include "link/PortResolver.h"
 #include "link/QtSerialPort.h"
 #include "link/Receiver.h"
@@ -36,13 +35,6 @@ namespace {
 
 constexpr std::size_t FrameBytes = 5;
 constexpr std::int16_t PortNumber = 1;
-
-class PrintingBoxes : public MessageBoxes {
-public:
-    void show(const QString& text, const QString& title, MessageIcon) override {
-        std::fprintf(stderr, "box: %s / %s\n", qPrintable(title), qPrintable(text));
-    }
-};
 
 // The real adapter, with the moment each byte is handed to it.
 class StampedPort : public QtSerialPort {
@@ -162,15 +154,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "open failed: %s\n", qPrintable(port.errorText()));
         return 1;
     }
-    PrintingBoxes boxes;
     Receiver receiver(port);
-    Transmitter tx(port, receiver, boxes);
+    Transmitter tx(port, receiver);
+    QObject::connect(&tx, &Transmitter::portClosed,
+                     [] { std::fprintf(stderr, "refused: the port is not open\n"); });
     Board board(pty.master(), frames);
 
     std::vector<Clock::time_point> actionAt;
     auto sendFrame = [&] {
-        receiver.RecvCnt = 0;
-        receiver.RecvExpect = FrameBytes;
+        receiver.setRecvCnt(0);
+        receiver.setRecvExpect(FrameBytes);
         tx.SendBuf = {0x80, 0x00, 0x10, 0x00, 0x20};
         tx.Isd_Comm2_Send(FrameBytes);
     };

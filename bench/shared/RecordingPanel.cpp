@@ -98,13 +98,13 @@ bool RecordingPanel::open(int port, QString* why) {
 int RecordingPanel::openFile(const QString& file) {
     dialog.name = file;
     source.openFile();
-    return std::max(0, int(source.MusicLenMs));
+    return std::max(0, int(source.MusicLenMs()));
 }
 
 qint64 RecordingPanel::record() {
     stopHandedUs = 0;
-    source.RecElapsedMs = 0;
-    source.RecOn = true;
+    source.setRecElapsedMs(0);
+    source.setRecOn(true);
     send(0x41); // REC
     const qint64 started = monotonicUs();
     source.startRecordingSource();
@@ -113,12 +113,12 @@ qint64 RecordingPanel::record() {
 
 void RecordingPanel::finish() {
     source.holdRecordingSource();
-    source.MusicOn = false;
-    source.RecOn = false;
+    source.setMusicOn(false);
+    source.setRecOn(false);
 }
 
 void RecordingPanel::send(std::uint8_t command) {
-    receiver.RecvExpect = 1;
+    receiver.setRecvExpect(1);
     transmitter.SendBuf = {command};
     transmitter.Isd_Comm2_Send(1);
 }

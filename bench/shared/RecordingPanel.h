@@ -4,11 +4,11 @@
 // real serial adapter wired as the window wires them, the record button and the automatic
 // STOP, with the far end of the port a pseudo-terminal that stamps every byte on arrival.
 
-#include "audio/AudioSource.h"
 #include "audio/QtAudioPlayer.h"
 #include "link/QtSerialPort.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "panel/AudioSource.h"
 
 #include <QLineEdit>
 #include <QSlider>
@@ -89,7 +89,7 @@ public:
     QtSerialPort serialPort;
     Receiver receiver{serialPort};
     PrintedBoxes boxes;
-    Transmitter transmitter{serialPort, receiver, boxes};
+    Transmitter transmitter{serialPort, receiver};
     QtAudioPlayer player;
     FixedDialog dialog;
     QLineEdit nameText;

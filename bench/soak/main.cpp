@@ -8,10 +8,10 @@
 //   bench_soak [commands = 10000] [seed = 1]
 
 #include "chip/Catalogue.h"
-#include "chip/ChipCommands.h"
 #include "e2e/SimulatorRig.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "panel/ChipCommands.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -97,7 +97,7 @@ int main(int argc, char* argv[]) {
         // after it.
         int completions = 0;
         QObject::connect(&form.port(), &SerialPort::communication, &form, [&](CommEvent kind) {
-            if (kind == CommEvent::BytesReceived && rx.RecvIdx == 0)
+            if (kind == CommEvent::BytesReceived && rx.RecvIdx() == 0)
                 ++completions;
         });
 

@@ -259,7 +259,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                     loop.quit();
             });
             poll.start(10);
-            QTimer::singleShot(source.MusicLenMs + 10000, &loop, &QEventLoop::quit);
+            QTimer::singleShot(source.MusicLenMs() + 10000, &loop, &QEventLoop::quit);
             loop.exec();
             // Whatever still comes out after the STOP.
             waitMs(600);
@@ -278,7 +278,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                 continue;
             }
             std::printf("PANEL %.2f %.2f %.2f %d %s\n", (*offset - stopAt) / 1000.0,
-                        (*onset - recAt) / 1000.0, (*offset - *onset) / 1000.0, source.MusicLenMs,
+                        (*onset - recAt) / 1000.0, (*offset - *onset) / 1000.0, source.MusicLenMs(),
                         qPrintable(formatName(recipe)));
             std::fflush(stdout);
             waitMs(300);

@@ -1,5 +1,5 @@
-#include "app/Form1.h"
-#include "app/Language.h"
+#include "panel/Form1.h"
+#include "panel/Language.h"
 #include "planwin/PlanWindow.h"
 
 #include <QApplication>

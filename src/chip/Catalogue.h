@@ -1,7 +1,5 @@
 #pragma once
 
-#include "chip/Lamps.h"
-
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -30,7 +28,8 @@ enum class Command : std::uint8_t {
     si_ok,
 };
 
-// One frame the panel sends, as its button's handler prepares it.
+// One frame the panel sends, as its button's handler prepares it. The lamp a click shows is
+// the panel's business (panel/Lamps.h, commandLamp).
 struct CommandRow {
     Command command;
     std::string_view control;  // the button's control name, also the handler's slot name
@@ -41,44 +40,32 @@ struct CommandRow {
     // panel does nothing with any reply to this command).
     std::optional<std::uint8_t> replyBytes;
     bool clearsCount; // RecvCnt set to 0 before sending
-    // The lamp shown after all command lamps were hidden; nullopt: the click neither hides
-    // nor shows a lamp (stop and rec leave the lamps to their replies).
-    std::optional<LampRef> lamp;
 };
 
 // The complete set of frames the panel ever sends: no other opcode goes out.
 inline constexpr std::array<CommandRow, 16> CommandCatalogue{{
     // clang-format off
-    {Command::play,             "play",             "PLAY",       0x40, 1, std::nullopt, false, LampRef{LampGroup::Lift, 0}},
-    {Command::stop,             "stop",             "STOP",       0x02, 1, 1,            false, std::nullopt},
-    {Command::rec,              "rec",              "REC",        0x41, 1, 1,            false, std::nullopt},
-    {Command::fwd,              "fwd",              "FWD",        0x48, 1, std::nullopt, false, LampRef{LampGroup::Lift, 3}},
-    {Command::erase,            "erase",            "ERASE",      0x42, 1, std::nullopt, false, LampRef{LampGroup::Lift, 4}},
-    {Command::erase_all,        "erase_all",        "G_ERASE",    0x43, 1, std::nullopt, false, LampRef{LampGroup::Lift, 5}},
-    {Command::CurrentRowComm,   "CurrentRowComm",   "",           0x60, 1, 3,            true,  LampRef{LampGroup::Lift, 6}},
-    {Command::devid_rst,        "devid_rst",        "RESET",      0x03, 1, std::nullopt, false, LampRef{LampGroup::Bottmp, 4}},
-    {Command::devid_pu,         "devid_pu",         "PU",         0x01, 1, std::nullopt, false, LampRef{LampGroup::Bottmp, 3}},
-    {Command::devid_id,         "devid_id",         "DEVID",      0x09, 1, 3,            true,  LampRef{LampGroup::Bottmp, 1}},
-    {Command::rd_play_addr,     "rd_play_addr",     "RD_PLAY_PTR",0x06, 1, 4,            true,  LampRef{LampGroup::Right, 0}},
-    {Command::rd_rec_addr,      "rd_rec_addr",      "RD_REC_PTR", 0x08, 1, 4,            true,  LampRef{LampGroup::Right, 1}},
-    {Command::set_play_addr,    "set_play_addr",    "SET_PLAY",   0x80, 5, 5,            false, LampRef{LampGroup::Right, 2}},
-    {Command::set_rec_addr,     "set_rec_addr",     "SET_REC",    0x81, 5, 5,            false, LampRef{LampGroup::Right, 3}},
-    {Command::SetEraseAddrComm, "SetEraseAddrComm", "SET_ERASE",  0x82, 5, 5,            false, LampRef{LampGroup::Right, 4}},
-    {Command::si_ok,            "si_ok",            "WR_APC2",    0x65, 3, std::nullopt, false, LampRef{LampGroup::Bottmp, 0}},
+    {Command::play,             "play",             "PLAY",       0x40, 1, std::nullopt, false},
+    {Command::stop,             "stop",             "STOP",       0x02, 1, 1,            false},
+    {Command::rec,              "rec",              "REC",        0x41, 1, 1,            false},
+    {Command::fwd,              "fwd",              "FWD",        0x48, 1, std::nullopt, false},
+    {Command::erase,            "erase",            "ERASE",      0x42, 1, std::nullopt, false},
+    {Command::erase_all,        "erase_all",        "G_ERASE",    0x43, 1, std::nullopt, false},
+    {Command::CurrentRowComm,   "CurrentRowComm",   "",           0x60, 1, 3,            true},
+    {Command::devid_rst,        "devid_rst",        "RESET",      0x03, 1, std::nullopt, false},
+    {Command::devid_pu,         "devid_pu",         "PU",         0x01, 1, std::nullopt, false},
+    {Command::devid_id,         "devid_id",         "DEVID",      0x09, 1, 3,            true},
+    {Command::rd_play_addr,     "rd_play_addr",     "RD_PLAY_PTR",0x06, 1, 4,            true},
+    {Command::rd_rec_addr,      "rd_rec_addr",      "RD_REC_PTR", 0x08, 1, 4,            true},
+    {Command::set_play_addr,    "set_play_addr",    "SET_PLAY",   0x80, 5, 5,            false},
+    {Command::set_rec_addr,     "set_rec_addr",     "SET_REC",    0x81, 5, 5,            false},
+    {Command::SetEraseAddrComm, "SetEraseAddrComm", "SET_ERASE",  0x82, 5, 5,            false},
+    {Command::si_ok,            "si_ok",            "WR_APC2",    0x65, 3, std::nullopt, false},
     // clang-format on
 }};
 
 constexpr const CommandRow& row(Command command) {
     return CommandCatalogue[static_cast<std::size_t>(command)];
-}
-
-// The row of a control name; nullptr when no button has that name.
-constexpr const CommandRow* findRow(std::string_view control) {
-    for (const CommandRow& r : CommandCatalogue) {
-        if (r.control == control)
-            return &r;
-    }
-    return nullptr;
 }
 
 // Opcodes by the chip's names, taken from the catalogue so that a byte value is written

@@ -15,8 +15,6 @@ qint64 steadyNs() {
         .count();
 }
 
-constexpr qint64 NsPerMs = 1'000'000;
-
 QString named(std::uint8_t opcode) {
     const QString name = commandName(opcode);
     if (name.startsWith(QLatin1String("0x")))

@@ -52,6 +52,9 @@
 
 namespace tamberlo {
 
+// Nanoseconds in a millisecond: the client's clock counts nanoseconds.
+inline constexpr qint64 NsPerMs = 1'000'000;
+
 enum class ChipError {
     None,
     Timeout,    // the reply did not come (complete) in time

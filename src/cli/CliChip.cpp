@@ -21,7 +21,6 @@ namespace tamberlo::cli {
 
 namespace {
 
-constexpr qint64 NsPerMs = 1'000'000;
 // Port numbers `ports` always lists.
 constexpr int ListedPorts = 16;
 

@@ -14,8 +14,6 @@ namespace tamberlo::cli {
 
 namespace {
 
-constexpr qint64 NsPerMs = 1'000'000;
-
 // Ctrl-C and SIGTERM: the one handler of the program. It only notes the signal; the session
 // polls the note on the event loop and runs what the command asked for.
 std::atomic<bool> interruptNoted{false};

@@ -10,18 +10,18 @@ void Receiver::onCommunication(CommEvent kind) {
     if (kind != CommEvent::BytesReceived)
         return;
     port_.selectBinaryMode();
-    RecvCnt = static_cast<std::uint8_t>(RecvCnt + port_.bytesWaiting());
+    recvCnt_ = static_cast<std::uint8_t>(recvCnt_ + port_.bytesWaiting());
 
     // Bytes that arrive while draining raise no second notification.
     port_.setReceiveThreshold(0);
     while (port_.bytesWaiting() > 0) {
-        RecvBuf[RecvIdx] = port_.read();
-        RecvIdx = static_cast<std::uint8_t>(RecvIdx + 1);
+        RecvBuf[recvIdx_] = port_.read();
+        recvIdx_ = static_cast<std::uint8_t>(recvIdx_ + 1);
     }
     port_.setReceiveThreshold(1);
     port_.discardReceiveBuffer();
 
-    if (awaitingFrame_ || actionDue_ || RecvCnt != RecvExpect)
+    if (awaitingFrame_ || actionDue_ || recvCnt_ != recvExpect_)
         return;
     // The action runs once this notification has returned: a modal box it opens must not
     // hold up the port's notifications.
@@ -45,8 +45,8 @@ void Receiver::runDueAction() {
         action_();
     if (slate != slate_)
         return; // a frame started meanwhile and has rewound for itself
-    RecvCnt = 0;
-    RecvIdx = 0;
+    recvCnt_ = 0;
+    recvIdx_ = 0;
 }
 
 void Receiver::startAfresh() {
@@ -54,8 +54,8 @@ void Receiver::startAfresh() {
     actionDue_ = false;
     awaitingFrame_ = false;
     port_.discardInput();
-    RecvCnt = 0;
-    RecvIdx = 0;
+    recvCnt_ = 0;
+    recvIdx_ = 0;
 }
 
 } // namespace tamberlo

@@ -56,9 +56,15 @@ public:
     bool isActionDue() const { return actionDue_; }
 
     std::array<std::uint8_t, BufferSize> RecvBuf{};
-    std::uint8_t RecvIdx = 0;
-    std::uint8_t RecvCnt = 0;
-    std::uint8_t RecvExpect = 0;
+
+    // The write index into RecvBuf, the count of bytes since the last rewind, and the count
+    // that completes the reply of the command in flight (the command handlers set it).
+    std::uint8_t RecvIdx() const { return recvIdx_; }
+    void setRecvIdx(std::uint8_t index) { recvIdx_ = index; }
+    std::uint8_t RecvCnt() const { return recvCnt_; }
+    void setRecvCnt(std::uint8_t count) { recvCnt_ = count; }
+    std::uint8_t RecvExpect() const { return recvExpect_; }
+    void setRecvExpect(std::uint8_t count) { recvExpect_ = count; }
 
 public slots:
     // Handler of the port's communication notification.
@@ -66,6 +72,9 @@ public slots:
 
 private:
     SerialPort& port_;
+    std::uint8_t recvIdx_ = 0;
+    std::uint8_t recvCnt_ = 0;
+    std::uint8_t recvExpect_ = 0;
     std::function<void()> action_;
     // Counts clean slates; an action rewinds only if none happened since its reply matched.
     std::uint64_t slate_ = 0;

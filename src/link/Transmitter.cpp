@@ -4,8 +4,8 @@
 
 namespace tamberlo {
 
-Transmitter::Transmitter(SerialPort& port, Receiver& receiver, MessageBoxes& boxes, QObject* parent)
-    : QObject(parent), port_(port), receiver_(receiver), boxes_(boxes) {
+Transmitter::Transmitter(SerialPort& port, Receiver& receiver, QObject* parent)
+    : QObject(parent), port_(port), receiver_(receiver) {
     timer_.setObjectName(QStringLiteral("Timer1"));
     timer_.setTimerType(Qt::PreciseTimer);
     timer_.setInterval(PaceMs);
@@ -16,7 +16,7 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
     // A reply completed for the command in flight still gets its action, before that command
     // is replaced.
     receiver_.runDueAction();
-    receiver_.RecvIdx = 0;
+    receiver_.setRecvIdx(0);
     curCmd_ = SendBuf.empty() ? 0 : SendBuf[0];
     // The bridge frames by opcode: the bytes after an opcode are that command's data however
     // late they come. A frame that has started to go out therefore goes out whole, and the new
@@ -48,7 +48,7 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
         receiver_.stopAwaitingFrame();
 
     if (!port_.isOpen()) {
-        boxes_.show(tr("串口没打开"), tr("串口状态"), MessageIcon::Critical);
+        emit portClosed();
         return;
     }
     timer_.start(PaceMs);

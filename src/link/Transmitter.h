@@ -1,6 +1,5 @@
 #pragma once
 
-#include "link/MessageBoxes.h"
 #include "link/Receiver.h"
 #include "link/SerialPort.h"
 
@@ -23,14 +22,13 @@ class Transmitter : public QObject {
 public:
     static constexpr int PaceMs = BytePaceMs;
 
-    Transmitter(SerialPort& port, Receiver& receiver, MessageBoxes& boxes,
-                QObject* parent = nullptr);
+    Transmitter(SerialPort& port, Receiver& receiver, QObject* parent = nullptr);
 
     // The frame a command handler builds, opcode first.
     std::vector<std::uint8_t> SendBuf;
 
-    // Starts sending the first SendBytCnt bytes of SendBuf. Refuses on a closed port
-    // with a message box.
+    // Starts sending the first SendBytCnt bytes of SendBuf. Refuses on a closed port:
+    // nothing is sent and portClosed() tells whoever shows the operator why.
     void Isd_Comm2_Send(std::uint8_t SendBytCnt);
 
     std::uint8_t CurCmd() const { return curCmd_; }
@@ -43,6 +41,10 @@ public:
     // Drops the frame being paced out (the port went away).
     void abort();
 
+signals:
+    // Isd_Comm2_Send refused a frame because the port is closed.
+    void portClosed();
+
 public slots:
     // Tick of Timer1.
     void tick();
@@ -50,7 +52,6 @@ public slots:
 private:
     SerialPort& port_;
     Receiver& receiver_;
-    MessageBoxes& boxes_;
     QTimer timer_;
     // The frame handed to Isd_Comm2_Send. A handler that rebuilds SendBuf and then sends
     // nothing must not change what is already on its way out.

@@ -1,15 +1,15 @@
 #include "planwin/PlanWindow.h"
 
-#include "app/QtMessageBoxes.h"
-#include "audio/AudioOutputBox.h"
 #include "audio/AudioPlayer.h"
 #include "plan/PlanCheck.h"
 #include "planwin/MemoryBar.h"
 #include "planwin/PlanTableModel.h"
 #include "planwin/PlanTexts.h"
 #include "planwin/PlanWindowUi.h"
-#include "planwin/PortBoxTips.h"
 #include "planwin/QtPlanDialogs.h"
+#include "widgets/AudioOutputBox.h"
+#include "widgets/PortToolTips.h"
+#include "widgets/QtMessageBoxes.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -49,7 +49,7 @@ PlanWindow::PlanWindow(Platform platform, QWidget* parent)
     connect(&doc_, &plan::PlanDocument::changed, this, &PlanWindow::showLayout);
     connectRun();
     // The tool tips name the device each port number stands for when they are looked at.
-    new PortBoxTips(ui_.portBox);
+    new PortToolTips(ui_.portBox);
     clock_.setInterval(ClockIntervalMs);
     connect(&clock_, &QTimer::timeout, this, &PlanWindow::clockTick);
     doc_.relayout();

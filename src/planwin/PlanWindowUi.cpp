@@ -1,11 +1,11 @@
 #include "planwin/PlanWindowUi.h"
 
-#include "audio/AudioOutputBox.h"
 #include "plan/ChipMemory.h"
 #include "plan/PlanCheck.h"
 #include "planwin/MemoryBar.h"
 #include "planwin/PlanTableModel.h"
 #include "planwin/PlanWindow.h"
+#include "widgets/AudioOutputBox.h"
 
 #include <QCheckBox>
 #include <QComboBox>

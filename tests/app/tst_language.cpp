@@ -1,10 +1,10 @@
 // The panel's two languages: which one the locale picks, that English leaves no Chinese in
 // the panel or the plan window or in any message, that Qt's own dialogs follow, and that
 // every caption fits both windows in both.
-#include "app/Form1.h"
-#include "app/Language.h"
 #include "link/QtSerialPort.h"
 #include "link/Transmitter.h"
+#include "panel/Form1.h"
+#include "panel/Language.h"
 #include "planwin/MemoryBar.h"
 #include "planwin/PlanWindow.h"
 #include "planwin/PlanWindowFakes.h"

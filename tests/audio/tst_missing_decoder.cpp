@@ -3,10 +3,10 @@
 // provides one; a format another library decodes opens without them. The decoders are hidden from
 // GStreamer for this process by giving them the rank "none", which is how a machine without their
 // package looks to automatic decoding.
-#include "app/Form1.h"
 #include "audio/AudioFormat.h"
-#include "audio/AudioSource.h"
 #include "audio/DecoderRegistry.h"
+#include "panel/AudioSource.h"
+#include "panel/Form1.h"
 #include "support/AudioFiles.h"
 #include "support/Fakes.h"
 #include "support/Wav.h"
@@ -87,8 +87,8 @@ private slots:
 
         if (decodedElsewhere) {
             QVERIFY2(boxes.boxes.isEmpty(), qPrintable(boxes.boxes.value(0).text));
-            QVERIFY2(std::abs(form.audio().MusicLenMs - 1500) <= 60,
-                     qPrintable(QString::number(form.audio().MusicLenMs)));
+            QVERIFY2(std::abs(form.audio().MusicLenMs() - 1500) <= 60,
+                     qPrintable(QString::number(form.audio().MusicLenMs())));
             return;
         }
         QCOMPARE(boxes.boxes.size(), 1);
@@ -103,7 +103,7 @@ private slots:
         QString rest = text;
         rest.remove(file).remove(format).remove(package);
         QVERIFY2(!rest.contains(QRegularExpression(QStringLiteral("[A-Za-z]"))), qPrintable(rest));
-        QCOMPARE(form.audio().MusicLenMs, 0);
+        QCOMPARE(form.audio().MusicLenMs(), 0);
     }
 
     // What is not hidden still plays, and a file that is simply broken is not blamed on a
@@ -130,8 +130,8 @@ private slots:
         dialog.answers = {flac, broken.fileName()};
         open->click();
         QVERIFY2(boxes.boxes.isEmpty(), qPrintable(boxes.boxes.value(0).text));
-        QVERIFY2(std::abs(form.audio().MusicLenMs - 1500) <= 60,
-                 qPrintable(QString::number(form.audio().MusicLenMs)));
+        QVERIFY2(std::abs(form.audio().MusicLenMs() - 1500) <= 60,
+                 qPrintable(QString::number(form.audio().MusicLenMs())));
         open->click();
         QCOMPARE(boxes.boxes.size(), 1);
         qInfo("told: %s", qPrintable(boxes.boxes[0].text));

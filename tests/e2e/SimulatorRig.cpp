@@ -1,7 +1,7 @@
 #include "e2e/SimulatorRig.h"
 
-#include "chip/Lamp.h"
 #include "link/Transmitter.h"
+#include "widgets/Lamp.h"
 
 #include <QComboBox>
 #include <QDeadlineTimer>

@@ -5,7 +5,7 @@
 // chip on the other. Real time runs on both sides, so everything here waits for a
 // condition with a loose bound rather than for a fixed time.
 
-#include "app/Form1.h"
+#include "panel/Form1.h"
 #include "support/Fakes.h"
 
 #include <QList>

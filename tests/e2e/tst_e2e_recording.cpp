@@ -5,9 +5,9 @@
 // STOP reaches the chip is a figure of bench/autostop, not a test: it depends on how busy
 // the machine is.
 
-#include "audio/AudioSource.h"
 #include "audio/QtAudioPlayer.h"
 #include "e2e/SimulatorRig.h"
+#include "panel/AudioSource.h"
 #include "support/PulseServer.h"
 #include "support/Wav.h"
 
@@ -142,18 +142,18 @@ class TestE2eRecording : public QObject {
         p.button(QStringLiteral("打开文件"))->click();
         QVERIFY2(p.boxes.boxes.isEmpty(),
                  qPrintable(p.boxes.boxes.isEmpty() ? QString() : p.boxes.boxes[0].text));
-        QVERIFY2(audio.MusicLenMs >= 1400 && audio.MusicLenMs <= 1600,
-                 qPrintable(QString::number(audio.MusicLenMs)));
+        QVERIFY2(audio.MusicLenMs() >= 1400 && audio.MusicLenMs() <= 1600,
+                 qPrintable(QString::number(audio.MusicLenMs())));
         QCOMPARE(p.edit(QStringLiteral("DisFileNanmeText"))->text(), wav);
         QCOMPARE(r.player->lastCommand(), PlayerCommand::Pause);
 
         p.button(QStringLiteral("录    音"))->click();
         QCOMPARE(r.player->lastCommand(), PlayerCommand::Play);
         r.playUs = r.player->lastUs(QStringLiteral("Play"));
-        QVERIFY(audio.MusicOn);
+        QVERIFY(audio.MusicOn());
         QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(2)")), ReplyMs); // the REC reply
         // The automatic stop goes out; its reply clears MusicOn.
-        QTRY_VERIFY_WITH_TIMEOUT(!audio.MusicOn, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!audio.MusicOn(), 10000);
     }
 
 private slots:
@@ -182,8 +182,8 @@ private slots:
 
         QVERIFY(p.click(QStringLiteral("录    音")));
         QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(2)")), ReplyMs); // the REC reply
-        QVERIFY(audio.RecOn);
-        QVERIFY(audio.MusicOn);
+        QVERIFY(audio.RecOn());
+        QVERIFY(audio.MusicOn());
         QCOMPARE(p.fakePlayer.lastCommand(), PlayerCommand::Play);
 
         // The length of the recording: eight rows of 125 ms.
@@ -194,8 +194,8 @@ private slots:
         QVERIFY(p.click(QStringLiteral("停    止")));
         QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(1)")), ReplyMs); // the STOP reply
         QVERIFY(!p.lit(QStringLiteral("Lift(2)")));
-        QVERIFY(!audio.RecOn);
-        QVERIFY(!audio.MusicOn);
+        QVERIFY(!audio.RecOn());
+        QVERIFY(!audio.MusicOn());
         QCOMPARE(p.fakePlayer.lastCommand(), PlayerCommand::Pause);
         QCOMPARE(p.fakePlayer.updateInterval(), 0);
         const QList<LoggedByte> rec = rig_.sim->commands(QStringLiteral("REC"));
@@ -287,15 +287,15 @@ private slots:
             return;
         Panel& p = *r.panel;
         AudioSource& audio = p.form().audio();
-        QVERIFY(!audio.MusicOn);
-        QVERIFY(!audio.RecOn);
+        QVERIFY(!audio.MusicOn());
+        QVERIFY(!audio.RecOn());
         // STOP is handed over by the tick, or by the timer a tick armed for the moment, when
         // the sound out reaches the file's end less the lead: at most a tick after the count.
-        QVERIFY2(audio.RecElapsedMs >=
-                     audio.MusicLenMs - AudioSource::StopLeadMs - AudioSource::TickMs,
+        QVERIFY2(audio.RecElapsedMs() >=
+                     audio.MusicLenMs() - AudioSource::StopLeadMs - AudioSource::TickMs,
                  qPrintable(QStringLiteral("counted %1 ms of %2 ms")
-                                .arg(audio.RecElapsedMs)
-                                .arg(audio.MusicLenMs)));
+                                .arg(audio.RecElapsedMs())
+                                .arg(audio.MusicLenMs())));
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d+:\\d+:\\d+$"))
                      .match(p.edit(QStringLiteral("RecTimeText"))->text())
                      .hasMatch(),
@@ -333,7 +333,7 @@ private slots:
         QCOMPARE(stops.size(), 1);
         QVERIFY(!stops[0].refused());
         const qint64 recordedMs = (stops[0].us - rec.us) / 1000;
-        qInfo("REC to STOP at the simulator: %lld ms (file %d ms)", recordedMs, audio.MusicLenMs);
+        qInfo("REC to STOP at the simulator: %lld ms (file %d ms)", recordedMs, audio.MusicLenMs());
         // Not before the file's length less the lead; later only as much as the machine lags.
         QVERIFY2(recordedMs >= 1100, qPrintable(QString::number(recordedMs)));
         // The chip recorded a row every 125 ms of it.

@@ -5,12 +5,12 @@
 // bench/linkfaults.
 
 #include "PtyPair.h"
-#include "link/PortControl.h"
 #include "link/PortResolver.h"
 #include "link/QtSerialPort.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
 #include "support/Fakes.h"
+#include "widgets/PortControl.h"
 
 #include <QEventLoop>
 #include <QFile>
@@ -37,14 +37,14 @@ struct Link {
     QtSerialPort port;
     FakeMessageBoxes boxes;
     Receiver receiver{port};
-    Transmitter tx{port, receiver, boxes};
+    Transmitter tx{port, receiver};
     QList<QByteArray> replies; // RecvBuf[0 .. RecvCnt) each time the action ran
 
     Link() {
         port.setPortNumber(PortNumber);
         receiver.setReplyAction([this] {
             replies << QByteArray(reinterpret_cast<const char*>(receiver.RecvBuf.data()),
-                                  receiver.RecvCnt);
+                                  receiver.RecvCnt());
         });
     }
     void send(std::vector<std::uint8_t> frame) {
@@ -76,7 +76,7 @@ struct VanishingLink {
     VanishingPort port;
     FakeMessageBoxes boxes;
     Receiver receiver{port};
-    Transmitter tx{port, receiver, boxes};
+    Transmitter tx{port, receiver};
     PortControl control{port, tx, boxes};
     int lost = 0;
 
@@ -189,8 +189,8 @@ void QtSerialPortTest::bytesPassUnchangedBothWays() {
     QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(awkward.size()), EventMs);
     QCOMPARE(reader.bytes(), awkward);
 
-    link.receiver.RecvCnt = 0;
-    link.receiver.RecvExpect = static_cast<std::uint8_t>(awkward.size());
+    link.receiver.setRecvCnt(0);
+    link.receiver.setRecvExpect(static_cast<std::uint8_t>(awkward.size()));
     QVERIFY(pty_->send(awkward));
     QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 1, EventMs);
     QCOMPARE(link.replies[0], awkward);
@@ -212,8 +212,8 @@ void QtSerialPortTest::readsRepliesBack() {
     QVERIFY2(link.port.open(), qPrintable(link.port.errorText()));
     MasterReader reader(pty_->master());
     // The reply to RD_PLAY_PTR, sent once the command is on the line.
-    link.receiver.RecvCnt = 0;
-    link.receiver.RecvExpect = 4;
+    link.receiver.setRecvCnt(0);
+    link.receiver.setRecvExpect(4);
     link.send({0x06});
     QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(1), EventMs);
     const QByteArray reply("\x00\x00\x01\x2F", 4);
@@ -224,8 +224,8 @@ void QtSerialPortTest::readsRepliesBack() {
     }
     QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 1, EventMs);
     QCOMPARE(link.replies[0], reply);
-    QCOMPARE(int(link.receiver.RecvCnt), 0);
-    QCOMPARE(int(link.receiver.RecvIdx), 0);
+    QCOMPARE(int(link.receiver.RecvCnt()), 0);
+    QCOMPARE(int(link.receiver.RecvIdx()), 0);
     // No byte is lost or counted twice: a second reply completes just the same.
     QVERIFY(pty_->send(QByteArray("\x00\x00\x02\x30", 4)));
     QTRY_COMPARE_WITH_TIMEOUT(link.replies.size(), 2, EventMs);
@@ -238,8 +238,8 @@ void QtSerialPortTest::burstOfSingleByteWritesIsCountedWhole() {
     constexpr int Burst = 250;
     Link link;
     QVERIFY2(link.port.open(), qPrintable(link.port.errorText()));
-    link.receiver.RecvCnt = 0;
-    link.receiver.RecvExpect = Burst;
+    link.receiver.setRecvCnt(0);
+    link.receiver.setRecvExpect(Burst);
     QByteArray sent;
     std::atomic<bool> done{false};
     std::thread board([&] {
@@ -443,12 +443,12 @@ void QtSerialPortTest::bytesArrivingWhileTheActionsBoxIsOpenAreRead() {
     link.receiver.setReplyAction([&] {
         if (countInBox >= 0)
             return;
-        countInBox = link.receiver.RecvCnt;
+        countInBox = link.receiver.RecvCnt();
         QEventLoop box;
         const auto quitOnCount = connect(
             &link.port, &SerialPort::communication, &box,
             [&] {
-                if (link.receiver.RecvCnt > 4)
+                if (link.receiver.RecvCnt() > 4)
                     box.quit();
             },
             Qt::QueuedConnection);
@@ -456,20 +456,20 @@ void QtSerialPortTest::bytesArrivingWhileTheActionsBoxIsOpenAreRead() {
         QVERIFY(pty_->send(QByteArray("\x5A", 1)));
         box.exec();
         disconnect(quitOnCount);
-        countInBox = link.receiver.RecvCnt;
+        countInBox = link.receiver.RecvCnt();
     });
-    link.receiver.RecvCnt = 0;
-    link.receiver.RecvExpect = 4;
+    link.receiver.setRecvCnt(0);
+    link.receiver.setRecvExpect(4);
     link.send({0x06});
     QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(1), EventMs);
     QVERIFY(pty_->send(QByteArray("\x00\x00\x01\x2F", 4)));
     QTRY_VERIFY_WITH_TIMEOUT(
-        countInBox >= 0 && !link.receiver.isActionDue() && link.receiver.RecvCnt == 0, EventMs);
+        countInBox >= 0 && !link.receiver.isActionDue() && link.receiver.RecvCnt() == 0, EventMs);
     QCOMPARE(countInBox, 5);
     QCOMPARE(link.receiver.RecvBuf[4], 0x5A);
     // The rewind after the box leaves nothing behind: the next reply is recognised.
-    link.receiver.setReplyAction([&] { countInBox = 100 + link.receiver.RecvCnt; });
-    link.receiver.RecvExpect = 4;
+    link.receiver.setReplyAction([&] { countInBox = 100 + link.receiver.RecvCnt(); });
+    link.receiver.setRecvExpect(4);
     link.send({0x08});
     QTRY_COMPARE_WITH_TIMEOUT(reader.count(), std::size_t(2), EventMs);
     QVERIFY(pty_->send(QByteArray("\x00\x00\x02\x30", 4)));

@@ -36,24 +36,24 @@ struct Rx {
     WatchedPort port;
     FakeMessageBoxes boxes;
     Receiver receiver{port};
-    Transmitter tx{port, receiver, boxes};
+    Transmitter tx{port, receiver};
     QList<Seen> actions;
 
     Rx() {
         port.open();
         receiver.setReplyAction([this] {
             Seen seen;
-            seen.count = receiver.RecvCnt;
-            seen.index = receiver.RecvIdx;
+            seen.count = receiver.RecvCnt();
+            seen.index = receiver.RecvIdx();
             seen.buffer = QByteArray(reinterpret_cast<const char*>(receiver.RecvBuf.data()),
-                                     receiver.RecvIdx);
+                                     receiver.RecvIdx());
             seen.command = tx.CurCmd();
             actions << seen;
         });
     }
     // A command handler's part: the reply length, then the frame; then ticks until it is out.
     void command(std::vector<std::uint8_t> frame, std::uint8_t expect) {
-        receiver.RecvExpect = expect;
+        receiver.setRecvExpect(expect);
         tx.SendBuf = std::move(frame);
         tx.Isd_Comm2_Send(static_cast<std::uint8_t>(tx.SendBuf.size()));
     }
@@ -104,13 +104,13 @@ void ReceiverTest::completesOnExactCount() {
     QFETCH(QList<int>, countsAfter);
     const QByteArray reply("\x00\x00\x01\x2F", 4);
     Rx rx;
-    rx.receiver.RecvExpect = 4;
+    rx.receiver.setRecvExpect(4);
 
     qsizetype at = 0;
     for (int i = 0; i < groups.size(); ++i) {
         rx.port.inject(reply.mid(at, groups[i]));
         at += groups[i];
-        QCOMPARE(int(rx.receiver.RecvCnt), countsAfter[i]);
+        QCOMPARE(int(rx.receiver.RecvCnt()), countsAfter[i]);
     }
     // The action runs once the notification has returned, not inside it.
     QVERIFY(rx.actions.isEmpty());
@@ -122,20 +122,20 @@ void ReceiverTest::completesOnExactCount() {
     QCOMPARE(rx.actions[0].index, 4);
     QCOMPARE(rx.actions[0].buffer, reply);
     // ... and afterwards the counters are back at 0, the buffer keeps the bytes.
-    QCOMPARE(int(rx.receiver.RecvCnt), 0);
-    QCOMPARE(int(rx.receiver.RecvIdx), 0);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 0);
+    QCOMPARE(int(rx.receiver.RecvIdx()), 0);
     QCOMPARE(QByteArray(reinterpret_cast<const char*>(rx.receiver.RecvBuf.data()), 4), reply);
 }
 
 void ReceiverTest::drainsWithNotificationsOff() {
     Rx rx;
-    rx.receiver.RecvExpect = 3;
+    rx.receiver.setRecvExpect(3);
     // Two bytes come in while the first one is being read: stored, but not counted.
     rx.port.arriveDuringDrain = QByteArray("\x22\x33", 2);
     rx.port.inject(QByteArray("\x11", 1));
 
-    QCOMPARE(int(rx.receiver.RecvCnt), 1);
-    QCOMPARE(int(rx.receiver.RecvIdx), 3);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 1);
+    QCOMPARE(int(rx.receiver.RecvIdx()), 3);
     QCOMPARE(rx.receiver.RecvBuf[1], 0x22);
     QCOMPARE(rx.receiver.RecvBuf[2], 0x33);
     QVERIFY(rx.actions.isEmpty());
@@ -147,11 +147,11 @@ void ReceiverTest::drainsWithNotificationsOff() {
 
 void ReceiverTest::surplusInSameNotificationNeverMatches() {
     Rx rx;
-    rx.receiver.RecvExpect = 4;
+    rx.receiver.setRecvExpect(4);
     rx.port.inject(QByteArray("\x00\x00\x01\x2F\x55", 5));
-    QCOMPARE(int(rx.receiver.RecvCnt), 5);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 5);
     rx.port.inject(QByteArray("\x66", 1));
-    QCOMPARE(int(rx.receiver.RecvCnt), 6);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 6);
     QVERIFY(rx.actions.isEmpty());
 }
 
@@ -183,7 +183,7 @@ void ReceiverTest::eachFrameStartsWithACleanSlate() {
         rx.command({0x02}, 1);
         // Counted, but it completes nothing: it is not the reply to a frame not yet sent.
         rx.port.inject(QByteArray("\x7E", 1));
-        QCOMPARE(int(rx.receiver.RecvCnt), 1);
+        QCOMPARE(int(rx.receiver.RecvCnt()), 1);
         break;
     case Stale::BytesNotYetRead:
         rx.command({0x02}, 1);
@@ -199,8 +199,8 @@ void ReceiverTest::eachFrameStartsWithACleanSlate() {
     // The input is thrown away just before the opcode goes out, and the counters start at 0.
     QCOMPARE(rx.port.log, (QStringList{"discard-input", "discard-tx", "WRITE 02"}));
     QVERIFY(rx.port.input.empty());
-    QCOMPARE(int(rx.receiver.RecvCnt), 0);
-    QCOMPARE(int(rx.receiver.RecvIdx), 0);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 0);
+    QCOMPARE(int(rx.receiver.RecvIdx()), 0);
     QVERIFY(!rx.receiver.isAwaitingFrame());
 
     rx.port.inject(QByteArray("\x00", 1));
@@ -208,11 +208,11 @@ void ReceiverTest::eachFrameStartsWithACleanSlate() {
     QCOMPARE(rx.actions.size(), 1);
     QCOMPARE(rx.actions[0].command, 0x02);
     QCOMPARE(rx.actions[0].buffer, QByteArray("\x00", 1));
-    QCOMPARE(int(rx.receiver.RecvCnt), 0);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 0);
     // The rest of the frame (here: the stopping tick) clears nothing more.
     rx.port.inject(QByteArray("\x00", 1));
     rx.sendOut();
-    QCOMPARE(int(rx.receiver.RecvCnt), 1);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 1);
 }
 
 void ReceiverTest::dueActionRunsBeforeTheNextCommand() {
@@ -261,8 +261,8 @@ void ReceiverTest::droppedActionDoesNotCostTheNextReply() {
     QCOMPARE(rx.actions.size(), 1);
     QCOMPARE(rx.actions[0].command, 0x09);
     QCOMPARE(rx.actions[0].buffer, QByteArray("\x04\x02\xA0", 3));
-    QCOMPARE(int(rx.receiver.RecvCnt), 0);
-    QCOMPARE(int(rx.receiver.RecvIdx), 0);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 0);
+    QCOMPARE(int(rx.receiver.RecvIdx()), 0);
     QVERIFY(!rx.receiver.isActionDue());
 
     // And the one after it too.
@@ -283,14 +283,14 @@ void ReceiverTest::otherKindsAreIgnored_data() {
 void ReceiverTest::otherKindsAreIgnored() {
     QFETCH(CommEvent, kind);
     Rx rx;
-    rx.receiver.RecvExpect = 0; // would match a count of 0 at once if the kind were not checked
-    rx.receiver.RecvCnt = 2;
-    rx.receiver.RecvIdx = 2;
+    rx.receiver.setRecvExpect(0); // would match a count of 0 at once if the kind were not checked
+    rx.receiver.setRecvCnt(2);
+    rx.receiver.setRecvIdx(2);
     for (std::uint8_t b : {0x01, 0x02, 0x03})
         rx.port.input.push_back(b);
     rx.port.raise(kind);
-    QCOMPARE(int(rx.receiver.RecvCnt), 2);
-    QCOMPARE(int(rx.receiver.RecvIdx), 2);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 2);
+    QCOMPARE(int(rx.receiver.RecvIdx()), 2);
     QCOMPARE(rx.port.input.size(), std::size_t(3));
     QCOMPARE(rx.port.binaryModeCalls, 0);
     QVERIFY(rx.port.log.isEmpty());
@@ -299,7 +299,7 @@ void ReceiverTest::otherKindsAreIgnored() {
 
 void ReceiverTest::thousandBytesAtOnceWrapInsideBuffer() {
     Rx rx;
-    rx.receiver.RecvExpect = 4;
+    rx.receiver.setRecvExpect(4);
     for (std::size_t i = 256; i < Receiver::BufferSize; ++i)
         rx.receiver.RecvBuf[i] = 0xEE;
     QByteArray junk;
@@ -308,8 +308,8 @@ void ReceiverTest::thousandBytesAtOnceWrapInsideBuffer() {
     rx.port.inject(junk);
 
     // Both counters wrap modulo 256; the writes cycle through RecvBuf[0..255].
-    QCOMPARE(int(rx.receiver.RecvCnt), 1000 % 256);
-    QCOMPARE(int(rx.receiver.RecvIdx), 1000 % 256);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 1000 % 256);
+    QCOMPARE(int(rx.receiver.RecvIdx()), 1000 % 256);
     QVERIFY(rx.actions.isEmpty());
     for (int i = 0; i < 256; ++i) {
         const int lastWrite = i < 1000 % 256 ? 768 + i : 512 + i;
@@ -332,8 +332,8 @@ void ReceiverTest::thousandBytesOneByOneWrapAndRewind() {
         QCOMPARE(seen.count, 0);
         QCOMPARE(seen.index, 0);
     }
-    QCOMPARE(int(rx.receiver.RecvCnt), 1000 - 768);
-    QCOMPARE(int(rx.receiver.RecvIdx), 1000 - 768);
+    QCOMPARE(int(rx.receiver.RecvCnt()), 1000 - 768);
+    QCOMPARE(int(rx.receiver.RecvIdx()), 1000 - 768);
 }
 
 void ReceiverTest::bytesWhileTheActionsBoxIsOpen_data() {
@@ -359,7 +359,7 @@ void ReceiverTest::bytesWhileTheActionsBoxIsOpen() {
             rx.port.inject(QByteArray("\x77\x88", 2));
             break;
         case DuringBox::NewFrameReplyPartlyIn:
-            rx.receiver.RecvCnt = 0; // a read command clears the count
+            rx.receiver.setRecvCnt(0); // a read command clears the count
             rx.command({0x06}, 4);
             rx.tx.tick();
             rx.port.inject(QByteArray("\x00\x00", 2));
@@ -371,12 +371,12 @@ void ReceiverTest::bytesWhileTheActionsBoxIsOpen() {
             break;
         }
         runQueued();
-        countWhileBoxOpen = rx.receiver.RecvCnt;
+        countWhileBoxOpen = rx.receiver.RecvCnt();
         actionsWhileBoxOpen = int(rx.actions.size());
     };
     rx.receiver.setReplyAction([&] {
         Seen seen;
-        seen.count = rx.receiver.RecvCnt;
+        seen.count = rx.receiver.RecvCnt();
         seen.command = rx.tx.CurCmd();
         rx.actions << seen;
         if (seen.command == 0x80)
@@ -394,13 +394,13 @@ void ReceiverTest::bytesWhileTheActionsBoxIsOpen() {
         QCOMPARE(actionsWhileBoxOpen, 1);
         QCOMPARE(rx.receiver.RecvBuf[5], 0x77);
         QCOMPARE(rx.receiver.RecvBuf[6], 0x88);
-        QCOMPARE(int(rx.receiver.RecvCnt), 0);
-        QCOMPARE(int(rx.receiver.RecvIdx), 0);
+        QCOMPARE(int(rx.receiver.RecvCnt()), 0);
+        QCOMPARE(int(rx.receiver.RecvIdx()), 0);
         break;
     case DuringBox::NewFrameReplyPartlyIn:
         QCOMPARE(countWhileBoxOpen, 2);
-        QCOMPARE(int(rx.receiver.RecvCnt), 2); // not thrown away by the box's rewind
-        QCOMPARE(int(rx.receiver.RecvIdx), 2);
+        QCOMPARE(int(rx.receiver.RecvCnt()), 2); // not thrown away by the box's rewind
+        QCOMPARE(int(rx.receiver.RecvIdx()), 2);
         rx.port.inject(QByteArray("\x01\x2F", 2));
         runQueued();
         QCOMPARE(rx.actions.size(), 2);
@@ -413,8 +413,8 @@ void ReceiverTest::bytesWhileTheActionsBoxIsOpen() {
         QCOMPARE(actionsWhileBoxOpen, 2); // recognised while the box was still open
         QCOMPARE(rx.actions[1].command, 0x02);
         QCOMPARE(rx.actions[1].count, 1);
-        QCOMPARE(int(rx.receiver.RecvCnt), 0);
-        QCOMPARE(int(rx.receiver.RecvIdx), 0);
+        QCOMPARE(int(rx.receiver.RecvCnt()), 0);
+        QCOMPARE(int(rx.receiver.RecvIdx()), 0);
         break;
     }
     QCOMPARE(rx.actions[0].command, 0x80);
@@ -425,12 +425,12 @@ void ReceiverTest::commandWithoutActionStillRewinds() {
     FakeSerialPort port;
     port.open();
     Receiver receiver(port);
-    receiver.RecvExpect = 1; // left over from an earlier STOP; PLAY has no action
-    receiver.RecvIdx = 0;
+    receiver.setRecvExpect(1); // left over from an earlier STOP; PLAY has no action
+    receiver.setRecvIdx(0);
     port.inject(QByteArray("\x40", 1));
     runQueued();
-    QCOMPARE(int(receiver.RecvCnt), 0);
-    QCOMPARE(int(receiver.RecvIdx), 0);
+    QCOMPARE(int(receiver.RecvCnt()), 0);
+    QCOMPARE(int(receiver.RecvIdx()), 0);
     QCOMPARE(receiver.RecvBuf[0], 0x40);
 }
 

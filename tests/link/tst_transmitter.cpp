@@ -5,10 +5,10 @@
 #include "link/Transmitter.h"
 #include "support/Fakes.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 using namespace tamberlo;
-using tamberlo::test::FakeMessageBoxes;
 using tamberlo::test::FakeSerialPort;
 
 using Frame = std::vector<std::uint8_t>;
@@ -36,9 +36,9 @@ QByteArray bytesOf(const Frame& frame) {
 
 struct Link {
     FakeSerialPort port;
-    FakeMessageBoxes boxes;
     Receiver receiver{port};
-    Transmitter tx{port, receiver, boxes};
+    Transmitter tx{port, receiver};
+    QSignalSpy portClosed{&tx, &Transmitter::portClosed};
 
     explicit Link(bool open = true) {
         if (open)
@@ -56,7 +56,7 @@ private slots:
     void zeroCountStartsAndStopsOnFirstTick();
     void countBeyondFrameSendsOnlyTheFrame();
     void restartAfterOneTickReplacesFrame();
-    void closedPortRefusesWithBox();
+    void closedPortRefusesAndSaysSo();
     void ticksAfterCloseWriteNothing();
     void rebuiltSendBufDoesNotChangeFrameInFlight_data();
     void rebuiltSendBufDoesNotChangeFrameInFlight();
@@ -72,9 +72,9 @@ void TransmitterTest::pacesOneBytePerTick_data() {
 void TransmitterTest::pacesOneBytePerTick() {
     QFETCH(Frame, frame);
     Link link;
-    link.receiver.RecvCnt = 2; // stale count from an unanswered exchange
-    link.receiver.RecvIdx = 9;
-    link.receiver.RecvExpect = 4;
+    link.receiver.setRecvCnt(2); // stale count from an unanswered exchange
+    link.receiver.setRecvIdx(9);
+    link.receiver.setRecvExpect(4);
     link.tx.SendBuf = frame;
     link.tx.Isd_Comm2_Send(static_cast<std::uint8_t>(frame.size()));
 
@@ -85,17 +85,17 @@ void TransmitterTest::pacesOneBytePerTick() {
     QCOMPARE(link.tx.Timer1().timerType(), Qt::PreciseTimer);
     QCOMPARE(link.tx.CurCmd(), frame[0]);
     // Only the write index of the reply buffer is rewound.
-    QCOMPARE(link.receiver.RecvIdx, 0);
-    QCOMPARE(link.receiver.RecvCnt, 2);
-    QCOMPARE(link.receiver.RecvExpect, 4);
+    QCOMPARE(link.receiver.RecvIdx(), 0);
+    QCOMPARE(link.receiver.RecvCnt(), 2);
+    QCOMPARE(link.receiver.RecvExpect(), 4);
 
     for (std::size_t k = 0; k < frame.size(); ++k) {
         link.tx.tick();
         QCOMPARE(link.port.written, bytesOf(Frame(frame.begin(), frame.begin() + k + 1)));
         QVERIFY(link.tx.isSending());
         // The first byte gives the reply a clean slate: the stale count is gone.
-        QCOMPARE(link.receiver.RecvCnt, 0);
-        QCOMPARE(link.receiver.RecvIdx, 0);
+        QCOMPARE(link.receiver.RecvCnt(), 0);
+        QCOMPARE(link.receiver.RecvIdx(), 0);
     }
     // Tick n + 1 writes nothing and stops the clock.
     link.tx.tick();
@@ -166,24 +166,22 @@ void TransmitterTest::restartAfterOneTickReplacesFrame() {
     QCOMPARE(link.port.written, QByteArray("\x40", 1));
 }
 
-void TransmitterTest::closedPortRefusesWithBox() {
+void TransmitterTest::closedPortRefusesAndSaysSo() {
     Link link(false);
-    link.receiver.RecvCnt = 3;
-    link.receiver.RecvIdx = 7;
+    link.receiver.setRecvCnt(3);
+    link.receiver.setRecvIdx(7);
     link.tx.SendBuf = {0x06};
     link.tx.Isd_Comm2_Send(1);
 
-    QCOMPARE(link.boxes.boxes.size(), 1);
-    QCOMPARE(link.boxes.boxes[0].text, QStringLiteral("串口没打开"));
-    QCOMPARE(link.boxes.boxes[0].title, QStringLiteral("串口状态"));
-    QCOMPARE(link.boxes.boxes[0].icon, MessageIcon::Critical);
+    // The box that tells the operator is the panel's (tst_ChipCommands, buttonsWithPortClosed).
+    QCOMPARE(link.portClosed.size(), 1);
     QVERIFY(!link.tx.isSending());
     QVERIFY(link.port.written.isEmpty());
     // What the call did before asking the port stands.
     QCOMPARE(link.tx.CurCmd(), 0x06);
     QCOMPARE(link.tx.SendCnt(), 1);
-    QCOMPARE(link.receiver.RecvIdx, 0);
-    QCOMPARE(link.receiver.RecvCnt, 3);
+    QCOMPARE(link.receiver.RecvIdx(), 0);
+    QCOMPARE(link.receiver.RecvCnt(), 3);
 }
 
 void TransmitterTest::ticksAfterCloseWriteNothing() {
@@ -199,7 +197,7 @@ void TransmitterTest::ticksAfterCloseWriteNothing() {
     // The rest of the frame is dropped: the clock is off, so a port opened later gets nothing.
     QVERIFY(!link.tx.isSending());
     QCOMPARE(link.tx.SendIdx(), 0);
-    QCOMPARE(link.boxes.boxes.size(), 0);
+    QCOMPARE(link.portClosed.size(), 0);
 }
 
 void TransmitterTest::rebuiltSendBufDoesNotChangeFrameInFlight_data() {

@@ -3,13 +3,13 @@
 // dialogs, and the checks before a run. (The plan document and the runs on their own:
 // tests/plan.)
 #include "PlanWindowFakes.h"
-#include "audio/AudioOutputBox.h"
 #include "link/PortResolver.h"
 #include "plan/Export.h"
 #include "planwin/MemoryBar.h"
 #include "planwin/PlanTableModel.h"
 #include "planwin/PlanWindow.h"
 #include "support/Fakes.h"
+#include "widgets/AudioOutputBox.h"
 
 #include <QAccessible>
 #include <QCheckBox>

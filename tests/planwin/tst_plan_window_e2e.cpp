@@ -6,8 +6,8 @@
 // With TAMBERLO_PLAN_WINDOW_PNG set, screenshot() records a plan of five prompts and saves
 // the window to that file, in the language the locale picks (scripts/plan-screenshot.sh).
 #include "PlanWindowFakes.h"
-#include "app/Language.h"
 #include "e2e/SimulatorRig.h"
+#include "panel/Language.h"
 #include "planwin/MemoryBar.h"
 #include "planwin/PlanTableModel.h"
 #include "planwin/PlanWindow.h"

@@ -4,9 +4,9 @@
 // bad file a good one is loaded, so that nothing of it may linger: a bad file must leave the
 // length at 0 and say so, a good file must load whatever its name.
 
-#include "app/Form1.h"
-#include "audio/AudioSource.h"
-#include "audio/TimeText.h"
+#include "panel/AudioSource.h"
+#include "panel/Form1.h"
+#include "panel/TimeText.h"
 #include "support/Fakes.h"
 #include "support/Wav.h"
 
@@ -112,8 +112,8 @@ private slots:
         dialog.answers = {good_, file};
         open->click();
         QVERIFY2(boxes.boxes.isEmpty(), qPrintable(boxes.boxes.value(0).text));
-        QVERIFY2(qAbs(audio.MusicLenMs - GoodMs) < 50,
-                 qPrintable(QString::number(audio.MusicLenMs)));
+        QVERIFY2(qAbs(audio.MusicLenMs() - GoodMs) < 50,
+                 qPrintable(QString::number(audio.MusicLenMs())));
 
         open->click();
         QCOMPARE(boxes.boxes.size(), 1);
@@ -130,19 +130,19 @@ private slots:
                  qPrintable(box.text));
         // Nothing of the good file is left: no length, the slider at its start, the file's
         // name shown as picked.
-        QCOMPARE(audio.MusicLenMs, 0);
-        QCOMPARE(audio.MusicScale, std::uint8_t(0));
+        QCOMPARE(audio.MusicLenMs(), 0);
+        QCOMPARE(audio.MusicScale(), std::uint8_t(0));
         QCOMPARE(lengthText->text(), DipPlayPosit(0));
         QCOMPARE(slider->value(), 0);
         QCOMPARE(name->text(), file);
-        QCOMPARE(audio.MusicFileName, file);
+        QCOMPARE(audio.MusicFileName(), file);
 
         // And the next good file loads as if nothing had happened.
         dialog.answers = {good_};
         open->click();
         QVERIFY2(boxes.boxes.size() == 1, qPrintable(boxes.boxes.last().text));
-        QVERIFY2(qAbs(audio.MusicLenMs - GoodMs) < 50,
-                 qPrintable(QString::number(audio.MusicLenMs)));
+        QVERIFY2(qAbs(audio.MusicLenMs() - GoodMs) < 50,
+                 qPrintable(QString::number(audio.MusicLenMs())));
     }
 
     // Files that are short of what their header says still play what they have; names of
@@ -176,7 +176,7 @@ private slots:
         Form1 form(Form1::Platform{nullptr, nullptr, &boxes, &dialog});
         dialog.answers = {file};
         form.findChild<QPushButton*>(QStringLiteral("open_file"))->click();
-        const int length = form.audio().MusicLenMs;
+        const int length = form.audio().MusicLenMs();
         qInfo("length %d ms, %lld boxes", length, qlonglong(boxes.boxes.size()));
         QCOMPARE(form.findChild<QLineEdit*>(QStringLiteral("DisFileNanmeText"))->text(), file);
         // Either it is usable, with a length inside what the file can hold, or the operator

@@ -5,11 +5,11 @@
 // numbers; message boxes are recorded.
 
 #include "StrToHexTarget.h"
-#include "app/Form1.h"
-#include "chip/Lamp.h"
 #include "link/SerialPort.h"
 #include "link/Transmitter.h"
+#include "panel/Form1.h"
 #include "support/Fakes.h"
+#include "widgets/Lamp.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -7,10 +7,10 @@
 // port links that lead to no serial device. Every wait is for an event, with a generous bound;
 // how fast the panel notices a hang-up and how idle it stays are figures of bench/linkfaults.
 
-#include "audio/AudioSource.h"
 #include "e2e/SimulatorRig.h"
 #include "link/Receiver.h"
 #include "link/Transmitter.h"
+#include "panel/AudioSource.h"
 
 #include <QDir>
 #include <QFile>
@@ -53,7 +53,7 @@ class TestFaultsE2e : public QObject {
                waitFor(
                    [&] {
                        const Receiver& rx = rig_.panel->form().receiver();
-                       return shown() || (rx.RecvCnt == count && !rx.isActionDue());
+                       return shown() || (rx.RecvCnt() == count && !rx.isActionDue());
                    },
                    EventMs);
     }
@@ -171,7 +171,7 @@ private slots:
         QVERIFY(repliesOut(
             out += 4 + extra, [&] { return !rec->text().isEmpty(); }, 4 + extra));
         QCOMPARE(rec->text(), nextReadShows ? QStringLiteral("00 10 ") : QString());
-        qInfo("after the last reply: RecvCnt %d", p.form().receiver().RecvCnt);
+        qInfo("after the last reply: RecvCnt %d", p.form().receiver().RecvCnt());
 
         QList<quint8> in;
         for (const LoggedByte& b : rig_.sim->received())
@@ -247,7 +247,7 @@ private slots:
         QVERIFY(waitFor([&] { return noise() >= 100; }, 60000));
         const QString shown = p.edit(QStringLiteral("Play_Text"))->text();
         qInfo("%d noise bytes, Play_Text \"%s\", RecvCnt %d", noise(), qPrintable(shown),
-              p.form().receiver().RecvCnt);
+              p.form().receiver().RecvCnt());
         QVERIFY(p.isShownOpen());
         QCOMPARE(rig_.sim->received().size(), 1); // only the read's own byte
         QVERIFY(p.boxes.boxes.isEmpty());
@@ -261,8 +261,8 @@ private slots:
         rig_.sim->stop();
         QVERIFY(rig_.startSimulator({}, port));
         QVERIFY(p.openPort(port));
-        QCOMPARE(p.form().receiver().RecvCnt, 0);
-        QCOMPARE(p.form().receiver().RecvIdx, 0);
+        QCOMPARE(p.form().receiver().RecvCnt(), 0);
+        QCOMPARE(p.form().receiver().RecvIdx(), 0);
         QCOMPARE(p.readInto(QStringLiteral("读播放地址"), QStringLiteral("Play_Text")),
                  QStringLiteral("00 10 "));
         QCOMPARE(p.readInto(QStringLiteral("当前地址"), QStringLiteral("CurrentRow")),
@@ -286,9 +286,9 @@ private slots:
         // simulator wrote it. Everything written before it has come in too.
         const auto strayByteTakenIn = [&]() -> qint64 {
             const int before = noiseOut();
-            const std::uint8_t count = rx.RecvCnt;
+            const std::uint8_t count = rx.RecvCnt();
             if (!waitFor([&] { return noiseOut() > before; }, EventMs) ||
-                !waitFor([&] { return rx.RecvCnt != count; }, EventMs))
+                !waitFor([&] { return rx.RecvCnt() != count; }, EventMs))
                 return -1;
             qint64 us = 0;
             for (const LoggedByte& b : rig_.sim->log())
@@ -372,11 +372,13 @@ private slots:
         p.boxes.onShow = [&](const FakeMessageBoxes::Box&) {
             // Open until the surplus byte has been counted (or given up on).
             waitFor(
-                [&] { return p.form().receiver().RecvCnt > 3 && p.form().receiver().RecvCnt != 5; },
+                [&] {
+                    return p.form().receiver().RecvCnt() > 3 && p.form().receiver().RecvCnt() != 5;
+                },
                 EventMs);
             if (p.boxes.boxes.last().title.isEmpty()) // the range box: five bytes, then one
-                waitFor([&] { return p.form().receiver().RecvCnt == 6; }, EventMs);
-            countsInBox << p.form().receiver().RecvCnt;
+                waitFor([&] { return p.form().receiver().RecvCnt() == 6; }, EventMs);
+            countsInBox << p.form().receiver().RecvCnt();
         };
         QVERIFY(p.click(QStringLiteral("3器件ID")));
         QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), 1, EventMs);
@@ -420,7 +422,7 @@ private slots:
 
         QVERIFY(p.click(QStringLiteral("录    音")));
         QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(2)")), EventMs); // the REC reply
-        QVERIFY(audio.RecOn);
+        QVERIFY(audio.RecOn());
         // The surplus byte after the REC reply is in before the next command.
         QVERIFY(waitFor([&] { return bytesOut() >= 1 + extra; }, EventMs));
 
@@ -428,9 +430,9 @@ private slots:
         p.boxes.onShow = [&](const FakeMessageBoxes::Box&) {
             p.boxes.onShow = nullptr;
             // The player's status ticks go on while the box is open, up to the automatic stop.
-            for (int tick = 0; tick < 100 && audio.RecOn; ++tick)
+            for (int tick = 0; tick < 100 && audio.RecOn(); ++tick)
                 p.fakePlayer.tick();
-            QVERIFY(!audio.RecOn);
+            QVERIFY(!audio.RecOn());
             pausedInBox = waitFor(
                 [&] { return p.fakePlayer.lastCommand() == PlayerCommand::Pause; }, EventMs);
         };
@@ -438,8 +440,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(p.boxes.boxes.size(), 1, EventMs);
         QVERIFY(pausedInBox);
         QCOMPARE(rig_.sim->commands(QStringLiteral("STOP")).size(), 1);
-        QVERIFY(!audio.MusicOn);
-        QVERIFY(!audio.RecOn);
+        QVERIFY(!audio.MusicOn());
+        QVERIFY(!audio.RecOn());
         QVERIFY(p.lit(QStringLiteral("Lift(1)")));
         QCOMPARE(p.fakePlayer.updateInterval(), 0);
         // And the link goes on as before.

@@ -1,9 +1,9 @@
 #pragma once
 
 #include "audio/AudioPlayer.h"
-#include "audio/FileDialog.h"
-#include "link/MessageBoxes.h"
 #include "link/SerialPort.h"
+#include "widgets/FileDialog.h"
+#include "widgets/MessageBoxes.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

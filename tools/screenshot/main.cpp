@@ -1,7 +1,7 @@
 // Renders the window as a user first sees it into the PNG named on the command line, in the
 // language the locale picks (LANGUAGE=en or LANGUAGE=zh_CN choose one).
-#include "app/Form1.h"
-#include "app/Language.h"
+#include "panel/Form1.h"
+#include "panel/Language.h"
 
 #include <QApplication>
 #include <QPixmap>
