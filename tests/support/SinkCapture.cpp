@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -320,6 +321,107 @@ QString SinkCapture::describe() const {
             text += QStringLiteral("; parec: ") + QString::fromUtf8(err.right(1000));
     }
     return text;
+}
+
+double wavSoundingMs(const QString& path, int threshold) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray all = f.readAll();
+    const auto u16 = [&](qsizetype at) {
+        return quint32(quint8(all[at])) | quint32(quint8(all[at + 1])) << 8;
+    };
+    const auto u32 = [&](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
+    int channels = 0, rate = 0, bits = 0;
+    qsizetype data = -1, dataBytes = 0;
+    for (qsizetype at = 12; at + 8 <= all.size();) {
+        const QByteArray id = all.mid(at, 4);
+        const qsizetype size = u32(at + 4);
+        if (id == "fmt " && at + 24 <= all.size()) {
+            channels = int(u16(at + 10));
+            rate = int(u32(at + 12));
+            bits = int(u16(at + 22));
+        } else if (id == "data") {
+            data = at + 8;
+            dataBytes = std::min(size, all.size() - data);
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    if (data < 0 || bits != 16 || channels <= 0 || rate <= 0)
+        return 0;
+    const qsizetype frames = dataBytes / (2 * channels);
+    qsizetype first = -1, last = -1, quiet = 0, lastLoud = -1;
+    for (qsizetype i = 0; i < frames; ++i) {
+        int sum = 0;
+        for (int c = 0; c < channels; ++c)
+            sum += qint16(u16(data + (i * channels + c) * 2));
+        if (std::abs(sum / channels) <= threshold)
+            continue;
+        if (first < 0)
+            first = i;
+        if (lastLoud >= 0 && i - lastLoud - 1 >= rate / 200)
+            quiet += i - lastLoud - 1;
+        lastLoud = last = i;
+    }
+    if (first < 0)
+        return 0;
+    return double(last + 1 - first - quiet) * 1000.0 / rate;
+}
+
+bool decodeToWav(const QString& file, const QString& wavPath, QString* why) {
+    QProcess p;
+    p.start(QStringLiteral("gst-launch-1.0"),
+            {QStringLiteral("-q"), QStringLiteral("filesrc"), QStringLiteral("location=") + file,
+             QStringLiteral("!"), QStringLiteral("decodebin"), QStringLiteral("!"),
+             QStringLiteral("audioconvert"), QStringLiteral("!"),
+             QStringLiteral("audio/x-raw,format=S16LE"), QStringLiteral("!"),
+             QStringLiteral("wavenc"), QStringLiteral("!"), QStringLiteral("filesink"),
+             QStringLiteral("location=") + wavPath});
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        p.kill();
+        p.waitForFinished();
+        if (why)
+            *why = QStringLiteral("gst-launch-1.0 could not decode %1: %2")
+                       .arg(file, QString::fromLocal8Bit(p.readAllStandardError()));
+        return false;
+    }
+    return true;
+}
+
+std::optional<SinkSound> soundAtSink(const PulseServer& server, const QString& wavPath,
+                                     QString* why) {
+    SinkCapture capture(server);
+    if (!capture.start(why))
+        return std::nullopt;
+    const qint64 started = SinkCapture::nowUs();
+    QProcess p;
+    p.start(QStringLiteral("paplay"), {QStringLiteral("--server=") + server.address(), wavPath});
+    const bool played =
+        p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    const qint64 ended = SinkCapture::nowUs() + 300000;
+    capture.waitUntilCaptured(ended, 10000);
+    capture.stop();
+    if (!played) {
+        p.kill();
+        p.waitForFinished();
+        if (why)
+            *why = QStringLiteral("paplay %1: %2")
+                       .arg(wavPath, QString::fromLocal8Bit(p.readAllStandardError()));
+        return std::nullopt;
+    }
+    const auto onset = capture.onsetUs(started, ended);
+    const auto offset = onset ? capture.offsetUs(*onset, ended) : std::nullopt;
+    if (!offset) {
+        if (why)
+            *why = QStringLiteral("paplay %1: nothing came out").arg(wavPath);
+        return std::nullopt;
+    }
+    SinkSound s{*onset, *offset, 0, 0};
+    for (const SinkCapture::Gap& g : capture.gaps(*onset, *offset, 5000))
+        s.quietMs += g.lengthUs() / 1000.0;
+    s.contentMs = (*offset - *onset) / 1000.0 - s.quietMs;
+    return s;
 }
 
 qint64 promptBoundaryUs(const SinkCapture& capture, qint64 stopUs, qint64 nextRecUs) {

@@ -108,6 +108,31 @@ private:
     bool ended_ = false;
 };
 
+// How long a 16-bit PCM WAV file sounds, in ms, judged as SinkCapture judges the capture
+// (the channels mixed, |sample| above its threshold): from the first to just after the last
+// loud sample, less the quiet stretches of at least 5 ms in between (speech has them). 0 when
+// the file cannot be read.
+double wavSoundingMs(const QString& path, int threshold = SinkCapture::DefaultThreshold);
+
+// Decodes an audio file (an MP3) with GStreamer's gst-launch-1.0 (decodebin, not this
+// project's decoder) to a 16-bit PCM WAV at `wavPath`; false with `why` set on failure.
+bool decodeToWav(const QString& file, const QString& wavPath, QString* why);
+
+// How a WAV file comes out of a server's sink when an independent player (paplay, one stream,
+// its default buffer) plays it alone: the same resampling to the sink's 48 kHz, down-mixing
+// and rounding as any player's stream gets, judged as measurePrompt judges a prompt. The
+// reference for what a prompt can at best leave at the sink: speech holds samples within a
+// dB of the threshold, which the server's resampling filter moves to either side of it, so a
+// file's own sounding length differs from what any player gets out of the sink by a few ms.
+struct SinkSound {
+    qint64 onsetUs = 0;
+    qint64 offsetUs = 0;
+    double quietMs = 0;   // the quiet stretches of at least 5 ms between them, in all
+    double contentMs = 0; // offset - onset - quietMs
+};
+std::optional<SinkSound> soundAtSink(const PulseServer& server, const QString& wavPath,
+                                     QString* why);
+
 // One prompt recorded into the chip, judged by what came out of the output and when the
 // chip was told to record (the SET_REC frame's last byte) and to stop (the STOP byte).
 struct PromptSound {
