@@ -167,6 +167,10 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
             std::fprintf(stderr, "prompt %d: %s\n", i + 1, qPrintable(why));
             return 1;
         }
+        // A reference that lost sound itself would hide the tool's loss: said, not hidden.
+        if (atSink->contentMs < test::wavSoundingMs(played) - 10.0)
+            std::fprintf(stderr, "prompt %d: the reference has %.1f ms, the file %.1f ms\n", i + 1,
+                         atSink->contentMs, test::wavSoundingMs(played));
         programArgs << file;
         content.push_back(atSink->contentMs);
         std::printf("REF %.2f %.2f %.2f %s\n", test::wavSoundingMs(base + QStringLiteral(".wav")),
