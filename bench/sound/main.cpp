@@ -162,15 +162,24 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
         }
         // The content the chip can get: the played file as an independent player gets it out
         // of this sink (the same resampling and rounding the tool's stream gets).
-        const auto atSink = test::soundAtSink(server, played, &why);
+        // A reference that lost sound itself would hide the tool's loss: when it holds more
+        // than 5 ms less than the file (the resampling moves a few ms at most) it is played
+        // again and the larger kept; what happened is said, not hidden.
+        const double fileMs = test::wavSoundingMs(played);
+        auto atSink = test::soundAtSink(server, played, &why);
+        for (int again = 0; again < 2 && atSink && atSink->contentMs < fileMs - 5.0; ++again) {
+            const auto retry = test::soundAtSink(server, played, &why);
+            std::fprintf(stderr,
+                         "prompt %d: the reference had %.1f ms, the file %.1f ms; "
+                         "again: %.1f ms\n",
+                         i + 1, atSink->contentMs, fileMs, retry ? retry->contentMs : NAN);
+            if (retry && retry->contentMs > atSink->contentMs)
+                atSink = retry;
+        }
         if (!atSink) {
             std::fprintf(stderr, "prompt %d: %s\n", i + 1, qPrintable(why));
             return 1;
         }
-        // A reference that lost sound itself would hide the tool's loss: said, not hidden.
-        if (atSink->contentMs < test::wavSoundingMs(played) - 10.0)
-            std::fprintf(stderr, "prompt %d: the reference has %.1f ms, the file %.1f ms\n", i + 1,
-                         atSink->contentMs, test::wavSoundingMs(played));
         programArgs << file;
         content.push_back(atSink->contentMs);
         std::printf("REF %.2f %.2f %.2f %s\n", test::wavSoundingMs(base + QStringLiteral(".wav")),

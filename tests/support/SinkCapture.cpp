@@ -294,6 +294,27 @@ std::optional<SinkCapture::Gap> SinkCapture::longestQuiet(qint64 fromUs, qint64 
                offsetNear(bestFrom + bestLength) + (bestFrom + bestLength) * 1000000 / Rate};
 }
 
+double SinkCapture::soundingMs(qint64 fromUs, qint64 toUs, qint64 minGapUs, int threshold) const {
+    std::lock_guard lock(mutex_);
+    const auto size = static_cast<qint64>(data_.size());
+    const qint64 a = std::clamp<qint64>(indexAtLocked(fromUs), 0, size);
+    const qint64 b = std::clamp<qint64>(indexAtLocked(toUs), a, size);
+    const qint64 minGap = minGapUs * Rate / 1000000;
+    qint64 first = -1, lastLoud = -1, quiet = 0;
+    for (qint64 i = a; i < b; ++i) {
+        if (std::abs(int(data_[size_t(i)])) <= threshold)
+            continue;
+        if (first < 0)
+            first = i;
+        if (lastLoud >= 0 && i - lastLoud - 1 >= minGap)
+            quiet += i - lastLoud - 1;
+        lastLoud = i;
+    }
+    if (first < 0)
+        return 0;
+    return double(lastLoud + 1 - first - quiet) * 1000.0 / Rate;
+}
+
 int SinkCapture::peak(qint64 fromUs, qint64 toUs) const {
     std::lock_guard lock(mutex_);
     const auto size = static_cast<qint64>(data_.size());
@@ -417,11 +438,7 @@ std::optional<SinkSound> soundAtSink(const PulseServer& server, const QString& w
             *why = QStringLiteral("paplay %1: nothing came out").arg(wavPath);
         return std::nullopt;
     }
-    SinkSound s{*onset, *offset, 0, 0};
-    for (const SinkCapture::Gap& g : capture.gaps(*onset, *offset, 5000))
-        s.quietMs += g.lengthUs() / 1000.0;
-    s.contentMs = (*offset - *onset) / 1000.0 - s.quietMs;
-    return s;
+    return SinkSound{*onset, *offset, capture.soundingMs(started, ended)};
 }
 
 qint64 promptBoundaryUs(const SinkCapture& capture, qint64 stopUs, qint64 nextRecUs) {
@@ -447,7 +464,7 @@ PromptSound measurePrompt(const SinkCapture& capture, qint64 fromUs, qint64 toUs
         p.quietMs += g.lengthUs() / 1000.0;
         p.longestGapMs = std::max(p.longestGapMs, g.lengthUs() / 1000.0);
     }
-    const double outMs = (p.offsetUs - p.onsetUs) / 1000.0 - p.quietMs;
+    const double outMs = capture.soundingMs(fromUs, toUs);
     p.cutMs = std::max(0.0, contentMs - outMs);
     const double beforeRec = std::max<qint64>(0, recUs - p.onsetUs) / 1000.0;
     const double afterStop = std::max<qint64>(0, p.offsetUs - stopUs) / 1000.0;

@@ -78,6 +78,15 @@ public:
     // nullopt when there is sound all through.
     std::optional<Gap> longestQuiet(qint64 fromUs, qint64 toUs,
                                     int threshold = DefaultThreshold) const;
+    // How long the sound in [fromUs, toUs) lasts, counted in captured samples (as
+    // wavSoundingMs counts a file's): from the first to just after the last sample louder than
+    // `threshold`, less the quiet runs of at least `minGapUs` in between. Counted in samples,
+    // not as a difference of two sample times: on a sink with long blocks the anchoring of the
+    // times can move by a few ms within one prompt. A real dropout is still counted in full:
+    // a null sink whose stream runs dry renders zeros, and samples the capture missed are not
+    // there to count.
+    double soundingMs(qint64 fromUs, qint64 toUs, qint64 minGapUs = 5000,
+                      int threshold = DefaultThreshold) const;
     // The largest |sample| in [fromUs, toUs); 0 when nothing was captured there.
     int peak(qint64 fromUs, qint64 toUs) const;
     // Reads and bursts so far, and parec's standard error, for a failure report.
@@ -127,8 +136,7 @@ bool decodeToWav(const QString& file, const QString& wavPath, QString* why);
 struct SinkSound {
     qint64 onsetUs = 0;
     qint64 offsetUs = 0;
-    double quietMs = 0;   // the quiet stretches of at least 5 ms between them, in all
-    double contentMs = 0; // offset - onset - quietMs
+    double contentMs = 0; // SinkCapture::soundingMs of the playback
 };
 std::optional<SinkSound> soundAtSink(const PulseServer& server, const QString& wavPath,
                                      QString* why);
@@ -148,7 +156,8 @@ struct PromptSound {
     // The STOP byte after the last sound came out (negative: STOP cut the prompt).
     double stopAfterEndMs = 0;
     // The longest quiet stretch inside the prompt, and the quiet time inside it in all
-    // (stretches of at least 5 ms).
+    // (stretches of at least 5 ms); the content that came out is counted in samples
+    // (SinkCapture::soundingMs).
     double longestGapMs = 0;
     double quietMs = 0;
 };
