@@ -16,15 +16,18 @@
 //     end of a pseudo-terminal): the end of the file that came out after the STOP byte, which
 //     the chip did not hear (goal 50 +- 30 ms).
 //
-//   bench_sound [--quick] [--messages N] [--panel-runs K] [--conditions LIST]
+//   bench_sound [--quick] [--messages N] [--panel-runs K] [--conditions LIST] [--dump DIR]
 //
 // --quick: 8 messages and 2 panel runs per condition (a check that it measures); the full run
 // (default) has 30 messages and 6 panel runs per condition, 120 messages in all. LIST is a
-// comma-separated subset of default-idle, default-compile, blocks-idle, blocks-compile.
+// comma-separated subset of default-idle, default-compile, blocks-idle, blocks-compile. DIR:
+// each message's capture (pN-capture.wav, 48 kHz mono, from the boundary before it to the
+// one after) and the file its content is judged by (pN-played.wav) are written there.
 #include "e2e/SoundRig.h"
 #include "shared/RecordingPanel.h"
 #include "support/PulseServer.h"
 #include "support/SinkCapture.h"
+#include "support/Wav.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -128,7 +131,8 @@ void waitMs(int ms) {
 
 // Prints one line per message ("MSG <lost> <stop after end> <onset> <gap> <format>") and per
 // panel run ("PANEL <not heard> <onset after REC> <format>"); 0 when all ran.
-int runCondition(const Condition& c, int messages, int panelRuns, QApplication& app) {
+int runCondition(const Condition& c, int messages, int panelRuns, const QString& dumpDir,
+                 QApplication& app) {
     Q_UNUSED(app);
     RuntimeDir runtime;
     QTemporaryDir files;
@@ -151,8 +155,38 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
             std::fprintf(stderr, "prompt %d: %s\n", i + 1, qPrintable(why));
             return 1;
         }
+        const QString played = playedWav(file, base, &why);
+        if (played.isEmpty()) {
+            std::fprintf(stderr, "prompt %d: %s\n", i + 1, qPrintable(why));
+            return 1;
+        }
+        // The content the chip can get: the played file as an independent player gets it out
+        // of this sink (the same resampling and rounding the tool's stream gets).
+        // A reference that lost sound itself would hide the tool's loss: when it holds more
+        // than 5 ms less than the file (the resampling moves a few ms at most) it is played
+        // again and the larger kept; what happened is said, not hidden.
+        const double fileMs = test::wavSoundingMs(played);
+        auto atSink = test::soundAtSink(server, played, &why);
+        for (int again = 0; again < 2 && atSink && atSink->contentMs < fileMs - 5.0; ++again) {
+            const auto retry = test::soundAtSink(server, played, &why);
+            std::fprintf(stderr,
+                         "prompt %d: the reference had %.1f ms, the file %.1f ms; "
+                         "again: %.1f ms\n",
+                         i + 1, atSink->contentMs, fileMs, retry ? retry->contentMs : NAN);
+            if (retry && retry->contentMs > atSink->contentMs)
+                atSink = retry;
+        }
+        if (!atSink) {
+            std::fprintf(stderr, "prompt %d: %s\n", i + 1, qPrintable(why));
+            return 1;
+        }
         programArgs << file;
-        content.push_back(wavSoundingMs(base + QStringLiteral(".wav")));
+        content.push_back(atSink->contentMs);
+        std::printf("REF %.2f %.2f %.2f %s\n", test::wavSoundingMs(base + QStringLiteral(".wav")),
+                    test::wavSoundingMs(played), atSink->contentMs,
+                    qPrintable(formatName(recipes.back())));
+        if (!dumpDir.isEmpty())
+            QFile::copy(played, QStringLiteral("%1/p%2-played.wav").arg(dumpDir).arg(i));
     }
 
     // tamberlo-cli program, all messages in one run.
@@ -208,6 +242,22 @@ int runCondition(const Condition& c, int messages, int panelRuns, QApplication& 
                                                  : ended + 500000;
             const test::PromptSound s = test::measurePrompt(capture, from, to, rec[i].setRecEndUs,
                                                             rec[i].stopUs, content[size_t(i)]);
+            if (!dumpDir.isEmpty()) {
+                const std::vector<qint16> pcm = capture.samples(from, to);
+                QFile out(QStringLiteral("%1/p%2-capture.wav").arg(dumpDir).arg(i));
+                const auto bytes = quint32(pcm.size() * 2);
+                if (out.open(QIODevice::WriteOnly)) {
+                    out.write(test::wavHeader(SinkCapture::Rate, 1, bytes));
+                    out.write(reinterpret_cast<const char*>(pcm.data()), qint64(bytes));
+                }
+                std::fprintf(stderr,
+                             "DUMP p%lld: content %.2f ms, out %.2f..%.2f ms after the dump's "
+                             "start, %.2f ms quiet, cut %.2f ms\n",
+                             static_cast<long long>(i), content[size_t(i)],
+                             (s.onsetUs - capture.usOf(capture.sampleAt(from))) / 1000.0,
+                             (s.offsetUs - capture.usOf(capture.sampleAt(from))) / 1000.0,
+                             s.quietMs, s.cutMs);
+            }
             std::printf("MSG %.2f %.2f %.2f %.2f %s\n", s.lostMs, s.heard ? s.stopAfterEndMs : NAN,
                         s.heard ? s.onsetAfterRecMs : NAN, s.longestGapMs,
                         qPrintable(formatName(recipes[size_t(i)])));
@@ -332,6 +382,8 @@ struct Figures {
     std::vector<double> panelOut;          // the file's sound from first to last against its length
     qint64 sinkMinUs = -1, sinkMaxUs = -1; // the sink's latency while the tool played
     std::map<QString, std::vector<double>> lostByFormat;
+    // Per format: the content of the source WAV, of the played file, and at the sink.
+    std::map<QString, std::vector<double>> sourceMs, playedMs, sinkMs;
 };
 
 void printCondition(const Condition& c, const Figures& f, int messages) {
@@ -359,9 +411,23 @@ void printCondition(const Condition& c, const Figures& f, int messages) {
                 p95 >= 0 && p95 <= 60 && min >= -RigErrorMs ? "met" : "NOT met");
     std::printf("  onset after SET_REC end    p50 %+6.1f  p95 %+6.1f  max %+6.1f ms\n",
                 percentile(f.onset, 0.5), percentile(f.onset, 0.95), percentile(f.onset, 1.0));
-    for (const auto& [format, lost] : f.lostByFormat)
-        std::printf("    %-16s %3zu msgs: lost p50 %6.1f  max %6.1f ms\n", qPrintable(format),
-                    lost.size(), percentile(lost, 0.5), percentile(lost, 1.0));
+    const auto sum = [](const std::map<QString, std::vector<double>>& m, const QString& key) {
+        double t = 0;
+        if (const auto it = m.find(key); it != m.end())
+            for (double x : it->second)
+                t += x;
+        return t;
+    };
+    for (const auto& [format, lost] : f.lostByFormat) {
+        // The reference's content against the source WAV's and the played file's, per message.
+        const auto it = f.sinkMs.find(format);
+        const auto n = double(it == f.sinkMs.end() ? 1 : std::max<size_t>(1, it->second.size()));
+        std::printf("    %-16s %3zu msgs: lost p50 %6.1f  max %6.1f ms; content at the sink "
+                    "- played file %+6.2f, played file - source %+6.2f ms\n",
+                    qPrintable(format), lost.size(), percentile(lost, 0.5), percentile(lost, 1.0),
+                    (sum(f.sinkMs, format) - sum(f.playedMs, format)) / n,
+                    (sum(f.playedMs, format) - sum(f.sourceMs, format)) / n);
+    }
     if (!f.notHeard.empty()) {
         const double lo = percentile(f.notHeard, 0.0), hi = percentile(f.notHeard, 1.0);
         std::printf("  panel REC: file end not heard  p50 %+6.1f  min %+6.1f  max %+6.1f ms "
@@ -382,6 +448,7 @@ int main(int argc, char** argv) {
     int messages = 30;
     int panelRuns = 6;
     QString child;
+    QString dumpDir;
     QStringList wanted;
     for (const Condition& c : conditions())
         wanted << c.name;
@@ -396,19 +463,21 @@ int main(int argc, char** argv) {
             panelRuns = std::max(0, args[++i].toInt());
         } else if (args[i] == QLatin1String("--conditions") && i + 1 < args.size()) {
             wanted = args[++i].split(QLatin1Char(','));
+        } else if (args[i] == QLatin1String("--dump") && i + 1 < args.size()) {
+            dumpDir = args[++i];
         } else if (args[i] == QLatin1String("--child") && i + 1 < args.size()) {
             child = args[++i];
         } else {
             std::fprintf(stderr, "usage: bench_sound [--quick] [--messages N] [--panel-runs K] "
                                  "[--conditions default-idle,default-compile,blocks-idle,"
-                                 "blocks-compile]\n");
+                                 "blocks-compile] [--dump DIR]\n");
             return 2;
         }
     }
     if (!child.isEmpty()) {
         for (const Condition& c : conditions())
             if (c.name == child)
-                return runCondition(c, messages, panelRuns, app);
+                return runCondition(c, messages, panelRuns, dumpDir, app);
         return 2;
     }
 
@@ -427,7 +496,7 @@ int main(int argc, char** argv) {
         p.start(QCoreApplication::applicationFilePath(),
                 {QStringLiteral("--child"), c.name, QStringLiteral("--messages"),
                  QString::number(messages), QStringLiteral("--panel-runs"),
-                 QString::number(panelRuns)});
+                 QString::number(panelRuns), QStringLiteral("--dump"), dumpDir});
         p.waitForFinished(-1);
         load.stop();
         Figures f;
@@ -441,6 +510,11 @@ int main(int argc, char** argv) {
                 }
                 f.lostByFormat[QString::fromUtf8(line.mid(line.indexOf(w[5])))].push_back(
                     w[1].toDouble());
+            } else if (w.size() >= 5 && w[0] == "REF") {
+                const QString format = QString::fromUtf8(line.mid(line.indexOf(w[4])));
+                f.sourceMs[format].push_back(w[1].toDouble());
+                f.playedMs[format].push_back(w[2].toDouble());
+                f.sinkMs[format].push_back(w[3].toDouble());
             } else if (w.size() >= 3 && w[0] == "SINK") {
                 f.sinkMinUs = w[1].toLongLong();
                 f.sinkMaxUs = w[2].toLongLong();

@@ -5,6 +5,7 @@
 // simulator's byte log (the monotonic clock, as SinkCapture's).
 
 #include "e2e/SimulatorRig.h"
+#include "support/SinkCapture.h"
 
 #include <QFile>
 #include <QList>
@@ -120,54 +121,17 @@ inline QString makePrompt(const PromptRecipe& recipe, const QString& base, QStri
     return mp3;
 }
 
-// How long a 16-bit PCM WAV file sounds, in ms, judged as SinkCapture judges the capture
-// (the channels mixed, |sample| above its threshold): from the first to just after the last
-// loud sample, less the quiet stretches of at least 5 ms in between (speech has them). 0 when
-// the file cannot be read.
-inline double wavSoundingMs(const QString& path, int threshold = 330) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray all = f.readAll();
-    const auto u16 = [&](qsizetype at) {
-        return quint32(quint8(all[at])) | quint32(quint8(all[at + 1])) << 8;
-    };
-    const auto u32 = [&](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
-    int channels = 0, rate = 0, bits = 0;
-    qsizetype data = -1, dataBytes = 0;
-    for (qsizetype at = 12; at + 8 <= all.size();) {
-        const QByteArray id = all.mid(at, 4);
-        const qsizetype size = u32(at + 4);
-        if (id == "fmt " && at + 24 <= all.size()) {
-            channels = int(u16(at + 10));
-            rate = int(u32(at + 12));
-            bits = int(u16(at + 22));
-        } else if (id == "data") {
-            data = at + 8;
-            dataBytes = std::min(size, all.size() - data);
-            break;
-        }
-        at += 8 + size + (size & 1);
-    }
-    if (data < 0 || bits != 16 || channels <= 0 || rate <= 0)
-        return 0;
-    const qsizetype frames = dataBytes / (2 * channels);
-    qsizetype first = -1, last = -1, quiet = 0, lastLoud = -1;
-    for (qsizetype i = 0; i < frames; ++i) {
-        int sum = 0;
-        for (int c = 0; c < channels; ++c)
-            sum += qint16(u16(data + (i * channels + c) * 2));
-        if (std::abs(sum / channels) <= threshold)
-            continue;
-        if (first < 0)
-            first = i;
-        if (lastLoud >= 0 && i - lastLoud - 1 >= rate / 200)
-            quiet += i - lastLoud - 1;
-        lastLoud = last = i;
-    }
-    if (first < 0)
-        return 0;
-    return double(last + 1 - first - quiet) * 1000.0 / rate;
+// The prompt made as `base` by makePrompt (`file` is what it returned) as the tool plays it:
+// the WAV itself, or for an MP3 the file decoded by GStreamer's gst-launch-1.0 (not by this
+// project's decoder, test::decodeToWav) to `base`-played.wav. An MP3 does not hold the WAV it was
+// encoded from: the encoder's lowpass and quantisation take soft stretches of speech under the
+// threshold, so the content the chip can get is that of the decoded file. Empty on failure, `why`
+// set.
+inline QString playedWav(const QString& file, const QString& base, QString* why) {
+    if (!file.endsWith(QStringLiteral(".mp3")))
+        return file;
+    const QString out = base + QStringLiteral("-played.wav");
+    return test::decodeToWav(file, out, why) ? out : QString();
 }
 
 // One message as the chip saw it: the SET_REC frame's first and last byte, the first STOP

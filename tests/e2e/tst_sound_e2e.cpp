@@ -3,8 +3,8 @@
 // the SET_REC frame and the STOP byte. Each prompt (tones and noise with sharp edges, WAV at
 // several rates and an MP3, made here with sox and lame) is judged from the capture of the
 // null sink's monitor and the simulator's byte log, both on the monotonic clock:
-//   - prompt content lost (sound before SET_REC was complete, after STOP, or never out): 5 ms
-//     at most;
+//   - prompt content lost (sound before SET_REC was complete, after STOP, or never out, the
+//     content being the played file's as paplay gets it out of the same sink): 5 ms at most;
 //   - the STOP byte after the last sample came out: not before it (within the rig's 2 ms), at
 //     most 300 ms after;
 //   - no quiet stretch longer than 20 ms inside the prompt.
@@ -95,9 +95,16 @@ void SoundE2eTest::initTestCase() {
     for (const auto& [name, recipe] : recipes) {
         Prompt p{name, recipe, {}, 0};
         QString why;
-        p.file = makePrompt(recipe, files_.filePath(QString(name).replace(' ', '-')), &why);
+        const QString base = files_.filePath(QString(name).replace(' ', '-'));
+        p.file = makePrompt(recipe, base, &why);
         QVERIFY2(!p.file.isEmpty(), qPrintable(why));
-        p.contentMs = wavSoundingMs(files_.filePath(QString(name).replace(' ', '-') + ".wav"));
+        const QString played = playedWav(p.file, base, &why);
+        QVERIFY2(!played.isEmpty(), qPrintable(why));
+        // The content the chip can get: the played file (an MP3 decoded) as an independent
+        // player gets it out of this sink, resampled and rounded as the tool's stream is.
+        const auto atSink = test::soundAtSink(*server_, played, &why);
+        QVERIFY2(atSink, qPrintable(why));
+        p.contentMs = atSink->contentMs;
         QVERIFY(p.contentMs > 0);
         arguments << p.file;
         prompts_.append(p);

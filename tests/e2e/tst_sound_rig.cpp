@@ -7,6 +7,7 @@
 
 #include "support/PulseServer.h"
 #include "support/SinkCapture.h"
+#include "support/Wav.h"
 
 #include <QAudioDevice>
 #include <QAudioFormat>
@@ -194,10 +195,16 @@ void SoundRigTest::playersReachTheServer_data() {
     // smaller than the server's request size); pulsesink plays every sample.
     QTest::newRow("Qt Multimedia in this process") << QStringLiteral("qt") << 3000;
     QTest::newRow("GStreamer pulsesink in a child") << QStringLiteral("gst") << 1000;
+    // The tone as an MP3 (lame), decoded by gst-launch-1.0 and played by paplay, its quiet
+    // stretch filled with a 19 kHz tone above the encoder's lowpass: the source sounds all
+    // through, the played file has the gap. The content to expect is the decoded file's, and
+    // soundAtSink, the benchmark's reference, gets the same out of the sink.
+    QTest::newRow("MP3 decoded, paplay") << QStringLiteral("mp3") << 1000;
 }
 
 // 300 ms of a 1 kHz tone with a silent 40 ms stretch from 100 ms on, through each player: the
-// capture shows the tone, and the stretch as one gap of its length.
+// capture shows the tone, and the stretch as one gap of its length; its content (sound less
+// the gaps) is the played file's as wavSoundingMs reads it.
 void SoundRigTest::playersReachTheServer() {
     QFETCH(QString, player);
     QFETCH(int, toleranceUs);
@@ -209,6 +216,28 @@ void SoundRigTest::playersReachTheServer() {
     for (size_t i = 0; i < tone.size(); ++i) {
         const bool quiet = i >= size_t(Rate / 10) && i < size_t(Rate * 140 / 1000);
         tone[i] = quiet ? 0 : qint16(12000 * std::sin(2 * M_PI * 1000.0 * double(i) / Rate));
+        if (quiet && player == QLatin1String("mp3"))
+            tone[i] = qint16(3000 * std::sin(2 * M_PI * 19000.0 * double(i) / Rate));
+    }
+    QTemporaryDir dir;
+    const QString wav = dir.filePath(QStringLiteral("tone.wav"));
+    QVERIFY(tamberlo::test::writePcmWav(wav, Rate, 1, 300,
+                                        [&](qint64 i, qint64) { return tone[size_t(i)]; }));
+    QString played = wav;
+    if (player == QLatin1String("mp3")) {
+        const QString mp3 = dir.filePath(QStringLiteral("tone.mp3"));
+        QProcess lame;
+        lame.start(QStringLiteral("lame"), {QStringLiteral("--quiet"), wav, mp3});
+        QVERIFY(lame.waitForFinished(20000) && lame.exitCode() == 0);
+        played = dir.filePath(QStringLiteral("tone-played.wav"));
+        QVERIFY2(tamberlo::test::decodeToWav(mp3, played, &why), qPrintable(why));
+        // The encoded tone does not sound as the source does: judged by the source, the sink
+        // would seem to have got more (or less) than was there.
+        QVERIFY2(std::abs(tamberlo::test::wavSoundingMs(played) -
+                          tamberlo::test::wavSoundingMs(wav)) > 2.0,
+                 qPrintable(QStringLiteral("decoded %1 ms, source %2 ms")
+                                .arg(tamberlo::test::wavSoundingMs(played))
+                                .arg(tamberlo::test::wavSoundingMs(wav))));
     }
     const qint64 started = SinkCapture::nowUs();
     if (player == QLatin1String("qt")) {
@@ -231,8 +260,12 @@ void SoundRigTest::playersReachTheServer() {
         // now would drop what is still in the server's buffer. Stop once it has come out.
         QVERIFY(capture.waitUntilCaptured(SinkCapture::nowUs() + 500000, 10000));
         sink.stop();
+    } else if (player == QLatin1String("mp3")) {
+        QProcess paplay;
+        paplay.start(QStringLiteral("paplay"), {played});
+        QVERIFY(paplay.waitForFinished(20000));
+        QVERIFY2(paplay.exitCode() == 0, paplay.readAllStandardError().constData());
     } else {
-        QTemporaryDir dir;
         QFile raw(dir.filePath(QStringLiteral("tone.raw")));
         QVERIFY(raw.open(QIODevice::WriteOnly));
         raw.write(reinterpret_cast<const char*>(tone.data()), qint64(tone.size() * 2));
@@ -257,6 +290,21 @@ void SoundRigTest::playersReachTheServer() {
     QVERIFY2(onset, qPrintable(capture.describe()));
     const auto offset = capture.offsetUs(*onset, ended + 300000);
     QVERIFY(offset);
+    const double contentMs = capture.soundingMs(started, ended + 300000);
+    const double fileMs = tamberlo::test::wavSoundingMs(played);
+    QVERIFY2(
+        std::abs(contentMs - fileMs) <= toleranceUs / 1000.0,
+        qPrintable(
+            QStringLiteral("%1 ms came out, the file holds %2 ms").arg(contentMs).arg(fileMs)));
+    if (player == QLatin1String("mp3")) {
+        const auto reference = tamberlo::test::soundAtSink(*server_, played, &why);
+        QVERIFY2(reference, qPrintable(why));
+        QVERIFY2(std::abs(reference->contentMs - contentMs) <= toleranceUs / 1000.0,
+                 qPrintable(QStringLiteral("reference %1 ms, played %2 ms")
+                                .arg(reference->contentMs)
+                                .arg(contentMs)));
+        return;
+    }
     // The whole tone came out: 300 ms from the first sound to the last.
     QVERIFY2(std::abs(*offset - *onset - 300000) <= toleranceUs,
              qPrintable(QStringLiteral("tone lasted %1 us").arg(*offset - *onset)));

@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -293,6 +294,27 @@ std::optional<SinkCapture::Gap> SinkCapture::longestQuiet(qint64 fromUs, qint64 
                offsetNear(bestFrom + bestLength) + (bestFrom + bestLength) * 1000000 / Rate};
 }
 
+double SinkCapture::soundingMs(qint64 fromUs, qint64 toUs, qint64 minGapUs, int threshold) const {
+    std::lock_guard lock(mutex_);
+    const auto size = static_cast<qint64>(data_.size());
+    const qint64 a = std::clamp<qint64>(indexAtLocked(fromUs), 0, size);
+    const qint64 b = std::clamp<qint64>(indexAtLocked(toUs), a, size);
+    const qint64 minGap = minGapUs * Rate / 1000000;
+    qint64 first = -1, lastLoud = -1, quiet = 0;
+    for (qint64 i = a; i < b; ++i) {
+        if (std::abs(int(data_[size_t(i)])) <= threshold)
+            continue;
+        if (first < 0)
+            first = i;
+        if (lastLoud >= 0 && i - lastLoud - 1 >= minGap)
+            quiet += i - lastLoud - 1;
+        lastLoud = i;
+    }
+    if (first < 0)
+        return 0;
+    return double(lastLoud + 1 - first - quiet) * 1000.0 / Rate;
+}
+
 int SinkCapture::peak(qint64 fromUs, qint64 toUs) const {
     std::lock_guard lock(mutex_);
     const auto size = static_cast<qint64>(data_.size());
@@ -322,6 +344,103 @@ QString SinkCapture::describe() const {
     return text;
 }
 
+double wavSoundingMs(const QString& path, int threshold) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray all = f.readAll();
+    const auto u16 = [&](qsizetype at) {
+        return quint32(quint8(all[at])) | quint32(quint8(all[at + 1])) << 8;
+    };
+    const auto u32 = [&](qsizetype at) { return u16(at) | u16(at + 2) << 16; };
+    int channels = 0, rate = 0, bits = 0;
+    qsizetype data = -1, dataBytes = 0;
+    for (qsizetype at = 12; at + 8 <= all.size();) {
+        const QByteArray id = all.mid(at, 4);
+        const qsizetype size = u32(at + 4);
+        if (id == "fmt " && at + 24 <= all.size()) {
+            channels = int(u16(at + 10));
+            rate = int(u32(at + 12));
+            bits = int(u16(at + 22));
+        } else if (id == "data") {
+            data = at + 8;
+            dataBytes = std::min(size, all.size() - data);
+            break;
+        }
+        at += 8 + size + (size & 1);
+    }
+    if (data < 0 || bits != 16 || channels <= 0 || rate <= 0)
+        return 0;
+    const qsizetype frames = dataBytes / (2 * channels);
+    qsizetype first = -1, last = -1, quiet = 0, lastLoud = -1;
+    for (qsizetype i = 0; i < frames; ++i) {
+        int sum = 0;
+        for (int c = 0; c < channels; ++c)
+            sum += qint16(u16(data + (i * channels + c) * 2));
+        if (std::abs(sum / channels) <= threshold)
+            continue;
+        if (first < 0)
+            first = i;
+        if (lastLoud >= 0 && i - lastLoud - 1 >= rate / 200)
+            quiet += i - lastLoud - 1;
+        lastLoud = last = i;
+    }
+    if (first < 0)
+        return 0;
+    return double(last + 1 - first - quiet) * 1000.0 / rate;
+}
+
+bool decodeToWav(const QString& file, const QString& wavPath, QString* why) {
+    QProcess p;
+    p.start(QStringLiteral("gst-launch-1.0"),
+            {QStringLiteral("-q"), QStringLiteral("filesrc"), QStringLiteral("location=") + file,
+             QStringLiteral("!"), QStringLiteral("decodebin"), QStringLiteral("!"),
+             QStringLiteral("audioconvert"), QStringLiteral("!"),
+             QStringLiteral("audio/x-raw,format=S16LE"), QStringLiteral("!"),
+             QStringLiteral("wavenc"), QStringLiteral("!"), QStringLiteral("filesink"),
+             QStringLiteral("location=") + wavPath});
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        p.kill();
+        p.waitForFinished();
+        if (why)
+            *why = QStringLiteral("gst-launch-1.0 could not decode %1: %2")
+                       .arg(file, QString::fromLocal8Bit(p.readAllStandardError()));
+        return false;
+    }
+    return true;
+}
+
+std::optional<SinkSound> soundAtSink(const PulseServer& server, const QString& wavPath,
+                                     QString* why) {
+    SinkCapture capture(server);
+    if (!capture.start(why))
+        return std::nullopt;
+    const qint64 started = SinkCapture::nowUs();
+    QProcess p;
+    p.start(QStringLiteral("paplay"), {QStringLiteral("--server=") + server.address(), wavPath});
+    const bool played =
+        p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    const qint64 ended = SinkCapture::nowUs() + 300000;
+    capture.waitUntilCaptured(ended, 10000);
+    capture.stop();
+    if (!played) {
+        p.kill();
+        p.waitForFinished();
+        if (why)
+            *why = QStringLiteral("paplay %1: %2")
+                       .arg(wavPath, QString::fromLocal8Bit(p.readAllStandardError()));
+        return std::nullopt;
+    }
+    const auto onset = capture.onsetUs(started, ended);
+    const auto offset = onset ? capture.offsetUs(*onset, ended) : std::nullopt;
+    if (!offset) {
+        if (why)
+            *why = QStringLiteral("paplay %1: nothing came out").arg(wavPath);
+        return std::nullopt;
+    }
+    return SinkSound{*onset, *offset, capture.soundingMs(started, ended)};
+}
+
 qint64 promptBoundaryUs(const SinkCapture& capture, qint64 stopUs, qint64 nextRecUs) {
     const auto quiet = capture.longestQuiet(stopUs, std::max(stopUs, nextRecUs));
     return quiet ? (quiet->fromUs + quiet->toUs) / 2 : stopUs;
@@ -345,7 +464,7 @@ PromptSound measurePrompt(const SinkCapture& capture, qint64 fromUs, qint64 toUs
         p.quietMs += g.lengthUs() / 1000.0;
         p.longestGapMs = std::max(p.longestGapMs, g.lengthUs() / 1000.0);
     }
-    const double outMs = (p.offsetUs - p.onsetUs) / 1000.0 - p.quietMs;
+    const double outMs = capture.soundingMs(fromUs, toUs);
     p.cutMs = std::max(0.0, contentMs - outMs);
     const double beforeRec = std::max<qint64>(0, recUs - p.onsetUs) / 1000.0;
     const double afterStop = std::max<qint64>(0, p.offsetUs - stopUs) / 1000.0;

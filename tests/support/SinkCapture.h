@@ -78,6 +78,15 @@ public:
     // nullopt when there is sound all through.
     std::optional<Gap> longestQuiet(qint64 fromUs, qint64 toUs,
                                     int threshold = DefaultThreshold) const;
+    // How long the sound in [fromUs, toUs) lasts, counted in captured samples (as
+    // wavSoundingMs counts a file's): from the first to just after the last sample louder than
+    // `threshold`, less the quiet runs of at least `minGapUs` in between. Counted in samples,
+    // not as a difference of two sample times: on a sink with long blocks the anchoring of the
+    // times can move by a few ms within one prompt. A real dropout is still counted in full:
+    // a null sink whose stream runs dry renders zeros, and samples the capture missed are not
+    // there to count.
+    double soundingMs(qint64 fromUs, qint64 toUs, qint64 minGapUs = 5000,
+                      int threshold = DefaultThreshold) const;
     // The largest |sample| in [fromUs, toUs); 0 when nothing was captured there.
     int peak(qint64 fromUs, qint64 toUs) const;
     // Reads and bursts so far, and parec's standard error, for a failure report.
@@ -108,6 +117,30 @@ private:
     bool ended_ = false;
 };
 
+// How long a 16-bit PCM WAV file sounds, in ms, judged as SinkCapture judges the capture
+// (the channels mixed, |sample| above its threshold): from the first to just after the last
+// loud sample, less the quiet stretches of at least 5 ms in between (speech has them). 0 when
+// the file cannot be read.
+double wavSoundingMs(const QString& path, int threshold = SinkCapture::DefaultThreshold);
+
+// Decodes an audio file (an MP3) with GStreamer's gst-launch-1.0 (decodebin, not this
+// project's decoder) to a 16-bit PCM WAV at `wavPath`; false with `why` set on failure.
+bool decodeToWav(const QString& file, const QString& wavPath, QString* why);
+
+// How a WAV file comes out of a server's sink when an independent player (paplay, one stream,
+// its default buffer) plays it alone: the same resampling to the sink's 48 kHz, down-mixing
+// and rounding as any player's stream gets, judged as measurePrompt judges a prompt. The
+// reference for what a prompt can at best leave at the sink: speech holds samples within a
+// dB of the threshold, which the server's resampling filter moves to either side of it, so a
+// file's own sounding length differs from what any player gets out of the sink by a few ms.
+struct SinkSound {
+    qint64 onsetUs = 0;
+    qint64 offsetUs = 0;
+    double contentMs = 0; // SinkCapture::soundingMs of the playback
+};
+std::optional<SinkSound> soundAtSink(const PulseServer& server, const QString& wavPath,
+                                     QString* why);
+
 // One prompt recorded into the chip, judged by what came out of the output and when the
 // chip was told to record (the SET_REC frame's last byte) and to stop (the STOP byte).
 struct PromptSound {
@@ -123,7 +156,8 @@ struct PromptSound {
     // The STOP byte after the last sound came out (negative: STOP cut the prompt).
     double stopAfterEndMs = 0;
     // The longest quiet stretch inside the prompt, and the quiet time inside it in all
-    // (stretches of at least 5 ms).
+    // (stretches of at least 5 ms); the content that came out is counted in samples
+    // (SinkCapture::soundingMs).
     double longestGapMs = 0;
     double quietMs = 0;
 };
