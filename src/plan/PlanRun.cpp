@@ -223,7 +223,7 @@ void PlanRun::stop() {
 void PlanRun::onMessageStarted(int number, int count, const PlacedMessage& message) {
     // The engine has read the chip's model by now.
     if (session_ && session_->programmer && session_->programmer->layout().chip)
-        doc_.learnModel(session_->programmer->layout().chip->deviceId);
+        doc_.learnModel(session_->programmer->layout().chip->id);
     const int row = number - 1;
     emit currentRowChanged(row);
     setRow(row, {RowState::Recording});
@@ -254,7 +254,7 @@ void PlanRun::onMessageDone(const MessageTiming& timing) {
 void PlanRun::onProgramFinished(const ProgramOutcome& outcome) {
     outcome_ = outcome;
     if (outcome.layout.chip)
-        doc_.learnModel(outcome.layout.chip->deviceId);
+        doc_.learnModel(outcome.layout.chip->id);
     using Kind = ProgramOutcome::Kind;
     ChipComparison chip;
     if (outcome.kind == Kind::Done || outcome.kind == Kind::Mismatch)
