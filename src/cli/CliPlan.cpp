@@ -413,7 +413,7 @@ void ProgramRun::start() {
             [this](const QString& text) { session_.say(QStringLiteral("  %1").arg(text)); });
     connect(programmer_.get(), &Programmer::finished, this, &ProgramRun::finished);
     // A lost device reaches the programmer through the chip, which ends the run at once.
-    connect(&chip_, &ClientChip::deviceLost, programmer_.get(), &Programmer::deviceLost);
+    connect(&chip_, &ChipAdapter::deviceLost, programmer_.get(), &Programmer::deviceLost);
     session_.onDeviceLost([] {});
     // Ctrl-C (or SIGTERM) stops the recording in progress rather than leaving the chip to
     // record to the end of the message's rows.
