@@ -14,7 +14,7 @@
 //
 // checkPlanInput() returns an empty string when everything holds, otherwise what failed.
 
-#include "plan/ChipMemory.h"
+#include "plan/ChipModels.h"
 #include "plan/Plan.h"
 
 #include <QDir>
@@ -85,8 +85,8 @@ inline std::string samePlans(const plan::Plan& a, const plan::Plan& b) {
 inline std::string checkPlanValues(const plan::Plan& p) {
     using plan::Plan;
     if (!p.autoModel()) {
-        const plan::ChipMemory* chip = plan::findChipMemory(p.model);
-        if (!chip || chip->name != p.model)
+        const ChipModel* chip = plan::findChipModel(p.model);
+        if (!chip || chip->nameText() != p.model)
             return "model " + p.model.toStdString() + " is not a chip's name";
     } else if (p.model != QLatin1String("auto")) {
         return "the automatic model is not written \"auto\"";

@@ -86,7 +86,7 @@ struct ChipResult {
     std::optional<ChipStatus> confirmation;
     DecodedReply confirmationReply;
     // The model, from the command's own DEVID reply or from the confirming read.
-    const ChipModelRow* model = nullptr;
+    const ChipModel* model = nullptr;
     // Monotonic clock (ns) when the frame's last byte was handed to the port; -1 if it
     // never went out.
     qint64 lastByteNs = -1;
@@ -140,7 +140,7 @@ public:
     bool isIdle() const { return !current_ && queue_.empty(); }
     std::size_t pending() const { return queue_.size() + (current_ ? 1 : 0); }
     // The last model a DEVID reply named; nullptr before one did.
-    const ChipModelRow* model() const { return model_; }
+    const ChipModel* model() const { return model_; }
     // The last SR0 a reply carried.
     std::optional<ChipStatus> lastStatus() const { return lastStatus_; }
 
@@ -217,7 +217,7 @@ private:
     std::uint8_t expected_ = 0;         // reply bytes the exchange waits for
     std::vector<std::uint8_t> reply_;   // reply bytes so far
     std::optional<qint64> lastWriteNs_; // the last byte written, for the pacing
-    const ChipModelRow* model_ = nullptr;
+    const ChipModel* model_ = nullptr;
     std::optional<ChipStatus> lastStatus_;
     bool completing_ = false; // inside a completion: pump() afterwards, not from within
     bool deviceLost_ = false;

@@ -22,7 +22,7 @@ namespace tamberlo {
 // record. When the play pointer starts on a message it ends there again (n steps for n
 // messages); otherwise it ends on the first message it met (n + 1 steps).
 struct MessageMap {
-    const ChipModelRow* model = nullptr;
+    const ChipModel* model = nullptr;
     std::vector<std::uint16_t> starts; // start rows, rising
     std::uint16_t recordPointer = 0;   // where the next recording would start
     int frames = 0;                    // frames sent for the whole map

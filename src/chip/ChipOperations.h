@@ -21,7 +21,7 @@ namespace tamberlo {
 
 // What the chip says about itself: its model, SR0, both pointers and the current address.
 struct ChipSnapshot {
-    const ChipModelRow* model = nullptr;
+    const ChipModel* model = nullptr;
     std::uint8_t deviceId = 0;
     ChipStatus status;
     std::uint16_t playPointer = 0;

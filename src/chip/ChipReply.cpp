@@ -115,8 +115,7 @@ std::vector<std::uint8_t> rangeFrame(std::uint8_t opcode, std::uint16_t start, s
             static_cast<std::uint8_t>(end >> 8), static_cast<std::uint8_t>(end & 0xFF)};
 }
 
-std::optional<std::uint16_t> parseRow(const QString& text, const ChipModelRow* model,
-                                      QString* why) {
+std::optional<std::uint16_t> parseRow(const QString& text, const ChipModel* model, QString* why) {
     static const QRegularExpression plain(QStringLiteral("^(?:0[xX])?([0-9A-Fa-f]{1,4})$"));
     static const QRegularExpression panel(QStringLiteral("^([0-9A-Fa-f]{2}) ([0-9A-Fa-f]{2})$"));
     const auto fail = [&](const QString& reason) -> std::optional<std::uint16_t> {
@@ -138,10 +137,7 @@ std::optional<std::uint16_t> parseRow(const QString& text, const ChipModelRow* m
                         .arg(text, rowText(LastRowOfAny)));
     if (model && value > model->lastRow)
         return fail(QStringLiteral("'%1' is past the last row of the %2 (%3)")
-                        .arg(text,
-                             QString::fromLatin1(model->name.data(),
-                                                 static_cast<qsizetype>(model->name.size())),
-                             rowText(model->lastRow)));
+                        .arg(text, model->nameText(), rowText(model->lastRow)));
     return static_cast<std::uint16_t>(value);
 }
 

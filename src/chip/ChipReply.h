@@ -73,7 +73,7 @@ struct DecodedReply {
     std::optional<ChipStatus> status;
     std::optional<std::uint16_t> pointer;  // RD_PLAY_PTR, RD_REC_PTR: the 11-bit pointer
     std::optional<std::uint8_t> deviceId;  // DEVID
-    const ChipModelRow* model = nullptr;   // DEVID, when the ID byte names a known model
+    const ChipModel* model = nullptr;      // DEVID, when the ID byte names a known model
     std::optional<CurrentAddress> address; // 0x60
 };
 
@@ -101,7 +101,7 @@ std::vector<std::uint8_t> rangeFrame(std::uint8_t opcode, std::uint16_t start, s
 // An address as typed on a command line: "0x1A0", "1A0" or the panel's "01 A0". Rows are
 // 11 bits (0x000..0x7FF); with a model, past its last row is refused too. On failure
 // *why says what is wrong with the text.
-std::optional<std::uint16_t> parseRow(const QString& text, const ChipModelRow* model = nullptr,
+std::optional<std::uint16_t> parseRow(const QString& text, const ChipModel* model = nullptr,
                                       QString* why = nullptr);
 
 // "0x1A0": how rows are shown.

@@ -5,8 +5,8 @@
 namespace tamberlo {
 
 QString DeviceType(std::uint8_t inputTypeData) {
-    if (const ChipModelRow* model = findChipModel(inputTypeData))
-        return QString::fromLatin1(model->name.data(), static_cast<qsizetype>(model->name.size()));
+    if (const ChipModel* model = findChipModel(inputTypeData))
+        return model->nameText();
     return QCoreApplication::translate("DeviceType", "未知器件");
 }
 

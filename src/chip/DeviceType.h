@@ -14,14 +14,21 @@ inline constexpr std::uint16_t LastRowOfAny = 0x7FF;
 
 // One chip model of the family: its device-ID byte (third byte of the DEVID reply), its
 // name and the last row of its memory (rows count from 0x000; messages use 0x010 onwards).
-struct ChipModelRow {
+struct ChipModel {
     std::uint8_t id;
     std::string_view name;
     std::uint16_t lastRow;
+
+    // Rows a message can use: from FirstMessageRow to the last row.
+    constexpr int messageRows() const { return lastRow - FirstMessageRow + 1; }
+    // The name as DeviceType() gives it ("ISD1760").
+    QString nameText() const {
+        return QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size()));
+    }
 };
 
 // Every model the device-ID byte can name, in rising byte value.
-inline constexpr std::array<ChipModelRow, 11> ChipModelTable{{
+inline constexpr std::array<ChipModel, 11> ChipModelTable{{
     {0x80, "ISD1730", 0x0FF},
     {0x90, "ISD1720", 0x0AF},
     {0xA0, "ISD1760", 0x1EF},
@@ -36,8 +43,8 @@ inline constexpr std::array<ChipModelRow, 11> ChipModelTable{{
 }};
 
 // The model of a device-ID byte (the whole byte compared); nullptr for any other byte.
-constexpr const ChipModelRow* findChipModel(std::uint8_t id) {
-    for (const ChipModelRow& model : ChipModelTable) {
+constexpr const ChipModel* findChipModel(std::uint8_t id) {
+    for (const ChipModel& model : ChipModelTable) {
         if (model.id == id)
             return &model;
     }

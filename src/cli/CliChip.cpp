@@ -24,10 +24,8 @@ namespace {
 // Port numbers `ports` always lists.
 constexpr int ListedPorts = 16;
 
-QString modelName(const ChipModelRow* model) {
-    return model
-               ? QString::fromLatin1(model->name.data(), static_cast<qsizetype>(model->name.size()))
-               : QStringLiteral("unknown device");
+QString modelName(const ChipModel* model) {
+    return model ? model->nameText() : QStringLiteral("unknown device");
 }
 
 // The flags of SR0 in words.
@@ -46,7 +44,7 @@ QString flagWords(const ChipStatus& status) {
 }
 
 // The model, its device ID and its last row, as init and id report them.
-QString describeModel(Session& s, const ChipModelRow* model, std::uint8_t id) {
+QString describeModel(Session& s, const ChipModel* model, std::uint8_t id) {
     QJsonObject& j = s.json();
     j[QStringLiteral("model")] = model ? modelName(model) : QJsonValue();
     putByte(j, QStringLiteral("device_id"), id);
@@ -116,7 +114,7 @@ struct RecordedLength {
 };
 
 RecordedLength recordedLength(std::uint16_t start, std::uint16_t next, bool full,
-                              const ChipModelRow* model, double elapsed) {
+                              const ChipModel* model, double elapsed) {
     // The message runs from the play pointer to the row before the record pointer, round
     // the ring of message rows; the chip records a row per 125 ms at its usual 8 kHz.
     constexpr double RowSeconds = 0.125;
@@ -209,7 +207,7 @@ private:
         s_.chip().submit(singleFrame(Opcode::STOP), true, [this](const ChipResult& stop) {
             const double elapsed = double(stop.lastByteNs - startNs_) / 1e9;
             const ChipStatus status = stop.confirmation.value_or(ChipStatus{});
-            const ChipModelRow* model = stop.model;
+            const ChipModel* model = stop.model;
             s_.chip().submit(singleFrame(Opcode::RD_PLAY_PTR), false,
                              [this, elapsed, status, model](const ChipResult& play) {
                                  s_.chip().submit(
@@ -223,7 +221,7 @@ private:
         });
     }
 
-    void report(double elapsed, const ChipStatus& status, const ChipModelRow* model,
+    void report(double elapsed, const ChipStatus& status, const ChipModel* model,
                 std::uint16_t start, std::uint16_t next) {
         const RecordedLength length = recordedLength(start, next, status.full(), model, elapsed);
         QJsonObject& j = s_.json();

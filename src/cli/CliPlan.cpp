@@ -85,7 +85,7 @@ QString table(const Layout& layout) {
 QJsonObject layoutJson(const LoadedPlan& loaded) {
     const Layout& layout = loaded.layout;
     QJsonObject o{{"plan", loaded.name},
-                  {"model", layout.chip ? layout.chip->name : QStringLiteral("auto")},
+                  {"model", layout.chip ? layout.chip->nameText() : QStringLiteral("auto")},
                   {"sample_rate", layout.sampleRate},
                   {"row_ms", layout.row.ms()},
                   {"margin_ms", loaded.plan.marginMs},
@@ -120,7 +120,7 @@ void dryRun(Session& s, const LoadedPlan& loaded) {
     QJsonArray steps;
     QStringList lines;
     lines << QStringLiteral("would send PU (0x01), DEVID (0x09) and check the model%1")
-                 .arg(layout.chip ? QStringLiteral(" is %1").arg(layout.chip->name)
+                 .arg(layout.chip ? QStringLiteral(" is %1").arg(layout.chip->nameText())
                                   : QStringLiteral(" and the fit"));
     if (options.eraseFirst && loaded.from == 1)
         lines << QStringLiteral("would erase the whole chip: G_ERASE (0x43)");
@@ -184,8 +184,8 @@ LoadedPlan loadPlan(const Options& options) {
         loaded.plan = planFromFiles(args);
         loaded.name = QStringLiteral("the files given");
         if (!options.model.isEmpty()) {
-            if (const ChipMemory* chip = findChipMemory(options.model)) {
-                loaded.plan.model = chip->name;
+            if (const ChipModel* chip = findChipModel(options.model)) {
+                loaded.plan.model = chip->nameText();
             } else if (options.model.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0) {
                 loaded.plan.model = QStringLiteral("auto");
             } else {
@@ -277,8 +277,8 @@ void planTable(Session& s) {
     const Layout& layout = loaded.layout;
     s.json() = layoutJson(loaded);
     s.say(QStringLiteral("%1: %2, %3 Hz (%4 ms a row), from row %5, margin %6 ms")
-              .arg(loaded.name,
-                   layout.chip ? layout.chip->name : QStringLiteral("model read from the chip"))
+              .arg(loaded.name, layout.chip ? layout.chip->nameText()
+                                            : QStringLiteral("model read from the chip"))
               .arg(layout.sampleRate)
               .arg(layout.row.ms(), 0, 'g', 5)
               .arg(rowText(loaded.plan.firstRow))
@@ -294,7 +294,7 @@ void planTable(Session& s) {
     if (!layout.chip)
         usage += QStringLiteral(" (it fits the largest model, %1; the chip's model decides the "
                                 "rest when programming)")
-                     .arg(largestChipMemory()->name);
+                     .arg(largestChipModel()->nameText());
     s.say(usage);
     s.finish(Done);
 }
@@ -413,7 +413,7 @@ void ProgramRun::start() {
             [this](const QString& text) { session_.say(QStringLiteral("  %1").arg(text)); });
     connect(programmer_.get(), &Programmer::finished, this, &ProgramRun::finished);
     // A lost device reaches the programmer through the chip, which ends the run at once.
-    connect(&chip_, &ClientChip::deviceLost, programmer_.get(), &Programmer::deviceLost);
+    connect(&chip_, &ChipAdapter::deviceLost, programmer_.get(), &Programmer::deviceLost);
     session_.onDeviceLost([] {});
     // Ctrl-C (or SIGTERM) stops the recording in progress rather than leaving the chip to
     // record to the end of the message's rows.
@@ -461,7 +461,7 @@ void ProgramRun::finished(const ProgramOutcome& outcome) {
     }
     json.insert("plan", loaded_.name);
     if (outcome.layout.chip)
-        json.insert("model", outcome.layout.chip->name);
+        json.insert("model", outcome.layout.chip->nameText());
     json.insert("messages", messages);
     QJsonArray complete, starts;
     for (int n : outcome.complete)

@@ -7,7 +7,7 @@
 #include "chip/ChipClient.h"
 #include "cli/CliOptions.h"
 #include "cli/CliSession.h"
-#include "plan/ClientChip.h"
+#include "plan/ChipAdapter.h"
 #include "plan/Programmer.h"
 #include "plan/QtRecordingAudio.h"
 
@@ -65,7 +65,7 @@ private:
     LoadedPlan loaded_;
     Session& session_;
     const Options& options_;
-    plan::ClientChip chip_;
+    plan::ChipAdapter chip_;
     QuietRecordingAudio audio_;
     std::unique_ptr<plan::Programmer> programmer_;
     QElapsedTimer elapsed_;

@@ -23,18 +23,8 @@ QString seconds(double ms) {
 
 } // namespace
 
-const ChipMemory* plannedChip(const Plan& plan) {
-    return plan.autoModel() ? nullptr : findChipMemory(plan.model);
-}
-
-const ChipMemory* largestChipMemory() {
-    const ChipMemory* largest = nullptr;
-    for (const QString& name : chipModelNames()) {
-        const ChipMemory* m = findChipMemory(name);
-        if (!largest || m->lastRow > largest->lastRow)
-            largest = m;
-    }
-    return largest;
+const ChipModel* plannedChip(const Plan& plan) {
+    return plan.autoModel() ? nullptr : findChipModel(plan.model);
 }
 
 QString Layout::usageText() const {
@@ -46,7 +36,7 @@ QString Layout::usageText() const {
         .arg(seconds(row.msOf(rowsUsed)), seconds(row.msOf(rowsAvailable())));
 }
 
-Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMemory* chip) {
+Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipModel* chip) {
     Layout layout;
     if (chip)
         layout.chip = *chip;
@@ -158,9 +148,9 @@ Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMe
 
     // Without the model ("auto") the largest one bounds the plan; the chip's model decides
     // the rest when programming.
-    const ChipMemory* bound = chip ? chip : largestChipMemory();
-    const QString whose = chip ? QStringLiteral("%1's").arg(chip->name)
-                               : QStringLiteral("the largest model's (%1)").arg(bound->name);
+    const ChipModel* bound = chip ? chip : largestChipModel();
+    const QString whose = chip ? QStringLiteral("%1's").arg(chip->nameText())
+                               : QStringLiteral("the largest model's (%1)").arg(bound->nameText());
     // A plan that starts later than the first message row counts from there, as a fixed
     // start does.
     bool fixedSoFar = plan.firstRow != Plan::FirstMessageRow;
@@ -185,8 +175,9 @@ Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMe
     }
     if (!perMessage && !layout.messages.isEmpty() && layout.lastRow > bound->lastRow) {
         const int needs = layout.lastRow - Plan::FirstMessageRow + 1;
-        const QString has = chip ? QStringLiteral("%1 has").arg(chip->name)
-                                 : QStringLiteral("the largest model, %1, has").arg(bound->name);
+        const QString has =
+            chip ? QStringLiteral("%1 has").arg(chip->nameText())
+                 : QStringLiteral("the largest model, %1, has").arg(bound->nameText());
         layout.problems << QStringLiteral("the plan does not fit: it needs %1 rows (up to row %2, "
                                           "%3), %4 %5 (%6, %7)")
                                .arg(needs)

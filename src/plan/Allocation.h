@@ -1,6 +1,6 @@
 #pragma once
 
-#include "plan/ChipMemory.h"
+#include "plan/ChipModels.h"
 #include "plan/Plan.h"
 
 #include <QList>
@@ -44,8 +44,8 @@ struct PlacedMessage {
 // programmer sees that and records it again.
 struct Layout {
     QList<PlacedMessage> messages;
-    QStringList problems;           // empty: the plan can be programmed
-    std::optional<ChipMemory> chip; // nothing for model "auto" before the chip is asked
+    QStringList problems;          // empty: the plan can be programmed
+    std::optional<ChipModel> chip; // nothing for model "auto" before the chip is asked
     RowDuration row{125, 1};
     int sampleRate = Plan::DefaultSampleRate;
     int rowsUsed = 0; // rows some message holds, each counted once
@@ -62,12 +62,9 @@ struct Layout {
 // Lays the plan out. `files` holds one entry per message (from measureFiles); `chip` is
 // the model's memory, or null when it is not known yet: the plan is then checked against
 // the largest model (no chip has rows past its last), the chip's model decides the rest.
-Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipMemory* chip);
-
-// The model with the most rows.
-const ChipMemory* largestChipMemory();
+Layout allocate(const Plan& plan, const QList<MeasuredFile>& files, const ChipModel* chip);
 
 // The plan's model, if it names one.
-const ChipMemory* plannedChip(const Plan& plan);
+const ChipModel* plannedChip(const Plan& plan);
 
 } // namespace tamberlo::plan

@@ -54,7 +54,7 @@ QByteArray header(const Layout& layout, const QString& planName) {
                .arg(commentText(planName));
     out += QStringLiteral(" * Chip: %1, %2 Hz; rows are the chip's SET_PLAY start and end "
                           "addresses. */\n")
-               .arg(layout.chip ? layout.chip->name : QStringLiteral("any model"))
+               .arg(layout.chip ? layout.chip->nameText() : QStringLiteral("any model"))
                .arg(layout.sampleRate);
     out += QStringLiteral("#ifndef PROMPT_TABLE_H\n#define PROMPT_TABLE_H\n\n");
     for (const PlacedMessage& m : layout.messages) {
@@ -108,7 +108,8 @@ QByteArray csv(const Layout& layout) {
 QByteArray json(const Layout& layout, const QString& planName) {
     QJsonObject o;
     o.insert(QStringLiteral("plan"), planName);
-    o.insert(QStringLiteral("model"), layout.chip ? layout.chip->name : QStringLiteral("auto"));
+    o.insert(QStringLiteral("model"),
+             layout.chip ? layout.chip->nameText() : QStringLiteral("auto"));
     o.insert(QStringLiteral("row_ms"), layout.row.ms());
     o.insert(QStringLiteral("rows_used"), layout.rowsUsed);
     if (layout.chip)

@@ -1,6 +1,6 @@
 #include "plan/Plan.h"
 
-#include "plan/ChipMemory.h"
+#include "plan/ChipModels.h"
 
 #include "chip/ChipReply.h"
 
@@ -244,8 +244,8 @@ std::optional<Plan> parsePlan(const QByteArray& json, const QString& baseDir, QS
         const QString model = o.value(QLatin1String("model")).toString();
         if (model.compare(QLatin1String("auto"), Qt::CaseInsensitive) == 0)
             plan.model = QStringLiteral("auto");
-        else if (const ChipMemory* m = findChipMemory(model))
-            plan.model = m->name;
+        else if (const ChipModel* m = findChipModel(model))
+            plan.model = m->nameText();
         else
             return fail(QStringLiteral("\"model\": \"%1\" is no known chip (known: auto, %2)")
                             .arg(shown(model), chipModelNames().join(", ")));

@@ -15,7 +15,7 @@ PlanDocument::PlanDocument(AudioPlayer* player, QObject* parent)
 
 PlanDocument::~PlanDocument() = default;
 
-const ChipMemory* PlanDocument::chosenChip() const {
+const ChipModel* PlanDocument::chosenChip() const {
     return plan_.autoModel() ? detectedChip_ : plannedChip(plan_);
 }
 
@@ -98,7 +98,7 @@ void PlanDocument::setSampleRate(int rate) {
 }
 
 void PlanDocument::learnModel(std::uint8_t deviceId) {
-    const ChipMemory* chip = findChipMemory(deviceId);
+    const ChipModel* chip = findChipModel(deviceId);
     if (chip && plan_.autoModel() && chip != detectedChip_) {
         detectedChip_ = chip;
         relayout();

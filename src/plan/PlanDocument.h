@@ -34,7 +34,7 @@ public:
     QString path() const { return path_; }
     // The model the plan is laid out for: the plan's own, or for "auto" the one learnt from
     // the chip (null before).
-    const ChipMemory* chosenChip() const;
+    const ChipModel* chosenChip() const;
     // The player that measures the files; null before the first file is measured.
     AudioPlayer* player() const { return player_; }
 
@@ -89,7 +89,7 @@ private:
         QDateTime modified;
     };
     QHash<QString, Measured> lengths_; // by absolute path
-    const ChipMemory* detectedChip_ = nullptr;
+    const ChipModel* detectedChip_ = nullptr;
 };
 
 } // namespace tamberlo::plan

@@ -4,7 +4,7 @@
 #include "chip/ChipMap.h"
 #include "link/PortResolver.h"
 #include "link/QtSerialPort.h"
-#include "plan/ClientChip.h"
+#include "plan/ChipAdapter.h"
 #include "plan/PlanDocument.h"
 #include "plan/QtRecordingAudio.h"
 
@@ -71,7 +71,7 @@ struct PlanRun::Session {
     SerialPort* port = nullptr;
     std::unique_ptr<SerialPort> ownPort;
     std::unique_ptr<ChipClient> client;
-    std::unique_ptr<ClientChip> chip;
+    std::unique_ptr<ChipAdapter> chip;
     std::unique_ptr<Programmer> programmer;
     std::unique_ptr<ChipMapper> mapper;
 };
@@ -123,7 +123,7 @@ bool PlanRun::openSession(const QString& portText) {
         return false;
     }
     session->client = std::make_unique<ChipClient>(*session->port);
-    session->chip = std::make_unique<ClientChip>(*session->client);
+    session->chip = std::make_unique<ChipAdapter>(*session->client);
     session_ = std::move(session);
     return true;
 }
@@ -185,7 +185,7 @@ bool PlanRun::prepareRecording(const QString& portText, int from, bool eraseFirs
     connect(programmer, &Programmer::messageDone, this, &PlanRun::onMessageDone);
     connect(programmer, &Programmer::finished, this, &PlanRun::onProgramFinished);
     connect(programmer, &Programmer::notice, this, &PlanRun::notice);
-    connect(session_->chip.get(), &ClientChip::deviceLost, programmer, &Programmer::deviceLost);
+    connect(session_->chip.get(), &ChipAdapter::deviceLost, programmer, &Programmer::deviceLost);
     return true;
 }
 
@@ -223,7 +223,7 @@ void PlanRun::stop() {
 void PlanRun::onMessageStarted(int number, int count, const PlacedMessage& message) {
     // The engine has read the chip's model by now.
     if (session_ && session_->programmer && session_->programmer->layout().chip)
-        doc_.learnModel(session_->programmer->layout().chip->deviceId);
+        doc_.learnModel(session_->programmer->layout().chip->id);
     const int row = number - 1;
     emit currentRowChanged(row);
     setRow(row, {RowState::Recording});
@@ -254,7 +254,7 @@ void PlanRun::onMessageDone(const MessageTiming& timing) {
 void PlanRun::onProgramFinished(const ProgramOutcome& outcome) {
     outcome_ = outcome;
     if (outcome.layout.chip)
-        doc_.learnModel(outcome.layout.chip->deviceId);
+        doc_.learnModel(outcome.layout.chip->id);
     using Kind = ProgramOutcome::Kind;
     ChipComparison chip;
     if (outcome.kind == Kind::Done || outcome.kind == Kind::Mismatch)

@@ -86,7 +86,7 @@ bool Programmer::fault(const ProgrammerChip::Result& r, const QString& doing) {
 void Programmer::checkModel(const ProgrammerChip::Result& r) {
     if (fault(r, QStringLiteral("reading the device ID")))
         return;
-    const ChipMemory* chip = findChipMemory(static_cast<std::uint8_t>(r.deviceId));
+    const ChipModel* chip = findChipModel(static_cast<std::uint8_t>(r.deviceId));
     if (!chip) {
         outcome_.kind = ProgramOutcome::Kind::Fault;
         outcome_.cause = Cause::UnknownChip;
@@ -96,17 +96,18 @@ void Programmer::checkModel(const ProgrammerChip::Result& r) {
         finish();
         return;
     }
-    if (!plan_.autoModel() && chip->name.compare(plan_.model, Qt::CaseInsensitive) != 0) {
+    if (!plan_.autoModel() && chip->nameText().compare(plan_.model, Qt::CaseInsensitive) != 0) {
         outcome_.kind = ProgramOutcome::Kind::PlanRefused;
         outcome_.cause = Cause::Plan;
         outcome_.problems << QStringLiteral("the plan is for %1, the chip is %2; nothing was "
                                             "recorded")
-                                 .arg(plan_.model, chip->name);
+                                 .arg(plan_.model, chip->nameText());
         finish();
         return;
     }
-    emit step(
-        QStringLiteral("chip: %1 (%2 message rows)").arg(chip->name).arg(chip->messageRows()));
+    emit step(QStringLiteral("chip: %1 (%2 message rows)")
+                  .arg(chip->nameText())
+                  .arg(chip->messageRows()));
     layout_ = allocate(plan_, files_, chip);
     outcome_.layout = layout_;
     if (!layout_.ok()) {

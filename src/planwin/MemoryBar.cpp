@@ -73,7 +73,7 @@ int MemoryBar::messageAt(int x) const {
     const int row = rowAt(x);
     for (int i = 0; i < layout_.messages.size(); ++i) {
         const plan::PlacedMessage& m = layout_.messages[i];
-        const int end = layout_.chip ? std::min(m.end, layout_.chip->lastRow) : m.end;
+        const int end = layout_.chip ? std::min(m.end, int(layout_.chip->lastRow)) : m.end;
         if (row >= m.start && row <= end)
             return i;
     }
@@ -83,7 +83,7 @@ int MemoryBar::messageAt(int x) const {
 QString MemoryBar::toolTipAt(int x) const {
     const int row = rowAt(x);
     if (layout_.chip && row > layout_.chip->lastRow)
-        return tr("超出 %1：缺 %2 行").arg(layout_.chip->name).arg(missingRows());
+        return tr("超出 %1：缺 %2 行").arg(layout_.chip->nameText()).arg(missingRows());
     const int i = messageAt(x);
     if (i >= 0) {
         const plan::PlacedMessage& m = layout_.messages[i];
@@ -174,8 +174,8 @@ void MemoryBar::paintEvent(QPaintEvent*) {
     const QRectF labels(0, BarHeight, width(), LabelHeight);
     p.drawText(labels, Qt::AlignLeft | Qt::AlignVCenter, plan::rowText(first_));
     if (layout_.chip) {
-        const QString last =
-            QStringLiteral("%1 %2").arg(layout_.chip->name, plan::rowText(layout_.chip->lastRow));
+        const QString last = QStringLiteral("%1 %2").arg(layout_.chip->nameText(),
+                                                         plan::rowText(layout_.chip->lastRow));
         if (missing > 0) {
             const qreal x = xOf(chipLast + 1);
             p.drawText(QRectF(0, BarHeight, x, LabelHeight), Qt::AlignRight | Qt::AlignVCenter,

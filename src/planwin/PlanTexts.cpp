@@ -13,7 +13,7 @@ QString usageText(const plan::Layout& layout, int missingRows) {
     const double usedS = layout.row.msOf(layout.rowsUsed) / 1000.0;
     const double haveS = layout.row.msOf(layout.rowsAvailable()) / 1000.0;
     QString usage = PlanWindow::tr("%1：已用 %2 / %3 行 (%4 s / %5 s)，%6 段")
-                        .arg(layout.chip->name)
+                        .arg(layout.chip->nameText())
                         .arg(layout.rowsUsed)
                         .arg(layout.rowsAvailable())
                         .arg(usedS, 0, 'f', 1)

@@ -1,6 +1,6 @@
 #include "planwin/PlanWindowUi.h"
 
-#include "plan/ChipMemory.h"
+#include "plan/ChipModels.h"
 #include "plan/PlanCheck.h"
 #include "planwin/MemoryBar.h"
 #include "planwin/PlanTableModel.h"

@@ -119,8 +119,7 @@ void TestChipClient::decodesReplies() {
     QCOMPARE(d.pointer.has_value(), pointer >= 0);
     if (pointer >= 0)
         QCOMPARE(int(*d.pointer), pointer);
-    QCOMPARE(r.model ? QString::fromLatin1(r.model->name.data(), r.model->name.size()) : QString(),
-             model);
+    QCOMPARE(r.model ? r.model->nameText() : QString(), model);
     if (op == Opcode::DEVID)
         QCOMPARE(d.deviceId.value(), std::uint8_t(reply.at(2)));
 }
@@ -235,7 +234,7 @@ void TestChipClient::surplusBytesNeverShiftTheNextReply() {
     QCOMPARE(rig.port.written, bytes({0x09, 0x08}));
     rig.port.inject(bytes({0x04, 0x02, 0x00, 0x50}));
     QCOMPARE(rig.results.size(), std::size_t(2));
-    QCOMPARE(QString::fromLatin1(rig.results[0].model->name.data()), QString("ISD1760"));
+    QCOMPARE(rig.results[0].model->nameText(), QString("ISD1760"));
     QCOMPARE(rig.results[1].decoded.pointer.value(), std::uint16_t(0x050));
     QCOMPARE(rig.results[1].decoded.status->flagNames(), QStringList{"PU"});
 }
@@ -530,8 +529,8 @@ void TestChipClient::parseRow() {
     QFETCH(QString, text);
     QFETCH(QString, model);
     QFETCH(int, row);
-    const ChipModelRow* m = nullptr;
-    for (const ChipModelRow& r : ChipModelTable) {
+    const ChipModel* m = nullptr;
+    for (const ChipModel& r : ChipModelTable) {
         if (QString::fromLatin1(r.name.data(), r.name.size()) == model)
             m = &r;
     }
@@ -601,7 +600,7 @@ void TestChipClient::mapsTheMessagesOfAScriptedChip() {
     QVERIFY2(map.ok(), qPrintable(map.errorText));
     QCOMPARE(QList<int>(map.starts.begin(), map.starts.end()), starts);
     QCOMPARE(map.recordPointer, std::uint16_t(0x077));
-    QCOMPARE(QString::fromLatin1(map.model->name.data()), QString("ISD1760"));
+    QCOMPARE(map.model->nameText(), QString("ISD1760"));
     QCOMPARE(map.frames, rig.port.written.size());
     // One step per message when the pointer started on one (and it is back there), one more
     // to see the first come back otherwise.

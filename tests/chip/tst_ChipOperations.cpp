@@ -217,8 +217,7 @@ void TestChipOperations::snapshotReadsEverything() {
     QCOMPARE(chip.commands, (QList<std::uint8_t>{Opcode::DEVID, Opcode::RD_PLAY_PTR,
                                                  Opcode::RD_REC_PTR, Opcode::CurrentAddress}));
     QVERIFY(snapshot->model);
-    QCOMPARE(QString::fromLatin1(snapshot->model->name.data(), snapshot->model->name.size()),
-             QStringLiteral("ISD1760"));
+    QCOMPARE(snapshot->model->nameText(), QStringLiteral("ISD1760"));
     QCOMPARE(int(snapshot->deviceId), 0xA0);
     QVERIFY(snapshot->status.poweredUp());
     QCOMPARE(int(snapshot->playPointer), 0x024);

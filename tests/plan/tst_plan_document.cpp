@@ -273,8 +273,8 @@ void TestPlanDocument::learnsTheModel() {
     doc.setModel(model);
     QSignalSpy changed(&doc, &PlanDocument::changed);
     doc.learnModel(static_cast<std::uint8_t>(deviceId));
-    QCOMPARE(doc.chosenChip() ? doc.chosenChip()->name : QString(), chosen);
-    QCOMPARE(doc.layout().chip ? doc.layout().chip->name : QString(), chosen);
+    QCOMPARE(doc.chosenChip() ? doc.chosenChip()->nameText() : QString(), chosen);
+    QCOMPARE(doc.layout().chip ? doc.layout().chip->nameText() : QString(), chosen);
     // Laid out again only when the model it is laid out for changed.
     QCOMPARE(changed.count(), model == "auto" && !chosen.isEmpty() ? 1 : 0);
     doc.learnModel(static_cast<std::uint8_t>(deviceId));

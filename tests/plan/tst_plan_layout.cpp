@@ -91,14 +91,18 @@ void TestPlanLayout::rowDurations() {
                   {"ISD1750", 0x19F},  {"ISD1760", 0x1EF},  {"ISD1790", 0x2DF},
                   {"ISD17120", 0x3CF}, {"ISD17150", 0x4BF}, {"ISD17180", 0x5AF},
                   {"ISD17210", 0x69F}, {"ISD17240", 0x78F}};
+    QStringList smallestFirst;
     for (const auto& m : models) {
-        const ChipMemory* chip = findChipMemory(QString::fromLatin1(m.name).toLower());
+        const tamberlo::ChipModel* chip = findChipModel(QString::fromLatin1(m.name).toLower());
         QVERIFY2(chip, m.name);
-        QCOMPARE(chip->lastRow, m.lastRow);
-        QCOMPARE(findChipMemory(chip->deviceId), chip);
+        QCOMPARE(int(chip->lastRow), m.lastRow);
+        QCOMPARE(findChipModel(chip->id), chip);
+        smallestFirst << QString::fromLatin1(m.name);
     }
-    QCOMPARE(findChipMemory(QStringLiteral("ISD1760"))->messageRows(), 480);
-    QVERIFY(!findChipMemory(QStringLiteral("ISD1700")));
+    QCOMPARE(chipModelNames(), smallestFirst);
+    QCOMPARE(largestChipModel()->nameText(), QStringLiteral("ISD17240"));
+    QCOMPARE(findChipModel(QStringLiteral("ISD1760"))->messageRows(), 480);
+    QVERIFY(!findChipModel(QStringLiteral("ISD1700")));
 }
 
 void TestPlanLayout::parseRows_data() {
@@ -296,7 +300,7 @@ void TestPlanLayout::allocates() {
     QFETCH(Rows, rows);
     QFETCH(QString, usage);
     const Layout layout =
-        allocate(makePlan(prompts, rate, firstRow), lengths(prompts), findChipMemory("ISD1760"));
+        allocate(makePlan(prompts, rate, firstRow), lengths(prompts), findChipModel("ISD1760"));
     QVERIFY2(layout.ok(), qPrintable(layout.problems.join("\n")));
     QCOMPARE(layout.messages.size(), rows.size());
     for (qsizetype i = 0; i < rows.size(); ++i) {
@@ -417,7 +421,7 @@ void TestPlanLayout::identifiers() {
 
 void TestPlanLayout::exportsCsvAndJson() {
     const QList<Prompt> prompts{{"hello, world", 1000}, {"say \"hi\"", 500}};
-    const Layout layout = allocate(makePlan(prompts), lengths(prompts), findChipMemory("ISD1760"));
+    const Layout layout = allocate(makePlan(prompts), lengths(prompts), findChipModel("ISD1760"));
     QVERIFY(layout.ok());
     const QStringList lines =
         QString::fromUtf8(exportLayout(layout, ExportFormat::Csv, "p.json")).split("\r\n");
@@ -456,7 +460,7 @@ void TestPlanLayout::headerCompiles() {
                                 {"3 beeps", 300},
                                 {"欢迎光临", 900},
                                 {"end */ here", 400}};
-    const Layout layout = allocate(makePlan(prompts), lengths(prompts), findChipMemory("ISD1730"));
+    const Layout layout = allocate(makePlan(prompts), lengths(prompts), findChipModel("ISD1730"));
     QVERIFY2(layout.ok(), qPrintable(layout.problems.join("\n")));
     const QByteArray header = exportLayout(layout, ExportFormat::Header, "prompts.json");
     QFile h(dir.filePath("prompts.h"));

@@ -85,7 +85,7 @@ void TestPlanMeasure::measures() {
     }
 
     // The failures reach the layout's problems, named by message and file.
-    const Layout layout = allocate(plan, files, findChipMemory("ISD1760"));
+    const Layout layout = allocate(plan, files, findChipModel("ISD1760"));
     QCOMPARE(layout.problems.size(), 3);
     QVERIFY2(layout.problems[0].startsWith("message 4 \"missing.wav\": missing.wav: no such file"),
              qPrintable(layout.problems[0]));

@@ -106,7 +106,7 @@ void TestPlanWindowE2e::recordsVerifiesAndExports() {
     QCOMPARE(sim_->setRecRanges(), w.plannedRanges());
     QCOMPARE(w.states(), (QList<State>{State::Found, State::Found, State::Found}));
     // The model was read from the chip and the bar shows the whole memory.
-    QCOMPARE(w.window->layout().chip->name, QStringLiteral("ISD1760"));
+    QCOMPARE(w.window->layout().chip->nameText(), QStringLiteral("ISD1760"));
     QCOMPARE(w.window->memoryBar().lastRow(), 0x1EF);
 
     // Verify on its own: the map scan against the plan.

@@ -7,7 +7,7 @@
 // skipped, and the skip names it.
 
 #include "plan/Allocation.h"
-#include "plan/ChipMemory.h"
+#include "plan/ChipModels.h"
 #include "plan/Export.h"
 #include "plan/Measure.h"
 #include "plan/Plan.h"
@@ -103,7 +103,7 @@ private slots:
                                   std::nullopt, std::nullopt});
             files.append(MeasuredFile{length += 137, {}});
         }
-        layout_ = allocate(plan, files, findChipMemory("ISD1760"));
+        layout_ = allocate(plan, files, findChipModel("ISD1760"));
         QVERIFY2(layout_.ok(), qPrintable(layout_.problems.join(QLatin1Char('\n'))));
         const QByteArray header =
             exportLayout(layout_, ExportFormat::Header, QStringLiteral("plans/*/ */ ?\?/\nevil\\"));

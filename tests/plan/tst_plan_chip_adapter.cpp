@@ -3,7 +3,7 @@
 // STOP's reply status read (FULL), the pointer read, and when `sent` runs. Ticks and the
 // reply timer are driven by hand.
 #include "chip/Catalogue.h"
-#include "plan/ClientChip.h"
+#include "plan/ChipAdapter.h"
 #include "support/FakePortClient.h"
 
 #include <QTest>
@@ -18,21 +18,21 @@ namespace {
 
 // The programmer's chip on the client, noting its result and when `sent` ran.
 struct Rig : test::FakePortClient {
-    ClientChip chip{client};
+    ChipAdapter chip{client};
     std::optional<ProgrammerChip::Result> result;
     int sentAfter = -1; // bytes written when `sent` ran
 };
 
 } // namespace
 
-class TestPlanClientChip : public QObject {
+class TestPlanChipAdapter : public QObject {
     Q_OBJECT
 private slots:
     void steps_data();
     void steps();
 };
 
-void TestPlanClientChip::steps_data() {
+void TestPlanChipAdapter::steps_data() {
     QTest::addColumn<QString>("step");
     QTest::addColumn<QByteArray>("frame");        // the command's bytes
     QTest::addColumn<QByteArray>("ownReply");     // its reply; empty: none, or it never comes
@@ -80,7 +80,7 @@ void TestPlanClientChip::steps_data() {
         << int(Fault::Refused) << false << -1 << -1 << "the chip refused G_ERASE (0x43)" << -1;
 }
 
-void TestPlanClientChip::steps() {
+void TestPlanChipAdapter::steps() {
     QFETCH(QString, step);
     QFETCH(QByteArray, frame);
     QFETCH(QByteArray, ownReply);
@@ -133,5 +133,5 @@ void TestPlanClientChip::steps() {
     QCOMPARE(rig.port.written.size(), frame.size() + (confirmReply.isEmpty() ? 0 : 1));
 }
 
-QTEST_GUILESS_MAIN(TestPlanClientChip)
-#include "tst_plan_client_chip.moc"
+QTEST_GUILESS_MAIN(TestPlanChipAdapter)
+#include "tst_plan_chip_adapter.moc"

@@ -1,11 +1,11 @@
-#include "plan/ClientChip.h"
+#include "plan/ChipAdapter.h"
 
 #include "chip/Catalogue.h"
 #include "chip/ChipReply.h"
 
 namespace tamberlo::plan {
 
-ClientChip::ClientChip(ChipClient& client, QObject* parent)
+ChipAdapter::ChipAdapter(ChipClient& client, QObject* parent)
     : QObject(parent), client_(client), ops_(client, {}) {
     connect(&client_, &ChipClient::deviceLost, this,
             [this] { emit deviceLost(QStringLiteral("the device went away")); });
@@ -18,7 +18,7 @@ ClientChip::ClientChip(ChipClient& client, QObject* parent)
     });
 }
 
-ProgrammerChip::Result ClientChip::resultOf(const ChipResult& r) {
+ProgrammerChip::Result ChipAdapter::resultOf(const ChipResult& r) {
     Result result;
     switch (r.error) {
     case ChipError::None:
@@ -55,36 +55,36 @@ ProgrammerChip::Result ClientChip::resultOf(const ChipResult& r) {
     return result;
 }
 
-void ClientChip::send(std::vector<std::uint8_t> frame, bool confirm, Done done) {
+void ChipAdapter::send(std::vector<std::uint8_t> frame, bool confirm, Done done) {
     // Each step hands its result on, a fault too: the programmer decides what follows.
     const auto reply = [done = std::move(done)](const ChipResult& r) { done(resultOf(r)); };
     ops_.submit(std::move(frame), confirm, reply, reply);
 }
 
-void ClientChip::powerUp(Done done) {
+void ChipAdapter::powerUp(Done done) {
     send(singleFrame(Opcode::PU), false, std::move(done));
 }
 
-void ClientChip::deviceId(Done done) {
+void ChipAdapter::deviceId(Done done) {
     send(singleFrame(Opcode::DEVID), false, std::move(done));
 }
 
-void ClientChip::eraseAll(Done done) {
+void ChipAdapter::eraseAll(Done done) {
     send(singleFrame(Opcode::G_ERASE), true, std::move(done));
 }
 
-void ClientChip::eraseRows(int start, int end, Done done) {
+void ChipAdapter::eraseRows(int start, int end, Done done) {
     send(rangeFrame(Opcode::SET_ERASE, static_cast<std::uint16_t>(start),
                     static_cast<std::uint16_t>(end)),
          true, std::move(done));
 }
 
-void ClientChip::waitUntilReady(Done done) {
+void ChipAdapter::waitUntilReady(Done done) {
     const auto reply = [done = std::move(done)](const ChipResult& r) { done(resultOf(r)); };
     ops_.waitWhileErasing(reply, reply);
 }
 
-void ClientChip::setRecord(int start, int end, Sent sent, Done done) {
+void ChipAdapter::setRecord(int start, int end, Sent sent, Done done) {
     sentOpcode_ = Opcode::SET_REC;
     sent_ = std::move(sent);
     send(rangeFrame(Opcode::SET_REC, static_cast<std::uint16_t>(start),
@@ -92,17 +92,17 @@ void ClientChip::setRecord(int start, int end, Sent sent, Done done) {
          true, std::move(done));
 }
 
-void ClientChip::stop(Sent sent, Done done) {
+void ChipAdapter::stop(Sent sent, Done done) {
     sentOpcode_ = Opcode::STOP;
     sent_ = std::move(sent);
     client_.stopNow([done = std::move(done)](const ChipResult& r) { done(resultOf(r)); });
 }
 
-void ClientChip::readRecordPointer(Done done) {
+void ChipAdapter::readRecordPointer(Done done) {
     send(singleFrame(Opcode::RD_REC_PTR), false, std::move(done));
 }
 
-void ClientChip::scanMessages(Done done) {
+void ChipAdapter::scanMessages(Done done) {
     mapper_ = std::make_unique<ChipMapper>(client_);
     connect(mapper_.get(), &ChipMapper::finished, this,
             [done = std::move(done)](const MessageMap& map) {

@@ -14,10 +14,10 @@ namespace tamberlo::plan {
 // SET_REC is confirmed by the client's status read right after it, so a refused SET_REC
 // is known about 100 ms into the recording rather than at its end; SET_ERASE and G_ERASE
 // are confirmed the same way. STOP's result carries the status of its reply (FULL).
-class ClientChip : public QObject, public ProgrammerChip {
+class ChipAdapter : public QObject, public ProgrammerChip {
     Q_OBJECT
 public:
-    explicit ClientChip(ChipClient& client, QObject* parent = nullptr);
+    explicit ChipAdapter(ChipClient& client, QObject* parent = nullptr);
 
     void powerUp(Done done) override;
     void deviceId(Done done) override;

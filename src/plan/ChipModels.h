@@ -9,19 +9,15 @@
 
 namespace tamberlo::plan {
 
-// The memory of one chip model: rows 0x000 to 0x00F hold the sound effects, messages go
-// from row 0x010 to the last row.
-struct ChipMemory {
-    QString name;          // as DeviceType() names it
-    std::uint8_t deviceId; // the DEVID reply's device byte
-    int lastRow;
-    int messageRows() const { return lastRow - FirstMessageRow + 1; }
-};
-
+// The plan's look-ups in the device table (chip/DeviceType.h). Rows 0x000 to 0x00F hold the
+// sound effects, messages go from row 0x010 to the model's last row.
 // The model of that name (any letter case), or of that device byte; null when unknown.
-const ChipMemory* findChipMemory(const QString& name);
-const ChipMemory* findChipMemory(std::uint8_t deviceId);
+const ChipModel* findChipModel(const QString& name);
+using tamberlo::findChipModel;
+// Every model's name, smallest first.
 QStringList chipModelNames();
+// The model with the most rows.
+const ChipModel* largestChipModel();
 
 // How long a row of chip memory lasts at a sample rate: 125 ms at 8 kHz, 83.3 ms at 12 kHz,
 // 156.25 ms at 6.4 kHz, 187.5 ms at 5.3 kHz, 250 ms at 4 kHz (a row holds 1,000 samples).
