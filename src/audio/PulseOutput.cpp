@@ -172,13 +172,13 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     playingUpdates_ = 0;
     recent_.clear();
 
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = static_cast<std::uint32_t>(pcm_->rate);
-    spec.channels = static_cast<std::uint8_t>(pcm_->channels);
+    pa_sample_spec sampleFormat{};
+    sampleFormat.format = PA_SAMPLE_S16LE;
+    sampleFormat.rate = static_cast<std::uint32_t>(pcm_->rate);
+    sampleFormat.channels = static_cast<std::uint8_t>(pcm_->channels);
     pa_channel_map map;
-    pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    stream_ = pa_stream_new(context_, "tamberlo", &spec, &map);
+    pa_channel_map_init_auto(&map, sampleFormat.channels, PA_CHANNEL_MAP_DEFAULT);
+    stream_ = pa_stream_new(context_, "tamberlo", &sampleFormat, &map);
     if (!stream_) {
         *why = QStringLiteral("the sound server refuses the stream: %1").arg(paError(context_));
         pa_threaded_mainloop_unlock(loop_);
@@ -197,7 +197,7 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     // process can starve the output then.
     const std::int64_t remaining =
         (pcm_->frames() - fromFrame_) * pcm_->channels * std::int64_t(sizeof(std::int16_t));
-    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(SinkBufferMs * 1000, &spec));
+    attr.tlength = static_cast<std::uint32_t>(pa_usec_to_bytes(SinkBufferMs * 1000, &sampleFormat));
     attr.maxlength = static_cast<std::uint32_t>(
         std::clamp<std::int64_t>(remaining, std::int64_t(attr.tlength), MaxBufferBytes));
     bufferBytes_ = attr.maxlength;
