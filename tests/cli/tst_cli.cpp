@@ -633,7 +633,8 @@ void TestCli::progressFitsTheTerminal() {
     QVERIFY(cli.waitForFinished(RunBoundMs));
     QCOMPARE(cli.exitCode(), 0);
     QVERIFY(QString::fromUtf8(cli.readAllStandardOutput()).startsWith("recorded "));
-    QTest::qWait(100); // the last bytes through the pseudo-terminal
+    // The last bytes through the pseudo-terminal: the line cleared at the end.
+    QTRY_VERIFY_WITH_TIMEOUT(screen.bytes().endsWith("\r\x1b[K"), RunBoundMs);
     const QString text = QString::fromUtf8(screen.bytes());
     QVERIFY2(!text.contains(QLatin1Char('\n')), qPrintable(text)); // never a new line
     QStringList drawings;
