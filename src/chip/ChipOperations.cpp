@@ -9,10 +9,6 @@ namespace tamberlo {
 ChipOperations::ChipOperations(ChipClient& client, Failed failed)
     : client_(client), failed_(std::move(failed)) {}
 
-void ChipOperations::submit(std::vector<std::uint8_t> frame, bool confirm, Next next) {
-    submit(std::move(frame), confirm, std::move(next), {});
-}
-
 void ChipOperations::submit(std::vector<std::uint8_t> frame, bool confirm, Next next,
                             Failed failed) {
     frames_ += confirm ? 2 : 1;
@@ -30,10 +26,6 @@ void ChipOperations::submit(std::vector<std::uint8_t> frame, bool confirm, Next 
                                failed_(r);
                        }
                    });
-}
-
-void ChipOperations::waitWhileErasing(Next next) {
-    waitRead(EraseWaitReads, std::move(next), {});
 }
 
 void ChipOperations::waitWhileErasing(Next next, Failed failed) {

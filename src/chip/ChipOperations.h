@@ -44,15 +44,14 @@ public:
     ChipClient& client() { return client_; }
 
     // Submits a frame (confirm: followed by a status read, CMD_ERR there refuses it); `next`
-    // gets its result, or `failed` the error and the chain stops.
-    void submit(std::vector<std::uint8_t> frame, bool confirm, Next next);
-    // The same with this step's own failure handler: the chain goes on after it.
-    void submit(std::vector<std::uint8_t> frame, bool confirm, Next next, Failed failed);
+    // gets its result, or the chain's `failed` the error and the chain stops. With a `failed`
+    // of this step's own, that one gets the error and the chain goes on after it.
+    void submit(std::vector<std::uint8_t> frame, bool confirm, Next next, Failed failed = {});
 
     // Reads the current address (0x60) until the chip is no longer erasing, then `next` with
-    // the last read. Still erasing after EraseWaitReads reads: fails with Timeout.
-    void waitWhileErasing(Next next);
-    void waitWhileErasing(Next next, Failed failed);
+    // the last read. Still erasing after EraseWaitReads reads: fails with Timeout (to this
+    // step's own `failed` when given).
+    void waitWhileErasing(Next next, Failed failed = {});
 
     // DEVID, RD_PLAY_PTR, RD_REC_PTR and the current address, in that order.
     void readSnapshot(std::function<void(const ChipSnapshot&)> next);

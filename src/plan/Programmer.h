@@ -131,9 +131,9 @@ signals:
 private:
     void checkModel(const ProgrammerChip::Result& r);
     void eraseThenRecord();
-    // SET_ERASE of the message at `index`, the erase waited for, then `then`.
     // Erases the rows of the messages still in toErase_, one after the other, then records.
     void eraseQueued();
+    // SET_ERASE of the message at `index`, the erase waited for, then `then`.
     void eraseMessage(int index, std::function<void()> then);
     void waitReady(const QString& what, std::function<void()> then);
     void nextMessage();

@@ -11,8 +11,8 @@
 
 namespace tamberlo::test {
 
-// Nanoseconds in a millisecond: the client's clock counts nanoseconds.
-inline constexpr qint64 Ms = 1'000'000;
+// A millisecond on the client's clock, which counts nanoseconds.
+inline constexpr qint64 Ms = NsPerMs;
 
 // The bytes of a frame or a reply, written as numbers.
 inline QByteArray bytes(std::initializer_list<int> values) {

@@ -204,18 +204,21 @@ QString PulseServer::pactl(const QStringList& arguments) const {
     return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-qint64 PulseServer::sinkLatencyUs() const {
+// `pactl list sinks` says "Latency: <held ahead> usec, configured <asked for> usec".
+qint64 PulseServer::sinkLatencyField(int field) const {
     const QString text = pactl({QStringLiteral("list"), QStringLiteral("sinks")});
-    static const QRegularExpression configured(QStringLiteral("configured (\\d+) usec"));
-    const auto m = configured.match(text);
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+    static const QRegularExpression latency(
+        QStringLiteral("Latency: (\\d+) usec, configured (\\d+) usec"));
+    const auto m = latency.match(text);
+    return m.hasMatch() ? m.captured(field).toLongLong() : -1;
+}
+
+qint64 PulseServer::sinkLatencyUs() const {
+    return sinkLatencyField(2);
 }
 
 qint64 PulseServer::sinkPlayingLatencyUs() const {
-    const QString text = pactl({QStringLiteral("list"), QStringLiteral("sinks")});
-    static const QRegularExpression latency(QStringLiteral("Latency: (\\d+) usec"));
-    const auto m = latency.match(text);
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
+    return sinkLatencyField(1);
 }
 
 QString PulseServer::log() const {

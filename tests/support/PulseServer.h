@@ -66,6 +66,7 @@ public:
 
 private:
     void stop();
+    qint64 sinkLatencyField(int field) const;
 
     PulseServerOptions options_;
     QTemporaryDir dir_;
