@@ -31,6 +31,9 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -129,7 +132,10 @@ void waitMs(int ms) {
     loop.exec();
 }
 
-// Prints one line per message ("MSG <lost> <stop after end> <onset> <gap> <format>") and per
+// Prints one line per message ("MSG <lost> <stop after end> <onset> <gap> <told> <woke> <wire>
+// <format>", where the last three split the STOP's lateness: the output's word of when the
+// last sample came out against the last sound heard, STOP handed over against that word, and
+// the byte at the simulator against its write) and per
 // panel run ("PANEL <not heard> <onset after REC> <format>"); 0 when all ran.
 int runCondition(const Condition& c, int messages, int panelRuns, const QString& dumpDir,
                  QApplication& app) {
@@ -144,7 +150,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
     std::vector<PromptRecipe> recipes;
     QStringList programArgs{QStringLiteral("--timeout"), QStringLiteral("5000"),
                             QStringLiteral("--port"), QStringLiteral("81"),
-                            QStringLiteral("program")};
+                            QStringLiteral("--json"), QStringLiteral("program")};
     std::vector<double> content;
     for (int i = 0; i < messages; ++i) {
         recipes.push_back(promptRecipe(i));
@@ -231,6 +237,8 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
         capture.waitUntilCaptured(ended + 500000, 10000);
         capture.stop();
         const QList<RecordedMessage> rec = recordedMessages(sim);
+        const QJsonArray told =
+            QJsonDocument::fromJson(cli.out.toUtf8()).object().value("messages").toArray();
         for (qsizetype i = 0; i < rec.size() && i < qsizetype(recipes.size()); ++i) {
             if (rec[i].stopUs == 0)
                 continue;
@@ -258,9 +266,17 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
                              (s.offsetUs - capture.usOf(capture.sampleAt(from))) / 1000.0,
                              s.quietMs, s.cutMs);
             }
-            std::printf("MSG %.2f %.2f %.2f %.2f %s\n", s.lostMs, s.heard ? s.stopAfterEndMs : NAN,
-                        s.heard ? s.onsetAfterRecMs : NAN, s.longestGapMs,
-                        qPrintable(formatName(recipes[size_t(i)])));
+            const QJsonObject t = told.at(i).toObject();
+            const auto us = [&t](const char* key) { return t.value(key).toDouble(); };
+            const double lastSoundUs = double(rec[i].stopUs) - s.stopAfterEndMs * 1000;
+            std::printf(
+                "MSG %.2f %.2f %.2f %.2f %.2f %.2f %.2f %s\n", s.lostMs,
+                s.heard ? s.stopAfterEndMs : NAN, s.heard ? s.onsetAfterRecMs : NAN,
+                s.longestGapMs,
+                s.heard && us("audio_end_us") > 0 ? (us("audio_end_us") - lastSoundUs) / 1000 : NAN,
+                us("stop_handed_us") > 0 ? (us("stop_handed_us") - us("audio_end_us")) / 1000 : NAN,
+                us("stop_sent_us") > 0 ? (double(rec[i].stopUs) - us("stop_sent_us")) / 1000 : NAN,
+                qPrintable(formatName(recipes[size_t(i)])));
         }
         std::fflush(stdout);
     }
@@ -379,6 +395,9 @@ private:
 
 struct Figures {
     std::vector<double> lost, stopAfter, onset, notHeard, panelOnset;
+    // STOP's lateness in parts: the output's word against the last sound, STOP handed over
+    // against the word, the byte at the far end against its write.
+    std::vector<double> stopParts[3];
     std::vector<double> panelOut;          // the file's sound from first to last against its length
     qint64 sinkMinUs = -1, sinkMaxUs = -1; // the sink's latency while the tool played
     std::map<QString, std::vector<double>> lostByFormat;
@@ -409,6 +428,12 @@ void printCondition(const Condition& c, const Figures& f, int messages) {
                 "(goal 0..+60 at p95, never negative): %s\n",
                 percentile(f.stopAfter, 0.5), p95, min,
                 p95 >= 0 && p95 <= 60 && min >= -RigErrorMs ? "met" : "NOT met");
+    std::printf("    of it: output's end vs last sound p50 %+6.1f  p95 %+6.1f; handed after "
+                "that p50 %+6.1f  p95 %+6.1f; byte at the far end after its write p50 %+6.1f  "
+                "p95 %+6.1f ms\n",
+                percentile(f.stopParts[0], 0.5), percentile(f.stopParts[0], 0.95),
+                percentile(f.stopParts[1], 0.5), percentile(f.stopParts[1], 0.95),
+                percentile(f.stopParts[2], 0.5), percentile(f.stopParts[2], 0.95));
     std::printf("  onset after SET_REC end    p50 %+6.1f  p95 %+6.1f  max %+6.1f ms\n",
                 percentile(f.onset, 0.5), percentile(f.onset, 0.95), percentile(f.onset, 1.0));
     const auto sum = [](const std::map<QString, std::vector<double>>& m, const QString& key) {
@@ -502,13 +527,16 @@ int main(int argc, char** argv) {
         Figures f;
         for (const QByteArray& line : p.readAllStandardOutput().split('\n')) {
             const QList<QByteArray> w = line.split(' ');
-            if (w.size() >= 6 && w[0] == "MSG") {
+            if (w.size() >= 9 && w[0] == "MSG") {
                 f.lost.push_back(w[1].toDouble());
                 if (!std::isnan(w[2].toDouble())) {
                     f.stopAfter.push_back(w[2].toDouble());
                     f.onset.push_back(w[3].toDouble());
                 }
-                f.lostByFormat[QString::fromUtf8(line.mid(line.indexOf(w[5])))].push_back(
+                for (int k = 0; k < 3; ++k)
+                    if (!std::isnan(w[5 + k].toDouble()))
+                        f.stopParts[k].push_back(w[5 + k].toDouble());
+                f.lostByFormat[QString::fromUtf8(w.mid(8).join(' '))].push_back(
                     w[1].toDouble());
             } else if (w.size() >= 5 && w[0] == "REF") {
                 const QString format = QString::fromUtf8(line.mid(line.indexOf(w[4])));

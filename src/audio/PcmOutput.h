@@ -19,6 +19,9 @@ public:
         std::int64_t playedFrames = -1;
         bool playing = false;  // started and not stopped
         bool finished = false; // the last frame has come out
+        // When the last frame comes out (monotonic microseconds), once the output knows;
+        // 0 before.
+        std::int64_t lastFrameOutUs = 0;
         QString failure;       // why the playing failed (English); empty while it plays well
     };
 

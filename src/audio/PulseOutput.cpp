@@ -294,7 +294,9 @@ PcmOutput::State PulseOutput::state() const {
         // plays after its own latency: the end has come out only when that has passed too
         // (a sink rendering 50 ms blocks acknowledges up to a block early). The interpolated
         // clock reaching the end is not enough on its own for the same reason.
-        s.finished = handedAll_ && pcm_ && drained_ && monotonicUs() >= drainedOutUs_;
+        if (handedAll_ && pcm_ && drained_)
+            s.lastFrameOutUs = drainedOutUs_;
+        s.finished = s.lastFrameOutUs > 0 && monotonicUs() >= s.lastFrameOutUs;
         if (s.finished)
             s.playedFrames = pcm_->frames();
     }
@@ -347,13 +349,19 @@ void PulseOutput::writeWanted(std::size_t bytes) {
 void PulseOutput::drained(bool freshTiming) {
     if (!playing_)
         return;
-    // Without fresh timing, a whole second of the sink's buffer is allowed for: late, never
-    // early.
-    std::int64_t sinkUs = 1000000;
+    // Everything is in the sink: its last sample comes out the sink's latency after the
+    // server measured it. The measurement's moment is the server's stamp, not this
+    // callback's (which comes a transport and a wake-up later). Without fresh timing, a whole
+    // second of the sink's buffer is allowed for: late, never early.
+    const std::int64_t now = monotonicUs();
     const pa_timing_info* timing = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
-    if (freshTiming && timing)
-        sinkUs = static_cast<std::int64_t>(timing->sink_usec + timing->transport_usec);
-    drainedOutUs_ = monotonicUs() + sinkUs;
+    if (freshTiming && timing) {
+        const auto age = static_cast<std::int64_t>(std::min<pa_usec_t>(
+            pa_timeval_age(&timing->timestamp), timing->transport_usec + 1000));
+        drainedOutUs_ = now - age + static_cast<std::int64_t>(timing->sink_usec);
+    } else {
+        drainedOutUs_ = now + 1000000;
+    }
     drained_ = true;
 }
 

@@ -239,7 +239,7 @@ void Programmer::frameSent() {
     timing_.frameSentUs = now();
     timing_.audioStartUs = 0; // until the output tells
     lastProgressUs_ = 0;
-    watch_.start();
+    watch_.start(WatchMs);
 }
 
 QString Programmer::audioFailure(const QString& why) const {
@@ -284,11 +284,14 @@ void Programmer::watchTick() {
     // Nothing has been seen playing: a player's word that it finished is the last file's.
     if (timing_.audioStartUs == 0)
         return;
-    if (audio_.finished()) {
+    // The output's word of when the last sample comes out, once it knows: STOP leaves then,
+    // on a look timed for that moment rather than at the next one.
+    const std::int64_t lastOut = audio_.lastSampleOutUs();
+    if (audio_.finished() || (lastOut > 0 && t >= lastOut)) {
         // What came out: the report, or the time since the first sample when the report
         // lags behind.
-        const std::int64_t played =
-            std::max(position, (t - timing_.audioStartUs) / std::int64_t(1000));
+        const std::int64_t played = std::max(
+            position, (std::max(t, lastOut) - timing_.audioStartUs) / std::int64_t(1000));
         if (played + EndedEarlyMs < audioLengthMs_) {
             messageFailed(audioFailure(QStringLiteral("the player ended it after %1 of %2 ms")
                                            .arg(played)
@@ -296,10 +299,12 @@ void Programmer::watchTick() {
                           Cause::Audio);
             return;
         }
-        timing_.audioEndUs = t;
+        timing_.audioEndUs = lastOut > 0 ? std::min(lastOut, t) : t;
         sendStop();
         return;
     }
+    if (lastOut > 0 && lastOut - t < std::int64_t(WatchMs) * 1000)
+        watch_.start(static_cast<int>((lastOut - t + 999) / 1000));
     // The last sample comes out one file length after the first. STOP waits for the output's
     // word that it has (finished(), above): a clock that runs ahead of the sound now and then
     // (a sink that plays in blocks) must not cut the end. The expected end only tells an

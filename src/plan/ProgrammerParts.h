@@ -70,6 +70,9 @@ public:
     virtual std::int64_t lengthMs() const = 0;
     // The file's last sample has come out of the output.
     virtual bool finished() const = 0;
+    // When the last sample comes out of the output (the programmer's clock, microseconds),
+    // once the output knows; 0 before.
+    virtual std::int64_t lastSampleOutUs() const = 0;
     // Why the playback since start() failed (the output gone, starved, the file ended
     // early or played a different length); empty while it plays well.
     virtual QString failure() const = 0;

@@ -91,6 +91,10 @@ bool QtRecordingAudio::finished() const {
     return pcm_ && started_ && output_->state().finished;
 }
 
+std::int64_t QtRecordingAudio::lastSampleOutUs() const {
+    return pcm_ && started_ ? output_->state().lastFrameOutUs : 0;
+}
+
 QString QtRecordingAudio::failure() const {
     if (!started_)
         return {};

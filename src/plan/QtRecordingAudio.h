@@ -32,6 +32,7 @@ public:
     std::int64_t playedMs() const override;
     std::int64_t lengthMs() const override;
     bool finished() const override;
+    std::int64_t lastSampleOutUs() const override;
     QString failure() const override;
 
 private:

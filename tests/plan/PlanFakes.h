@@ -37,10 +37,12 @@ public:
     // The last sample out: by default when the position has reached the length.
     bool finished() const override { return ended.value_or(position >= length); }
     QString failure() const override { return failing; }
+    std::int64_t lastSampleOutUs() const override { return lastOutUs; }
     QStringList loaded;
     std::int64_t position = 0;
     std::int64_t length = 1000;
     std::optional<bool> ended;
+    std::int64_t lastOutUs = 0;
     QString failing;
     bool ready = true;
     bool playing = false;

@@ -577,7 +577,18 @@ void TestPlanProgrammer::stopLeavesAfterTheLastSample() {
     rig.chip.answer();
     rig.chip.answer(row(0x020));
     rig.audio.ended.reset();
-    QVERIFY(rig.recordPending());
+    // The output tells when the last sample will be out: STOP leaves at that moment, though
+    // the position lags and the output has not yet said it finished.
+    rig.chip.answer();
+    const std::int64_t third = rig.clockUs;
+    rig.clockUs = third + 1098000;
+    rig.audio.position = 880;
+    rig.audio.lastOutUs = third + 1101000;
+    rig.programmer.watchTick();
+    QVERIFY(rig.chip.next().isEmpty());
+    rig.clockUs = third + 1101000;
+    rig.programmer.watchTick();
+    QCOMPARE(rig.chip.next(), QStringLiteral("STOP"));
     rig.chip.answer();
     rig.chip.answer(row(0x029));
     Result map;
@@ -590,6 +601,8 @@ void TestPlanProgrammer::stopLeavesAfterTheLastSample() {
     QCOMPARE(t.stopOffsetMs(), 0.0);
     QCOMPARE((t.stopSentUs - t.frameSentUs) / 1000, std::int64_t(1052));
     QVERIFY(rig.outcome->timings[1].stopOffsetMs() >= 0.0);
+    QCOMPARE(rig.outcome->timings[2].stopOffsetMs(), 0.0);
+    QCOMPARE(rig.outcome->timings[2].audioEndUs - third, std::int64_t(1101000));
 }
 
 QTEST_GUILESS_MAIN(TestPlanProgrammer)
