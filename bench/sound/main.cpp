@@ -149,8 +149,8 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
     }
     std::vector<PromptRecipe> recipes;
     QStringList programArgs{QStringLiteral("--timeout"), QStringLiteral("5000"),
-                            QStringLiteral("--port"), QStringLiteral("81"),
-                            QStringLiteral("--json"), QStringLiteral("program")};
+                            QStringLiteral("--port"),    QStringLiteral("81"),
+                            QStringLiteral("--json"),    QStringLiteral("program")};
     std::vector<double> content;
     for (int i = 0; i < messages; ++i) {
         recipes.push_back(promptRecipe(i));
@@ -271,8 +271,7 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
             const double lastSoundUs = double(rec[i].stopUs) - s.stopAfterEndMs * 1000;
             std::printf(
                 "MSG %.2f %.2f %.2f %.2f %.2f %.2f %.2f %s\n", s.lostMs,
-                s.heard ? s.stopAfterEndMs : NAN, s.heard ? s.onsetAfterRecMs : NAN,
-                s.longestGapMs,
+                s.heard ? s.stopAfterEndMs : NAN, s.heard ? s.onsetAfterRecMs : NAN, s.longestGapMs,
                 s.heard && us("audio_end_us") > 0 ? (us("audio_end_us") - lastSoundUs) / 1000 : NAN,
                 us("stop_handed_us") > 0 ? (us("stop_handed_us") - us("audio_end_us")) / 1000 : NAN,
                 us("stop_sent_us") > 0 ? (double(rec[i].stopUs) - us("stop_sent_us")) / 1000 : NAN,
@@ -459,6 +458,10 @@ void printCondition(const Condition& c, const Figures& f, int messages) {
                     "(goal 50 +- 30): %s; onset after REC p50 %+6.1f ms\n",
                     percentile(f.notHeard, 0.5), lo, hi, lo >= 20 && hi <= 80 ? "met" : "NOT met",
                     percentile(f.panelOnset, 0.5));
+        std::printf("    each run:");
+        for (double v : f.notHeard)
+            std::printf(" %.1f", v);
+        std::printf(" ms\n");
     }
 }
 
@@ -536,8 +539,7 @@ int main(int argc, char** argv) {
                 for (int k = 0; k < 3; ++k)
                     if (!std::isnan(w[5 + k].toDouble()))
                         f.stopParts[k].push_back(w[5 + k].toDouble());
-                f.lostByFormat[QString::fromUtf8(w.mid(8).join(' '))].push_back(
-                    w[1].toDouble());
+                f.lostByFormat[QString::fromUtf8(w.mid(8).join(' '))].push_back(w[1].toDouble());
             } else if (w.size() >= 5 && w[0] == "REF") {
                 const QString format = QString::fromUtf8(line.mid(line.indexOf(w[4])));
                 f.sourceMs[format].push_back(w[1].toDouble());

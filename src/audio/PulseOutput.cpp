@@ -74,6 +74,9 @@ void onDrained(pa_stream* stream, int success, void* self) {
     else
         static_cast<PulseOutput*>(self)->drained(false);
 }
+void onTimingAnswered(pa_stream*, int, void* self) {
+    static_cast<PulseOutput*>(self)->timingAnswered();
+}
 void onLatencyUpdate(pa_stream*, void* self) {
     static_cast<PulseOutput*>(self)->timingUpdated();
 }
@@ -170,6 +173,7 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     drained_ = false;
     drainedOutUs_ = 0;
     playingUpdates_ = 0;
+    timingAsked_ = false;
     recent_.clear();
 
     pa_sample_spec sampleFormat{};
@@ -272,11 +276,24 @@ std::int64_t PulseOutput::playedLocked() const {
     // believed from the second one on, a few ms into the sound.
     if (!stream_ || !pcm_ || playingUpdates_ < 2)
         return -1;
-    pa_usec_t us = 0;
-    if (pa_stream_get_time(stream_, &us) < 0 || us == 0)
+    const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+    // Not `playing`: once the sink has taken the whole file the stream counts as run dry,
+    // while the sink still plays it.
+    if (!timing || timing->read_index_corrupt || timing->read_index <= 0)
         return -1;
-    const std::int64_t frames = static_cast<std::int64_t>(us * pcm_->rate / 1000000);
-    return std::min(fromFrame_ + frames, pcm_->frames());
+    // What the sink had taken when the server measured, less what it still held then, plus
+    // the time since that measurement. libpulse's own interpolated clock runs on while the
+    // stream waits for the sink to start it, then holds until the sound catches up: read in
+    // that hold, it leads the sound by tens of milliseconds.
+    const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
+    const auto takenUs = static_cast<std::int64_t>(
+        pa_bytes_to_usec(static_cast<std::uint64_t>(timing->read_index), spec));
+    const auto playedUs = takenUs - static_cast<std::int64_t>(timing->sink_usec) +
+                          static_cast<std::int64_t>(pa_timeval_age(&timing->timestamp));
+    if (playedUs <= 0)
+        return -1;
+    const std::int64_t frames = playedUs * pcm_->rate / 1000000;
+    return std::min(fromFrame_ + frames, nextFrame_);
 }
 
 PcmOutput::State PulseOutput::state() const {
@@ -356,8 +373,8 @@ void PulseOutput::drained(bool freshTiming) {
     const std::int64_t now = monotonicUs();
     const pa_timing_info* timing = stream_ ? pa_stream_get_timing_info(stream_) : nullptr;
     if (freshTiming && timing) {
-        const auto age = static_cast<std::int64_t>(std::min<pa_usec_t>(
-            pa_timeval_age(&timing->timestamp), timing->transport_usec + 1000));
+        const auto age = static_cast<std::int64_t>(
+            std::min<pa_usec_t>(pa_timeval_age(&timing->timestamp), timing->transport_usec + 1000));
         drainedOutUs_ = now - age + static_cast<std::int64_t>(timing->sink_usec);
     } else {
         drainedOutUs_ = now + 1000000;
@@ -370,9 +387,25 @@ void PulseOutput::ranDry() {
         fail(QStringLiteral("the sound output ran dry before the end of the file"));
 }
 
+void PulseOutput::timingAnswered() {
+    timingAsked_ = false;
+}
+
 void PulseOutput::watch() {
     if (!stream_ || !playing_)
         return;
+    // The played clock carries the server's last measurement forward. libpulse asks for one
+    // ever less often (up to 1.5 s apart); the clock stays within FreshTimingMs of one here,
+    // and until the sound has started it is asked for at every look.
+    const pa_timing_info* last = pa_stream_get_timing_info(stream_);
+    const pa_usec_t ageLimit =
+        playingUpdates_ < 2 ? WatchPeriodUs : pa_usec_t(FreshTimingMs) * PA_USEC_PER_MSEC;
+    if (!timingAsked_ && (!last || pa_timeval_age(&last->timestamp) >= ageLimit)) {
+        if (pa_operation* op = pa_stream_update_timing_info(stream_, onTimingAnswered, this)) {
+            timingAsked_ = true;
+            pa_operation_unref(op);
+        }
+    }
     const std::int64_t played = playedLocked();
     const std::int64_t playedUs =
         played >= fromFrame_ ? (played - fromFrame_) * 1000000 / pcm_->rate : -1;

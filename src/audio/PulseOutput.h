@@ -15,8 +15,9 @@ struct pa_time_event;
 namespace tamberlo {
 
 // A PCM stream to a PulseAudio server (or PipeWire's PulseAudio service), on libpulse's own
-// thread. The played clock is the stream's timing (pa_stream_get_time, interpolated), which
-// counts what the sink has played minus its latency: what has come out of the device.
+// thread. The played clock is the server's latest measurement (what the sink has taken of the
+// stream less what it still holds, at the server's time stamp) carried forward to now: what
+// has come out of the device.
 //
 // A playing fails when the server goes away or refuses the stream, when the server's buffer
 // runs dry before the last frame was handed over, or when the played clock falls behind the
@@ -30,6 +31,9 @@ public:
     // How much of the file the server holds at most, handed over at the first request: the
     // server's usual limit (4 MiB: 23 s of 44.1 kHz stereo).
     static constexpr std::int64_t MaxBufferBytes = 4 * 1024 * 1024;
+    // The played clock is the server's last measurement carried forward; one is asked for
+    // when the last is this old.
+    static constexpr int FreshTimingMs = 100;
 
     PulseOutput();
     ~PulseOutput() override;
@@ -48,6 +52,7 @@ public:
     void ranDry();
     void drained(bool freshTiming);
     void timingUpdated();
+    void timingAnswered();
     void watch();
 
 private:
@@ -71,7 +76,8 @@ private:
     // When the last sample comes out: the drain's moment plus what the sink still held then
     // (monotonic microseconds; 0 until drained).
     std::int64_t drainedOutUs_ = 0;
-    int playingUpdates_ = 0; // timing updates since the stream started playing
+    int playingUpdates_ = 0;   // timing updates since the stream started playing
+    bool timingAsked_ = false; // a timing update asked for and not yet answered
     bool playing_ = false;
     // The monotonic and the played clock (µs) at the watch's recent looks.
     std::deque<std::pair<std::int64_t, std::int64_t>> recent_;

@@ -6,7 +6,9 @@
 #include <QSlider>
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <limits>
+#include <vector>
 
 namespace tamberlo {
 
@@ -44,6 +46,7 @@ void AudioSource::startRecordingSource() {
 void AudioSource::replay() {
     player_.command(PlayerCommand::Play);
     anchorMs_ = NoAnchor;
+    recentAnchors_.clear();
     autoStopTimer_.stop();
 }
 
@@ -195,13 +198,17 @@ void AudioSource::readPlayedClock() {
     const std::int64_t played = player_.playedMs();
     if (played < 0)
         return;
-    // Each report gives the anchor as now - played. A report can only be late (the sound
-    // moved on while it was taken), which makes the anchor too late: the earliest anchor is
-    // the freshest. One later by more than two ticks means the output lost time (a gap in
-    // the sound), and the anchor follows it.
-    const std::int64_t anchor = now() - played;
-    if (anchorMs_ == NoAnchor || anchor < anchorMs_ || anchor - anchorMs_ > ArmAheadMs)
-        anchorMs_ = anchor;
+    // Each reading gives the anchor as now - played. The output's clock is its last
+    // measurement carried forward, so a reading runs ahead of the sound when the output fell
+    // behind since; one taken while this thread was held up comes late. The median of the
+    // latest readings stands, and follows a gap in the sound within a few ticks.
+    recentAnchors_.push_back(now() - played);
+    if (recentAnchors_.size() > std::size_t(AnchorReadings))
+        recentAnchors_.pop_front();
+    std::vector<std::int64_t> sorted(recentAnchors_.begin(), recentAnchors_.end());
+    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2),
+                     sorted.end());
+    anchorMs_ = sorted[sorted.size() / 2];
 }
 
 std::int64_t AudioSource::stopHandOverAt() const {

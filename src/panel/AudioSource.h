@@ -9,6 +9,7 @@
 #include <QString>
 #include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <limits>
 
@@ -46,6 +47,10 @@ public:
     // A tick arms the precise timer when the hand-over is due within this much: two ticks,
     // so that one late tick does not let the moment pass.
     static constexpr int ArmAheadMs = 2 * TickMs;
+    // The anchor is the median of this many latest readings of the output's clock: one that
+    // ran ahead of the sound (the output's estimate between two of its measurements) or came
+    // late (this thread held up while reading) does not move the stop.
+    static constexpr int AnchorReadings = 5;
 
     struct Widgets {
         QLineEdit* DisFileNanmeText = nullptr;
@@ -161,9 +166,10 @@ private:
     std::function<std::int64_t()> nowMs_;
     QTimer autoStopTimer_;
     // When (clock ms) the file's position 0 came out of the output; NoAnchor until the output
-    // has told since the last "Play".
+    // has told since the last "Play". The median of the latest readings (recentAnchors_).
     static constexpr std::int64_t NoAnchor = std::numeric_limits<std::int64_t>::min();
     std::int64_t anchorMs_ = NoAnchor;
+    std::deque<std::int64_t> recentAnchors_;
     QString outputName_;
 };
 

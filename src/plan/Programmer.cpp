@@ -290,8 +290,8 @@ void Programmer::watchTick() {
     if (audio_.finished() || (lastOut > 0 && t >= lastOut)) {
         // What came out: the report, or the time since the first sample when the report
         // lags behind.
-        const std::int64_t played = std::max(
-            position, (std::max(t, lastOut) - timing_.audioStartUs) / std::int64_t(1000));
+        const std::int64_t played =
+            std::max(position, (std::max(t, lastOut) - timing_.audioStartUs) / std::int64_t(1000));
         if (played + EndedEarlyMs < audioLengthMs_) {
             messageFailed(audioFailure(QStringLiteral("the player ended it after %1 of %2 ms")
                                            .arg(played)

@@ -29,7 +29,8 @@ struct Rig {
     int ticks = 0;
     int stopTick = -1;
     // The clock the automatic stop reads, and the output: the sound of "Play" comes out
-    // `delay` ms later (never, when negative); `stale` makes every other report that much old.
+    // `delay` ms later (never, when negative); `stale` makes every third report that much old
+    // (ahead of the sound when negative).
     std::int64_t clock = 1000000;
     std::int64_t playAt = -1;
     int delay = -1;
@@ -50,7 +51,7 @@ struct Rig {
     }
 
     void setPlayed() {
-        const std::int64_t out = clock - playAt - delay - (ticks % 2 == 0 ? stale : 0);
+        const std::int64_t out = clock - playAt - delay - (ticks % 3 == 0 ? stale : 0);
         player.played = playAt < 0 || delay < 0 || out < 0 ? -1 : out;
     }
     void noteTimer() {
@@ -266,7 +267,7 @@ void TestAudioSource::automaticStopFollowsTheOutput_data() {
     QTest::addColumn<std::int32_t>("length");
     QTest::addColumn<int>("delay");             // the output's delay; -1: it never reports
     QTest::addColumn<int>("phase");             // the first tick comes 30 ms + phase after "Play"
-    QTest::addColumn<int>("stale");             // every other report is this much old
+    QTest::addColumn<int>("stale");             // every third report is this much old
     QTest::addColumn<int>("gap");               // the output falls this much behind at 5 s
     QTest::addColumn<std::int64_t>("handedAt"); // from "Play"
     QTest::addColumn<int>("ticksBefore");       // status ticks before the hand-over
@@ -283,6 +284,8 @@ void TestAudioSource::automaticStopFollowsTheOutput_data() {
         << 10000 << 140 << 17 << 0 << 0 << std::int64_t(10040) << 334 << "0:10:2";
     QTest::newRow("10 s, 140 ms, stale reports")
         << 10000 << 140 << 11 << 12 << 0 << std::int64_t(10040) << 334 << "0:10:2";
+    QTest::newRow("10 s, 140 ms, reports ahead of the sound")
+        << 10000 << 140 << 11 << -25 << 0 << std::int64_t(10040) << 334 << "0:10:2";
     QTest::newRow("10 s, 600 ms") << 10000 << 600 << 5 << 0 << 0 << std::int64_t(10500) << 349
                                   << "0:10:47";
     QTest::newRow("10 s, 600 ms, late ticks")
