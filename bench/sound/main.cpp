@@ -14,7 +14,9 @@
 //   - the panel's REC with a file (the audio source, the real player and the serial adapter
 //     wired as the window wires them, as in bench_autostop; the STOP byte stamped at the far
 //     end of a pseudo-terminal): the end of the file that came out after the STOP byte, which
-//     the chip did not hear (goal 50 +- 30 ms).
+//     the chip did not hear (goal 50 +- 30 ms). The end is where a device playing the
+//     captured samples on from the first sound puts it (first sound + samples to the last);
+//     the capture's own stamps of the last sound are printed beside it.
 //
 //   bench_sound [--quick] [--messages N] [--panel-runs K] [--conditions LIST] [--dump DIR]
 //
@@ -136,7 +138,8 @@ void waitMs(int ms) {
 // <format>", where the last three split the STOP's lateness: the output's word of when the
 // last sample came out against the last sound heard, STOP handed over against that word, and
 // the byte at the simulator against its write) and per
-// panel run ("PANEL <not heard> <onset after REC> <format>"); 0 when all ran.
+// panel run ("PANEL <not heard> <onset after REC> <sound span> <file length> <not heard by
+// the capture's stamps> <format>"); 0 when all ran.
 int runCondition(const Condition& c, int messages, int panelRuns, const QString& dumpDir,
                  QApplication& app) {
     Q_UNUSED(app);
@@ -342,9 +345,15 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
                              offset ? "yes" : "none");
                 continue;
             }
-            std::printf("PANEL %.2f %.2f %.2f %d %s\n", (*offset - stopAt) / 1000.0,
-                        (*onset - recAt) / 1000.0, (*offset - *onset) / 1000.0, source.MusicLenMs(),
-                        qPrintable(formatName(recipe)));
+            // The file's end as a device playing the captured samples from the first sound on
+            // puts it out: the capture's time axis follows the monitor's bursts, which on a
+            // block sink can put the end up to a block early or late although no sample is
+            // missing (the same file's sound spans 1,467 ms of stamps for 1,500 ms of samples).
+            const qint64 endUs = *onset + (capture.sampleAt(*offset) - capture.sampleAt(*onset)) *
+                                              1000000 / SinkCapture::Rate;
+            std::printf("PANEL %.2f %.2f %.2f %d %.2f %s\n", (endUs - stopAt) / 1000.0,
+                        (*onset - recAt) / 1000.0, (endUs - *onset) / 1000.0, source.MusicLenMs(),
+                        (*offset - stopAt) / 1000.0, qPrintable(formatName(recipe)));
             std::fflush(stdout);
             waitMs(300);
         }
@@ -397,7 +406,9 @@ struct Figures {
     // STOP's lateness in parts: the output's word against the last sound, STOP handed over
     // against the word, the byte at the far end against its write.
     std::vector<double> stopParts[3];
-    std::vector<double> panelOut;          // the file's sound from first to last against its length
+    std::vector<double> panelOut; // the file's sound from first to last against its length
+    // The panel's unheard end by the capture's stamps of the last sound, for comparison.
+    std::vector<double> notHeardByStamps;
     qint64 sinkMinUs = -1, sinkMaxUs = -1; // the sink's latency while the tool played
     std::map<QString, std::vector<double>> lostByFormat;
     // Per format: the content of the source WAV, of the played file, and at the sink.
@@ -460,6 +471,9 @@ void printCondition(const Condition& c, const Figures& f, int messages) {
                     percentile(f.panelOnset, 0.5));
         std::printf("    each run:");
         for (double v : f.notHeard)
+            std::printf(" %.1f", v);
+        std::printf(" ms\n    the same by the capture's stamps of the last sound:");
+        for (double v : f.notHeardByStamps)
             std::printf(" %.1f", v);
         std::printf(" ms\n");
     }
@@ -548,8 +562,9 @@ int main(int argc, char** argv) {
             } else if (w.size() >= 3 && w[0] == "SINK") {
                 f.sinkMinUs = w[1].toLongLong();
                 f.sinkMaxUs = w[2].toLongLong();
-            } else if (w.size() >= 6 && w[0] == "PANEL") {
+            } else if (w.size() >= 7 && w[0] == "PANEL") {
                 f.notHeard.push_back(w[1].toDouble());
+                f.notHeardByStamps.push_back(w[5].toDouble());
                 f.panelOnset.push_back(w[2].toDouble());
                 f.panelOut.push_back(w[3].toDouble() - w[4].toDouble());
             }
