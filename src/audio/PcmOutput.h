@@ -22,7 +22,7 @@ public:
         // When the last frame comes out (monotonic microseconds), once the output knows;
         // 0 before.
         std::int64_t lastFrameOutUs = 0;
-        QString failure;       // why the playing failed (English); empty while it plays well
+        QString failure; // why the playing failed (English); empty while it plays well
     };
 
     virtual ~PcmOutput() = default;
