@@ -77,6 +77,12 @@ void PrintedBoxes::show(const QString& text, const QString& title, MessageIcon) 
     ++count;
 }
 
+void StampedPort::write(std::uint8_t byte) {
+    QtSerialPort::write(byte);
+    if (byte == 0x02)
+        stopWrittenUs = monotonicUs();
+}
+
 RecordingPanel::RecordingPanel() {
     QObject::connect(&serialPort, &SerialPort::communication, &receiver,
                      &Receiver::onCommunication);
@@ -103,6 +109,7 @@ int RecordingPanel::openFile(const QString& file) {
 
 qint64 RecordingPanel::record() {
     stopHandedUs = 0;
+    serialPort.stopWrittenUs = 0;
     source.setRecElapsedMs(0);
     source.setRecOn(true);
     send(0x41); // REC

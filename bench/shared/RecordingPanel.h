@@ -67,6 +67,13 @@ public:
     QString name;
 };
 
+// The serial adapter, with the moment each STOP byte was written to it.
+class StampedPort : public QtSerialPort {
+public:
+    void write(std::uint8_t byte) override;
+    qint64 stopWrittenUs = 0; // the last STOP byte's write (monotonic µs)
+};
+
 class RecordingPanel {
 public:
     RecordingPanel();
@@ -86,7 +93,7 @@ public:
     // When the automatic stop handed STOP to the transmitter (monotonic µs); 0 before.
     qint64 stopHandedUs = 0;
 
-    QtSerialPort serialPort;
+    StampedPort serialPort;
     Receiver receiver{serialPort};
     PrintedBoxes boxes;
     Transmitter transmitter{serialPort, receiver};

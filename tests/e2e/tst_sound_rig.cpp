@@ -1,10 +1,11 @@
 // The sound rig checks itself: a private PulseAudio server with a null sink as the default
 // output, its monitor captured with monotonic time stamps (tests/support/PulseServer,
 // SinkCapture). A click played at a time the server itself names must show up in the capture
-// at that time; silence must read as silence; Qt Multimedia in this process and GStreamer's
-// pulsesink in a child must both play into the private server, and a PULSE_SERVER that leads
-// nowhere must give no output at all.
+// at that time, and where this program's output clock puts it; silence must read as silence;
+// Qt Multimedia in this process and GStreamer's pulsesink in a child must both play into the
+// private server, and a PULSE_SERVER that leads nowhere must give no output at all.
 
+#include "audio/PulseOutput.h"
 #include "support/PulseServer.h"
 #include "support/SinkCapture.h"
 #include "support/Wav.h"
@@ -90,6 +91,48 @@ std::optional<qint64> playAndTime(const std::vector<qint16>& samples, qint64 ind
     return estimates[estimates.size() / 2];
 }
 
+// The same through this program's output: the click's time by the output's played clock (the
+// median of its readings every 2 ms, from now - played), the earliest reading's, and the
+// moment the output told for its last sample.
+struct OutputClock {
+    qint64 clickUs = 0;
+    qint64 earliestClickUs = 0;
+    qint64 lastOutUs = 0;
+};
+std::optional<OutputClock> playThroughOutput(const std::vector<qint16>& samples, qint64 index,
+                                             QString* why) {
+    auto pcm = std::make_shared<tamberlo::Pcm>();
+    pcm->rate = Rate;
+    pcm->channels = 1;
+    pcm->samples.assign(samples.begin(), samples.end());
+    tamberlo::PulseOutput output;
+    if (!output.start(pcm, 0, why))
+        return std::nullopt;
+    std::vector<qint64> clicks;
+    OutputClock told;
+    for (const qint64 giveUp = SinkCapture::nowUs() + 5000000;;) {
+        const tamberlo::PcmOutput::State s = output.state();
+        const qint64 now = SinkCapture::nowUs();
+        told.lastOutUs = s.lastFrameOutUs;
+        if (!s.failure.isEmpty() || s.finished || now > giveUp) {
+            *why = s.failure;
+            break;
+        }
+        if (s.playedFrames > 0 && s.playedFrames < index) // the clock stops at the last frame
+            clicks.push_back(now + (index - s.playedFrames) * 1000000 / Rate);
+        QThread::msleep(2);
+    }
+    if (clicks.size() < 20 || told.lastOutUs == 0) {
+        *why +=
+            QStringLiteral(" (%1 clock readings, end %2)").arg(clicks.size()).arg(told.lastOutUs);
+        return std::nullopt;
+    }
+    std::sort(clicks.begin(), clicks.end());
+    told.clickUs = clicks[clicks.size() / 2];
+    told.earliestClickUs = clicks.front();
+    return told;
+}
+
 } // namespace
 
 class SoundRigTest : public QObject {
@@ -127,12 +170,19 @@ void SoundRigTest::clickAtKnownTime_data() {
     QTest::addColumn<int>("bufferMs");
     QTest::addColumn<int>("silenceMs");
     QTest::addColumn<int>("toleranceUs");
-    QTest::newRow("default sink, 20 ms buffer") << 0 << false << 20 << 300 << 3000;
-    QTest::newRow("default sink, 200 ms buffer") << 0 << false << 200 << 500 << 3000;
+    // Timed by this program's output instead: its played clock (never ahead of the sound by
+    // more than 10 ms in any reading) and its word on the last sample, which the click ends
+    // (not before the sound's end, at most a block and a little after it).
+    QTest::addColumn<bool>("outputClock");
+    QTest::newRow("default sink, 20 ms buffer") << 0 << false << 20 << 300 << 3000 << false;
+    QTest::newRow("default sink, 200 ms buffer") << 0 << false << 200 << 500 << 3000 << false;
     // A player's buffer well above the block, so that its own latency request does not take
     // the sink below the 50 ms blocks (a 100 ms buffer takes it to 30 ms).
-    QTest::newRow("50 ms blocks, no rewinds") << 50 << true << 200 << 400 << 6000;
-    QTest::newRow("50 ms blocks, no rewinds, long lead") << 50 << true << 400 << 1000 << 6000;
+    QTest::newRow("50 ms blocks, no rewinds") << 50 << true << 200 << 400 << 6000 << false;
+    QTest::newRow("50 ms blocks, no rewinds, long lead")
+        << 50 << true << 400 << 1000 << 6000 << false;
+    QTest::newRow("default sink, the output's clock") << 0 << false << 0 << 600 << 3000 << true;
+    QTest::newRow("50 ms blocks, the output's clock") << 50 << true << 0 << 600 << 6000 << true;
 }
 
 void SoundRigTest::clickAtKnownTime() {
@@ -141,6 +191,7 @@ void SoundRigTest::clickAtKnownTime() {
     QFETCH(int, bufferMs);
     QFETCH(int, silenceMs);
     QFETCH(int, toleranceUs);
+    QFETCH(bool, outputClock);
 
     std::unique_ptr<PulseServer> own;
     PulseServer* server = server_.get();
@@ -154,11 +205,20 @@ void SoundRigTest::clickAtKnownTime() {
     QVERIFY2(capture.start(&why), qPrintable(why));
 
     const qint64 before = SinkCapture::nowUs();
-    const auto stream = clickStream(silenceMs, 300);
+    const auto stream = clickStream(silenceMs, outputClock ? 0 : 300);
     const qint64 clickIndex = qint64(Rate) * silenceMs / 1000;
     qint64 playedLatencyUs = -1;
-    const auto expected = playAndTime(stream, clickIndex, clickIndex + Rate * 5 / 1000, bufferMs,
-                                      *server, &playedLatencyUs, &why);
+    std::optional<OutputClock> told;
+    std::optional<qint64> expected;
+    if (outputClock) {
+        told = playThroughOutput(stream, clickIndex, &why);
+        QVERIFY2(told, qPrintable(why));
+        expected = told->clickUs;
+        playedLatencyUs = server->sinkLatencyUs();
+    } else {
+        expected = playAndTime(stream, clickIndex, clickIndex + Rate * 5 / 1000, bufferMs, *server,
+                               &playedLatencyUs, &why);
+    }
     QVERIFY2(expected, qPrintable(why));
     QVERIFY(capture.waitUntilCaptured(*expected + 400000, 10000));
     capture.stop();
@@ -167,8 +227,8 @@ void SoundRigTest::clickAtKnownTime() {
     QVERIFY2(onset,
              qPrintable(QStringLiteral("no click in the capture: %1").arg(capture.describe())));
     const qint64 error = *onset - *expected;
-    qInfo("click at %+.2f ms from where the server put it; sink latency %lld us", error / 1000.0,
-          playedLatencyUs);
+    qInfo("click at %+.2f ms from where %s put it; sink latency %lld us", error / 1000.0,
+          outputClock ? "the output's clock" : "the server", playedLatencyUs);
     // The sink ran the blocks asked for while the player was on it.
     if (blockMs > 0)
         QVERIFY2(playedLatencyUs >= blockMs * 900,
@@ -183,6 +243,14 @@ void SoundRigTest::clickAtKnownTime() {
     QVERIFY(offset);
     QVERIFY2(std::abs(*offset - *onset - 5000) <= 500,
              qPrintable(QStringLiteral("click lasts %1 us").arg(*offset - *onset)));
+    if (told) {
+        QVERIFY2(told->earliestClickUs >= *onset - 10000,
+                 qPrintable(QStringLiteral("a clock reading put the click %1 ms early")
+                                .arg((*onset - told->earliestClickUs) / 1000.0)));
+        QVERIFY2(told->lastOutUs >= *offset - 2000 && told->lastOutUs <= *offset + 60000,
+                 qPrintable(QStringLiteral("the last sample told %1 ms after the sound's end")
+                                .arg((told->lastOutUs - *offset) / 1000.0)));
+    }
     QCOMPARE(capture.peak(before, *onset - 1000), 0);
     QCOMPARE(capture.peak(*offset + 1000, *expected + 300000), 0);
     QVERIFY(capture.gaps(*onset, *offset, 1000).isEmpty());
