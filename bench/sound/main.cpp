@@ -14,9 +14,10 @@
 //   - the panel's REC with a file (the audio source, the real player and the serial adapter
 //     wired as the window wires them, as in bench_autostop; the STOP byte stamped at the far
 //     end of a pseudo-terminal): the end of the file that came out after the STOP byte, which
-//     the chip did not hear (goal 50 +- 30 ms). The end is where a device playing the
-//     captured samples on from the first sound puts it (first sound + samples to the last);
-//     the capture's own stamps of the last sound are printed beside it.
+//     the chip did not hear (goal 50 +- 30 ms). The end is where the capture's stamps put
+//     the last sound, or where its samples end when played on from the first sound if that is
+//     later (stamps can squeeze a file's sound into less time than it takes); the stamps'
+//     figure alone is printed beside it.
 // STOP reaches the chip at its stamp at the far end of the wire, or at its write plus one
 // byte's time at 9600 baud when that is earlier (chipHasByteUs): the far end's reader is a
 // process a busy machine wakes late, a chip on a serial line is not.
@@ -363,12 +364,15 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
                              offset ? "yes" : "none");
                 continue;
             }
-            // The file's end as a device playing the captured samples from the first sound on
-            // puts it out: the capture's time axis follows the monitor's bursts, which on a
-            // block sink can put the end up to a block early or late although no sample is
-            // missing (the same file's sound spans 1,467 ms of stamps for 1,500 ms of samples).
-            const qint64 endUs = *onset + (capture.sampleAt(*offset) - capture.sampleAt(*onset)) *
-                                              1000000 / SinkCapture::Rate;
+            // The file's end: where the capture's stamps put its last sound, but never before
+            // its samples could have played from the first sound on. On a block sink the
+            // stamps follow the monitor's bursts, which can squeeze a file's sound into less
+            // time than its samples take (1,500 ms of samples within 1,467 ms of stamps);
+            // a sink that stalls and skips ahead really puts the end later, and the stamps
+            // show that.
+            const qint64 endUs =
+                std::max(*offset, *onset + (capture.sampleAt(*offset) - capture.sampleAt(*onset)) *
+                                               1000000 / SinkCapture::Rate);
             std::printf("PANEL %.2f %.2f %.2f %d %.2f %.2f %.2f %s\n", (endUs - stopAt) / 1000.0,
                         (*onset - recAt) / 1000.0, (endUs - *onset) / 1000.0, source.MusicLenMs(),
                         (*offset - stopAt) / 1000.0,
