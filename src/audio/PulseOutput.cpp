@@ -170,7 +170,6 @@ bool PulseOutput::start(std::shared_ptr<const Pcm> pcm, std::int64_t fromFrame, 
     fromFrame_ = std::clamp<std::int64_t>(fromFrame, 0, pcm_->frames());
     nextFrame_ = fromFrame_;
     handedAll_ = false;
-    drained_ = false;
     drainedOutUs_ = 0;
     playingUpdates_ = 0;
     timingAsked_ = false;
@@ -285,9 +284,9 @@ std::int64_t PulseOutput::playedLocked() const {
     // the time since that measurement. libpulse's own interpolated clock runs on while the
     // stream waits for the sink to start it, then holds until the sound catches up: read in
     // that hold, it leads the sound by tens of milliseconds.
-    const pa_sample_spec* spec = pa_stream_get_sample_spec(stream_);
+    const pa_sample_spec* format = pa_stream_get_sample_spec(stream_);
     const auto takenUs = static_cast<std::int64_t>(
-        pa_bytes_to_usec(static_cast<std::uint64_t>(timing->read_index), spec));
+        pa_bytes_to_usec(static_cast<std::uint64_t>(timing->read_index), format));
     const auto playedUs = takenUs - static_cast<std::int64_t>(timing->sink_usec) +
                           static_cast<std::int64_t>(pa_timeval_age(&timing->timestamp));
     if (playedUs <= 0)
@@ -311,7 +310,7 @@ PcmOutput::State PulseOutput::state() const {
         // plays after its own latency: the end has come out only when that has passed too
         // (a sink rendering 50 ms blocks acknowledges up to a block early). The interpolated
         // clock reaching the end is not enough on its own for the same reason.
-        if (handedAll_ && pcm_ && drained_)
+        if (handedAll_ && pcm_)
             s.lastFrameOutUs = drainedOutUs_;
         s.finished = s.lastFrameOutUs > 0 && monotonicUs() >= s.lastFrameOutUs;
         if (s.finished)
@@ -379,7 +378,6 @@ void PulseOutput::drained(bool freshTiming) {
     } else {
         drainedOutUs_ = now + 1000000;
     }
-    drained_ = true;
 }
 
 void PulseOutput::ranDry() {

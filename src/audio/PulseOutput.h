@@ -72,9 +72,8 @@ private:
     std::int64_t nextFrame_ = 0;  // the next frame handed to the server
     std::size_t bufferBytes_ = 0; // what the server holds of the stream at most
     bool handedAll_ = false;
-    bool drained_ = false; // the server has taken everything handed over into its sink
     // When the last sample comes out: the drain's moment plus what the sink still held then
-    // (monotonic microseconds; 0 until drained).
+    // (monotonic microseconds; 0 until the server has taken everything into its sink).
     std::int64_t drainedOutUs_ = 0;
     int playingUpdates_ = 0;   // timing updates since the stream started playing
     bool timingAsked_ = false; // a timing update asked for and not yet answered
