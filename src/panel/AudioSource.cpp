@@ -5,10 +5,9 @@
 #include <QLineEdit>
 #include <QSlider>
 #include <algorithm>
+#include <array>
 #include <chrono>
-#include <cstddef>
 #include <limits>
-#include <vector>
 
 namespace tamberlo {
 
@@ -205,10 +204,11 @@ void AudioSource::readPlayedClock() {
     recentAnchors_.push_back(now() - played);
     if (recentAnchors_.size() > std::size_t(AnchorReadings))
         recentAnchors_.pop_front();
-    std::vector<std::int64_t> sorted(recentAnchors_.begin(), recentAnchors_.end());
-    std::nth_element(sorted.begin(), sorted.begin() + std::ptrdiff_t(sorted.size() / 2),
-                     sorted.end());
-    anchorMs_ = sorted[sorted.size() / 2];
+    std::array<std::int64_t, AnchorReadings> sorted{};
+    const auto end = std::copy(recentAnchors_.begin(), recentAnchors_.end(), sorted.begin());
+    const auto middle = sorted.begin() + (end - sorted.begin()) / 2;
+    std::nth_element(sorted.begin(), middle, end);
+    anchorMs_ = *middle;
 }
 
 std::int64_t AudioSource::stopHandOverAt() const {
