@@ -497,19 +497,16 @@ void printCondition(const Condition& c, const Figures& f, int messages) {
                     "(goal 50 +- 30): %s; onset after REC p50 %+6.1f ms\n",
                     percentile(f.notHeard, 0.5), lo, hi, lo >= 20 && hi <= 80 ? "met" : "NOT met",
                     percentile(f.panelOnset, 0.5));
-        std::printf("    each run:");
-        for (double v : f.notHeard)
-            std::printf(" %.1f", v);
-        std::printf(" ms\n    the same by the capture's stamps of the last sound:");
-        for (double v : f.notHeardByStamps)
-            std::printf(" %.1f", v);
-        std::printf(" ms\n    STOP handed over to its write:");
-        for (double v : f.panelHandedToWrite)
-            std::printf(" %.1f", v);
-        std::printf(" ms\n    the write to the byte at the far end:");
-        for (double v : f.panelWriteToFarEnd)
-            std::printf(" %.1f", v);
-        std::printf(" ms\n");
+        const auto list = [](const char* label, const std::vector<double>& values) {
+            std::printf("    %s:", label);
+            for (double v : values)
+                std::printf(" %.1f", v);
+            std::printf(" ms\n");
+        };
+        list("each run", f.notHeard);
+        list("the same by the capture's stamps of the last sound", f.notHeardByStamps);
+        list("STOP handed over to its write", f.panelHandedToWrite);
+        list("the write to the byte at the far end", f.panelWriteToFarEnd);
     }
 }
 
