@@ -19,7 +19,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -110,18 +111,24 @@ std::optional<OutputClock> playThroughOutput(const std::vector<qint16>& samples,
         return std::nullopt;
     std::vector<qint64> clicks;
     OutputClock told;
-    for (const qint64 giveUp = SinkCapture::nowUs() + 5000000;;) {
+    // The clock is read on a 2 ms timer until the output says its last sample is out.
+    const qint64 giveUp = SinkCapture::nowUs() + 5000000;
+    QEventLoop loop;
+    QTimer reading;
+    reading.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&reading, &QTimer::timeout, &loop, [&] {
         const tamberlo::PcmOutput::State s = output.state();
         const qint64 now = SinkCapture::nowUs();
         told.lastOutUs = s.lastFrameOutUs;
         if (!s.failure.isEmpty() || s.finished || now > giveUp) {
             *why = s.failure;
-            break;
-        }
-        if (s.playedFrames > 0 && s.playedFrames < index) // the clock stops at the last frame
+            loop.quit();
+        } else if (s.playedFrames > 0 && s.playedFrames < index) { // it stops at the last frame
             clicks.push_back(now + (index - s.playedFrames) * 1000000 / Rate);
-        QThread::msleep(2);
-    }
+        }
+    });
+    reading.start(2);
+    loop.exec();
     if (clicks.size() < 20 || told.lastOutUs == 0) {
         *why +=
             QStringLiteral(" (%1 clock readings, end %2)").arg(clicks.size()).arg(told.lastOutUs);
