@@ -1,5 +1,7 @@
 #include "shared/RecordingPanel.h"
 
+#include "support/RealTime.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -52,6 +54,7 @@ qint64 WireWatch::find(std::uint8_t byte, qint64 sinceUs) const {
 }
 
 void WireWatch::run() {
+    test::stampAtRealTimePriority();
     while (!stop_) {
         fd_set set;
         FD_ZERO(&set);

@@ -12,6 +12,7 @@
 // The figures over many messages are bench_sound's.
 #include "e2e/SoundRig.h"
 #include "support/PulseServer.h"
+#include "support/RealTime.h"
 #include "support/SinkCapture.h"
 
 #include <QJsonDocument>
@@ -111,6 +112,7 @@ void SoundE2eTest::initTestCase() {
     }
 
     QVERIFY(startSimulator(sim_, runtime_, 71));
+    test::stampAtRealTimePriority(pid_t(sim_->process().processId())); // it stands for the chip
     capture_ = std::make_unique<SinkCapture>(*server_);
     QString why;
     QVERIFY2(capture_->start(&why), qPrintable(why));

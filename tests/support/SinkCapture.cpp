@@ -1,6 +1,7 @@
 #include "support/SinkCapture.h"
 
 #include "support/ProcessWait.h"
+#include "support/RealTime.h"
 
 #include <QDeadlineTimer>
 
@@ -86,6 +87,7 @@ bool SinkCapture::start(QString* why) {
         if (::getppid() != parent)
             ::_exit(127);
         ::dup2(fds[1], STDOUT_FILENO);
+        stampAtRealTimePriority();
         const int err = ::open(errPath.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (err >= 0)
             ::dup2(err, STDERR_FILENO);
@@ -111,6 +113,7 @@ bool SinkCapture::start(QString* why) {
 }
 
 void SinkCapture::readLoop(int fd) {
+    stampAtRealTimePriority();
     std::vector<char> buffer(1 << 16);
     bool odd = false;
     char oddByte = 0;
