@@ -21,10 +21,10 @@
 // STOP, and the SET_REC frame's last byte, reach the chip at their stamp at the far end of the
 // wire, or at their write plus one byte's time at 9600 baud when that is earlier
 // (chipHasByteUs): the simulator, the capture and the panel's far end read at a real-time
-// priority where allowed (as root), but a pseudo-terminal hands the written bytes to its far
-// end through a kernel worker that a busy machine runs late (SET_REC has been seen there 26 ms
-// after its write); a serial adapter's driver sends them from the write itself, and the tool
-// only calls a frame sent once the system's output queue is empty. The content lost judged
+// priority where allowed (as root), yet a busy machine still holds a byte on its way through a
+// pseudo-terminal and the simulator now and then (SET_REC's last byte has been seen there 26 ms
+// after its write); a serial adapter's driver sends it from the write itself, and the tool only
+// calls a frame sent once the system's output queue is empty. The content lost judged
 // by the far end's stamps alone is printed beside. The tools under test run at normal
 // priority. Each message that lost more than 5 ms is listed with its parts.
 //
@@ -34,7 +34,8 @@
 // (default) has 30 messages and 12 panel runs per condition, 120 messages in all. LIST is a
 // comma-separated subset of default-idle, default-compile, blocks-idle, blocks-compile. DIR:
 // each message's capture (pN-capture.wav, 48 kHz mono, from the boundary before it to the
-// one after) and the file its content is judged by (pN-played.wav) are written there.
+// one after), the file its content is judged by (pN-played.wav) and the simulator's byte log
+// (simulator.log) are written there.
 #include "e2e/SoundRig.h"
 #include "shared/RecordingPanel.h"
 #include "support/PulseServer.h"
@@ -146,10 +147,10 @@ void waitMs(int ms) {
 }
 
 // When the chip has a byte: its stamp at the far end of the wire, or its write plus one byte's
-// time on a 9600 baud line when that is earlier. A pseudo-terminal's far end gets the byte
-// from a kernel worker and a reading process that a busy machine can run late, by 15 ms and
-// more, which a chip on a serial line is not: a late stamp would hide content cut by STOP and
-// count sound as before SET_REC.
+// time on a 9600 baud line when that is earlier. A busy machine can hold a byte on its way
+// through a pseudo-terminal to the reading process, by 15 ms and more, which it does not to a
+// chip on a serial line: a late stamp would hide content cut by STOP and count sound as played
+// before SET_REC.
 qint64 chipHasByteUs(qint64 farEndUs, qint64 writtenUs) {
     constexpr qint64 ByteOnTheWireUs = 10 * 1000000 / 9600;
     if (writtenUs <= 0)
@@ -323,6 +324,8 @@ int runCondition(const Condition& c, int messages, int panelRuns, const QString&
         std::fflush(stdout);
     }
     sim.stop();
+    if (!dumpDir.isEmpty())
+        QFile::copy(sim.logPath(), dumpDir + QStringLiteral("/simulator.log"));
 
     // The panel's REC with a file: the record button, the automatic STOP.
     if (panelRuns <= 0)
