@@ -55,10 +55,13 @@ void Transmitter::Isd_Comm2_Send(std::uint8_t SendBytCnt) {
 }
 
 void Transmitter::abort() {
+    const bool dropped = timer_.isActive() && sendIdx_ < sendCnt_ && continued_ < sendCnt_;
     timer_.stop();
     receiver_.stopAwaitingFrame();
     sendIdx_ = 0;
     continued_ = 0;
+    if (dropped)
+        emit frameDropped();
 }
 
 void Transmitter::tick() {
@@ -79,6 +82,8 @@ void Transmitter::tick() {
         // The next byte is due a full interval after this one left, however late this tick
         // came: a late tick stretches one gap instead of stretching one and squeezing the next.
         timer_.start(PaceMs);
+        if (sendIdx_ == sendCnt_ && continued_ < sendCnt_)
+            emit frameWritten();
         return;
     }
     timer_.stop();

@@ -44,6 +44,10 @@ public:
 signals:
     // Isd_Comm2_Send refused a frame because the port is closed.
     void portClosed();
+    // The last byte of the frame handed over last has been written.
+    void frameWritten();
+    // abort() dropped the frame handed over last before its last byte was written.
+    void frameDropped();
 
 public slots:
     // Tick of Timer1.

@@ -39,6 +39,8 @@ struct Link {
     Receiver receiver{port};
     Transmitter tx{port, receiver};
     QSignalSpy portClosed{&tx, &Transmitter::portClosed};
+    QSignalSpy frameWritten{&tx, &Transmitter::frameWritten};
+    QSignalSpy frameDropped{&tx, &Transmitter::frameDropped};
 
     explicit Link(bool open = true) {
         if (open)
@@ -93,6 +95,8 @@ void TransmitterTest::pacesOneBytePerTick() {
         link.tx.tick();
         QCOMPARE(link.port.written, bytesOf(Frame(frame.begin(), frame.begin() + k + 1)));
         QVERIFY(link.tx.isSending());
+        // Said once, by the tick that writes the last byte.
+        QCOMPARE(link.frameWritten.size(), k + 1 == frame.size() ? 1 : 0);
         // The first byte gives the reply a clean slate: the stale count is gone.
         QCOMPARE(link.receiver.RecvCnt(), 0);
         QCOMPARE(link.receiver.RecvIdx(), 0);
@@ -145,9 +149,13 @@ void TransmitterTest::restartAfterOneTickReplacesFrame() {
     // The clock starts again: the next byte is a full interval away.
     QVERIFY(link.tx.Timer1().remainingTime() > 25);
 
-    for (int k = 0; k < 10; ++k)
+    for (int k = 0; k < 4; ++k)
+        link.tx.tick();
+    QCOMPARE(link.frameWritten.size(), 0); // the rest of the first frame is not the new one
+    for (int k = 0; k < 6; ++k)
         link.tx.tick();
     QVERIFY(!link.tx.isSending());
+    QCOMPARE(link.frameWritten.size(), 1);
     Frame expected = first;
     expected.insert(expected.end(), second.begin(), second.end());
     QCOMPARE(link.port.written, bytesOf(expected));
@@ -192,6 +200,8 @@ void TransmitterTest::ticksAfterCloseWriteNothing() {
     link.tx.tick();
     link.port.close();
     link.tx.tick();
+    QCOMPARE(link.frameDropped.size(), 1);
+    QCOMPARE(link.frameWritten.size(), 0);
     QCOMPARE(link.port.written, QByteArray("\x81\x00", 2));
     QCOMPARE(link.port.binaryModeCalls, 2); // the closed port is not touched at all
     // The rest of the frame is dropped: the clock is off, so a port opened later gets nothing.
