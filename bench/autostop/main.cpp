@@ -37,9 +37,9 @@ double msBetween(qint64 fromUs, qint64 toUs) {
 struct Run {
     QString label;
     std::int32_t lengthMs = 0;
-    double handoffMs = 0; // the tick that sent STOP, from the Play command
-    double wireMs = 0;    // STOP at the far end, from the Play command
-    double endMs = 0;     // the player reported the end, from the Play command
+    double handoffMs = 0; // the tick that sent STOP, from the record button
+    double wireMs = 0;    // STOP at the far end, from the record button
+    double endMs = 0;     // the player reported the end, from the record button
     double error() const { return wireMs - (endMs - AudioSource::StopBeforeEndMs); }
     // The audio source's own share: the tick that hands STOP to the transmitter.
     double tickError() const { return handoffMs - (endMs - AudioSource::StopBeforeEndMs); }
@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
 
-    std::printf("\nsummary (times in ms from the Play command)\n");
+    std::printf("\nsummary (times in ms from the record button)\n");
     QStringList labels;
     for (const auto& r : results)
         if (!labels.contains(r.label))

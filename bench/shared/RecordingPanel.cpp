@@ -90,6 +90,8 @@ RecordingPanel::RecordingPanel() {
     QObject::connect(&serialPort, &SerialPort::communication, &receiver,
                      &Receiver::onCommunication);
     slider.setRange(0, 30000);
+    QObject::connect(&transmitter, &Transmitter::frameWritten, &source, &AudioSource::frameOut);
+    QObject::connect(&transmitter, &Transmitter::frameDropped, &source, &AudioSource::frameOut);
     source.setStopCommand([this] {
         stopHandedUs = monotonicUs();
         send(0x02); // STOP
@@ -116,9 +118,10 @@ qint64 RecordingPanel::record() {
     source.setRecElapsedMs(0);
     source.setRecOn(true);
     send(0x41); // REC
-    const qint64 started = monotonicUs();
-    source.startRecordingSource();
-    return started;
+    const qint64 pressed = monotonicUs();
+    source.startRecordingSource(transmitter.isSending() ? AudioSource::SoundStart::WithFrame
+                                                        : AudioSource::SoundStart::Now);
+    return pressed;
 }
 
 void RecordingPanel::finish() {

@@ -84,8 +84,8 @@ public:
     // Opens `file` as the sound source, as "打开文件" does; its length in ms, 0 when it did
     // not open.
     int openFile(const QString& file);
-    // The record button: RecElapsedMs 0 and RecOn, REC to the chip, then the audio started.
-    // Returns when the audio was started (monotonic µs).
+    // The record button: RecElapsedMs 0 and RecOn, REC to the chip, then the audio started
+    // (its "Play" given once REC is out). Returns when the button was pressed (monotonic µs).
     qint64 record();
     // After a run: the source held, the flags cleared.
     void finish();

@@ -36,14 +36,29 @@ AudioSource::AudioSource(AudioPlayer& player, FileDialog& dialog, MessageBoxes& 
     connect(&autoStopTimer_, &QTimer::timeout, this, &AudioSource::autoStopDue);
 }
 
-void AudioSource::startRecordingSource() {
-    replay();
+void AudioSource::startRecordingSource(SoundStart start) {
+    if (start == SoundStart::WithFrame) {
+        forgetPlayedClock();
+        playHeld_ = true;
+    } else {
+        replay();
+    }
     musicOn_ = true;
     player_.setUpdateInterval(TickMs);
 }
 
 void AudioSource::replay() {
+    playHeld_ = false;
     player_.command(PlayerCommand::Play);
+    forgetPlayedClock();
+}
+
+void AudioSource::frameOut() {
+    if (playHeld_)
+        replay();
+}
+
+void AudioSource::forgetPlayedClock() {
     anchorMs_ = NoAnchor;
     recentAnchors_.clear();
     autoStopTimer_.stop();
@@ -66,6 +81,7 @@ bool AudioSource::outputReadyForRecording() {
 }
 
 void AudioSource::holdRecordingSource() {
+    playHeld_ = false;
     player_.command(PlayerCommand::Pause);
     player_.setUpdateInterval(0);
 }
@@ -107,6 +123,7 @@ void AudioSource::openFile() {
         return;
     }
 
+    playHeld_ = false;
     player_.command(PlayerCommand::close);
     player_.setUpdateInterval(0);
     player_.setWait(true);
@@ -219,7 +236,8 @@ std::int64_t AudioSource::stopHandOverAt() const {
 }
 
 void AudioSource::autoStopStep() {
-    readPlayedClock();
+    if (!playHeld_)
+        readPlayedClock();
     if (anchorMs_ == NoAnchor) {
         // Nothing has come out of the output since "Play" (or it cannot tell): see
         // SilentOutputAllowanceMs. Without a file the count alone decides.
@@ -266,6 +284,7 @@ void AudioSource::rewindAtEnd() {
     musicPosMs_ = 0;
     player_.setStartPoint(0);
 
+    playHeld_ = false;
     player_.command(PlayerCommand::close);
     player_.setWait(true);
     player_.setFileName(musicFileName_);

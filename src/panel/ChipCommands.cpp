@@ -23,6 +23,9 @@ ChipCommands::ChipCommands(Transmitter& transmitter, Receiver& receiver, AudioSo
     // A frame refused on a closed port is the operator's to hear about.
     connect(&tx_, &Transmitter::portClosed, this,
             [this] { boxes_.show(tr("串口没打开"), tr("串口状态"), MessageIcon::Critical); });
+    // The file's sound of a recording starts once the command that makes the chip listen is out.
+    connect(&tx_, &Transmitter::frameWritten, &audio_, &AudioSource::frameOut);
+    connect(&tx_, &Transmitter::frameDropped, &audio_, &AudioSource::frameOut);
     for (QLineEdit* box :
          {w_.St_Play_Text, w_.St_Play_Text1, w_.St_Rec_Text, w_.St_Rec_Text1, w_.CurrentRow})
         TypingLimit::install(box, AddressChars);
@@ -85,6 +88,10 @@ void ChipCommands::rd_rec_addr() {
     sendSingleByte(Command::rd_rec_addr);
 }
 
+AudioSource::SoundStart ChipCommands::recordingSoundStart() const {
+    return tx_.isSending() ? AudioSource::SoundStart::WithFrame : AudioSource::SoundStart::Now;
+}
+
 void ChipCommands::stop() {
     sendStop();
 }
@@ -112,9 +119,11 @@ void ChipCommands::rec() {
     audio_.setRecElapsedMs(0);
     audio_.setRecOn(true);
     sendSingleByte(Command::rec);
-    // Even when the port is closed and nothing went out, the audio starts: the operator
-    // hears at once that the chip did not take the command.
-    audio_.startRecordingSource();
+    // The sound starts when REC is out, so that the chip hears the file from its first
+    // sample however little the output delays it. Even when the port is closed and nothing
+    // goes out, the audio starts, at once: the operator hears that the chip did not take the
+    // command.
+    audio_.startRecordingSource(recordingSoundStart());
 }
 
 void ChipCommands::si_ok() {

@@ -148,7 +148,9 @@ class TestE2eRecording : public QObject {
         QCOMPARE(r.player->lastCommand(), PlayerCommand::Pause);
 
         p.button(QStringLiteral("录    音"))->click();
-        QCOMPARE(r.player->lastCommand(), PlayerCommand::Play);
+        // The sound starts once REC is out, a pacing interval after the click.
+        QCOMPARE(r.player->lastCommand(), PlayerCommand::Pause);
+        QTRY_COMPARE_WITH_TIMEOUT(r.player->lastCommand(), PlayerCommand::Play, ReplyMs);
         r.playUs = r.player->lastUs(QStringLiteral("Play"));
         QVERIFY(audio.MusicOn());
         QTRY_VERIFY_WITH_TIMEOUT(p.lit(QStringLiteral("Lift(2)")), ReplyMs); // the REC reply
@@ -326,6 +328,12 @@ private slots:
         QCOMPARE(recs.size(), 1);
         const LoggedByte rec = recs[0];
         QVERIFY(!rec.refused());
+        // "Play" followed REC's write, which the simulator reads a moment later: never a pacing
+        // interval ahead of it, when an output with little delay would play the file's start
+        // before the chip listens.
+        QVERIFY2(r.playUs > rec.us - 5000,
+                 qPrintable(QStringLiteral("Play %1 ms before REC reached the chip")
+                                .arg((rec.us - r.playUs) / 1000.0)));
         QList<LoggedByte> stops;
         for (const LoggedByte& b : rig_.sim->commands(QStringLiteral("STOP")))
             if (b.us > rec.us)

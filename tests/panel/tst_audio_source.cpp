@@ -126,6 +126,8 @@ private slots:
     void automaticStopFollowsTheOutput();
     void automaticStopTakenBack_data();
     void automaticStopTakenBack();
+    void playHeldUntilTheFrameIsOut_data();
+    void playHeldUntilTheFrameIsOut();
     void noOutputForAFile_data();
     void noOutputForAFile();
     void recordBeforeAnyFileStopsOnFirstTick();
@@ -432,6 +434,52 @@ void TestAudioSource::automaticStopTakenBack() {
     QCOMPARE(rig.stops, stops);
     if (stops)
         QCOMPARE(rig.handedAt - rig.playAt, 10040);
+}
+
+// The record button's sound waits until REC is out; whatever else the player is told meanwhile
+// takes the held "Play" back.
+void TestAudioSource::playHeldUntilTheFrameIsOut_data() {
+    QTest::addColumn<QString>("meanwhile");
+    QTest::addColumn<bool>("plays");
+    QTest::newRow("nothing") << "" << true;
+    QTest::newRow("STOP reply") << "hold" << false;
+    QTest::newRow("another file opened") << "open" << false;
+}
+
+void TestAudioSource::playHeldUntilTheFrameIsOut() {
+    QFETCH(QString, meanwhile);
+    QFETCH(bool, plays);
+    Rig rig;
+    rig.open(QStringLiteral("/music/ten.mp3"), 10000);
+    rig.delay = 20;
+    rig.source->setRecElapsedMs(0);
+    rig.source->setRecOn(true);
+    rig.player.commands.clear();
+    rig.source->startRecordingSource(AudioSource::SoundStart::WithFrame);
+    QVERIFY(rig.source->MusicOn());
+    QCOMPARE(rig.player.updateInterval(), 30);
+    // The ticks count from the click; a report left from before is not this recording's sound.
+    rig.player.played = 9990;
+    rig.clock += AudioSource::TickMs;
+    rig.tick();
+    QVERIFY(rig.player.commands.empty());
+    QCOMPARE(rig.source->RecElapsedMs(), 30);
+    QCOMPARE(rig.source->stopHandOverAt(), -1);
+    if (meanwhile == QLatin1String("hold"))
+        rig.source->holdRecordingSource();
+    else if (meanwhile == QLatin1String("open"))
+        rig.open(QStringLiteral("/music/other.mp3"), 5000);
+    rig.clock += 20;
+    rig.source->frameOut();
+    QCOMPARE(rig.player.lastCommand() == PlayerCommand::Play, plays);
+    if (!plays)
+        return;
+    // From "Play" on, the stop goes by the sound: 50 ms before the end, less the pacing.
+    rig.playAt = rig.clock;
+    rig.sincePlay = 0;
+    rig.play(400);
+    QCOMPARE(rig.stops, 1);
+    QCOMPARE(rig.handedAt - rig.playAt, 10000 + 20 - 50 - 50);
 }
 
 void TestAudioSource::noOutputForAFile_data() {
