@@ -532,9 +532,9 @@ void printCondition(const Condition& c, const Figures& f, int messages) {
     if (!f.notHeard.empty()) {
         const double lo = percentile(f.notHeard, 0.0), hi = percentile(f.notHeard, 1.0);
         std::printf("  panel REC: file end not heard  p50 %+6.1f  min %+6.1f  max %+6.1f ms "
-                    "(goal 50 +- 30): %s; onset after REC p50 %+6.1f ms\n",
+                    "(goal 50 +- 30): %s; onset after REC p50 %+6.1f  min %+6.1f ms\n",
                     percentile(f.notHeard, 0.5), lo, hi, lo >= 20 && hi <= 80 ? "met" : "NOT met",
-                    percentile(f.panelOnset, 0.5));
+                    percentile(f.panelOnset, 0.5), percentile(f.panelOnset, 0.0));
         const auto list = [](const char* label, const std::vector<double>& values) {
             std::printf("    %s:", label);
             for (double v : values)
