@@ -90,8 +90,7 @@ RecordingPanel::RecordingPanel() {
     QObject::connect(&serialPort, &SerialPort::communication, &receiver,
                      &Receiver::onCommunication);
     slider.setRange(0, 30000);
-    QObject::connect(&transmitter, &Transmitter::frameWritten, &source, &AudioSource::frameOut);
-    QObject::connect(&transmitter, &Transmitter::frameDropped, &source, &AudioSource::frameOut);
+    source.followTransmitter(transmitter);
     source.setStopCommand([this] {
         stopHandedUs = monotonicUs();
         send(0x02); // STOP
@@ -119,8 +118,7 @@ qint64 RecordingPanel::record() {
     source.setRecOn(true);
     send(0x41); // REC
     const qint64 pressed = monotonicUs();
-    source.startRecordingSource(transmitter.isSending() ? AudioSource::SoundStart::WithFrame
-                                                        : AudioSource::SoundStart::Now);
+    source.startRecordingSource();
     return pressed;
 }
 

@@ -54,7 +54,7 @@ void ChipCommands::set_rec_addr() {
     sendRange(Command::set_rec_addr, w_.St_Rec_Text, w_.St_Rec_Text1);
     // Whatever became of the frame, the audio starts as the recording source: once the frame
     // is out (the chip records from its last byte), at once when nothing goes out.
-    audio_.startRecordingSource(recordingSoundStart());
+    audio_.startRecordingSource();
 }
 
 void ChipCommands::SetEraseAddrComm() {

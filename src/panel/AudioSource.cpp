@@ -36,8 +36,14 @@ AudioSource::AudioSource(AudioPlayer& player, FileDialog& dialog, MessageBoxes& 
     connect(&autoStopTimer_, &QTimer::timeout, this, &AudioSource::autoStopDue);
 }
 
-void AudioSource::startRecordingSource(SoundStart start) {
-    if (start == SoundStart::WithFrame) {
+void AudioSource::followTransmitter(const Transmitter& transmitter) {
+    transmitter_ = &transmitter;
+    connect(&transmitter, &Transmitter::frameWritten, this, &AudioSource::frameOut);
+    connect(&transmitter, &Transmitter::frameDropped, this, &AudioSource::frameOut);
+}
+
+void AudioSource::startRecordingSource() {
+    if (transmitter_ && transmitter_->isSending()) {
         forgetPlayedClock();
         playHeld_ = true;
     } else {

@@ -88,16 +88,15 @@ public:
     // Without a file there is nothing to play and the answer is true.
     bool outputReadyForRecording();
 
+    // The transmitter that sends the commands a recording starts with.
+    void followTransmitter(const Transmitter& transmitter);
     // Starts the audio as the recording source: "Play", MusicOn, a 30 ms status interval.
-    // With SoundStart::WithFrame, MusicOn and the interval are set at once and "Play" waits
-    // for frameOut(): the command that makes the chip listen is paced out a byte per 50 ms,
-    // and an output with little delay would otherwise play the file's start before the chip
-    // records. Any other command to the player in between takes the held "Play" back.
-    enum class SoundStart { Now, WithFrame };
-    void startRecordingSource(SoundStart start = SoundStart::Now);
-    // The frame handed to the transmitter last is out, or was dropped: a held "Play" is given.
-    void frameOut();
-    bool playHeld() const { return playHeld_; }
+    // While the followed transmitter is sending (the command that makes the chip listen is
+    // paced out a byte per 50 ms), MusicOn and the interval are set at once but "Play" waits
+    // until that frame is out or dropped: an output with little delay would otherwise play
+    // the file's start before the chip records. Any other command to the player in between
+    // takes the held "Play" back.
+    void startRecordingSource();
     // Gives the player "Play" again: what the output had told of the sound before is
     // forgotten, and an automatic stop that was armed is taken back until it tells again.
     void replay();
@@ -164,11 +163,14 @@ private:
     // What the output told of the sound since "Play" is forgotten, the automatic stop's timer
     // taken back.
     void forgetPlayedClock();
+    // The frame handed to the transmitter last is out, or was dropped: a held "Play" is given.
+    void frameOut();
     void autoStopStep();
     void sendAutoStop();
 
     bool movingPlayPoint_ = false;
     bool playHeld_ = false; // "Play" waits for frameOut()
+    const Transmitter* transmitter_ = nullptr;
     AudioPlayer& player_;
     FileDialog& dialog_;
     MessageBoxes& boxes_;

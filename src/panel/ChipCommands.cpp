@@ -24,8 +24,7 @@ ChipCommands::ChipCommands(Transmitter& transmitter, Receiver& receiver, AudioSo
     connect(&tx_, &Transmitter::portClosed, this,
             [this] { boxes_.show(tr("串口没打开"), tr("串口状态"), MessageIcon::Critical); });
     // The file's sound of a recording starts once the command that makes the chip listen is out.
-    connect(&tx_, &Transmitter::frameWritten, &audio_, &AudioSource::frameOut);
-    connect(&tx_, &Transmitter::frameDropped, &audio_, &AudioSource::frameOut);
+    audio_.followTransmitter(tx_);
     for (QLineEdit* box :
          {w_.St_Play_Text, w_.St_Play_Text1, w_.St_Rec_Text, w_.St_Rec_Text1, w_.CurrentRow})
         TypingLimit::install(box, AddressChars);
@@ -88,10 +87,6 @@ void ChipCommands::rd_rec_addr() {
     sendSingleByte(Command::rd_rec_addr);
 }
 
-AudioSource::SoundStart ChipCommands::recordingSoundStart() const {
-    return tx_.isSending() ? AudioSource::SoundStart::WithFrame : AudioSource::SoundStart::Now;
-}
-
 void ChipCommands::stop() {
     sendStop();
 }
@@ -123,7 +118,7 @@ void ChipCommands::rec() {
     // sample however little the output delays it. Even when the port is closed and nothing
     // goes out, the audio starts, at once: the operator hears that the chip did not take the
     // command.
-    audio_.startRecordingSource(recordingSoundStart());
+    audio_.startRecordingSource();
 }
 
 void ChipCommands::si_ok() {

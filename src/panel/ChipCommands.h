@@ -1,7 +1,6 @@
 #pragma once
 
 #include "chip/Catalogue.h"
-#include "panel/AudioSource.h"
 #include "panel/Lamps.h"
 
 #include <QObject>
@@ -16,6 +15,7 @@ class QLineEdit;
 
 namespace tamberlo {
 
+class AudioSource;
 class MessageBoxes;
 class Receiver;
 class Transmitter;
@@ -64,9 +64,6 @@ public:
     // while a frame is still going out ahead of it. The automatic stop hands STOP over that
     // much early.
     int stopHandOverLeadMs() const;
-    // When the file's sound of a recording starts: with the frame just handed over, once it
-    // is out; at once when nothing is going out (the port is closed).
-    AudioSource::SoundStart recordingSoundStart() const;
 
     // Sets the volume step and repaints the display (start-up sets 4).
     void setVolLevel(std::uint8_t level);

@@ -12,6 +12,7 @@ using namespace tamberlo;
 using tamberlo::test::FakeAudioPlayer;
 using tamberlo::test::FakeFileDialog;
 using tamberlo::test::FakeMessageBoxes;
+using tamberlo::test::FakeSerialPort;
 
 namespace {
 
@@ -450,12 +451,17 @@ void TestAudioSource::playHeldUntilTheFrameIsOut() {
     QFETCH(QString, meanwhile);
     QFETCH(bool, plays);
     Rig rig;
+    FakeSerialPort port;
+    Receiver receiver{port};
+    Transmitter tx{port, receiver};
+    QVERIFY(port.open());
+    rig.source->followTransmitter(tx);
     rig.open(QStringLiteral("/music/ten.mp3"), 10000);
     rig.delay = 20;
-    rig.source->setRecElapsedMs(0);
-    rig.source->setRecOn(true);
     rig.player.commands.clear();
-    rig.source->startRecordingSource(AudioSource::SoundStart::WithFrame);
+    tx.SendBuf = {0x41}; // REC, written on the transmitter's next tick
+    tx.Isd_Comm2_Send(1);
+    rig.record();
     QVERIFY(rig.source->MusicOn());
     QCOMPARE(rig.player.updateInterval(), 30);
     // The ticks count from the click; a report left from before is not this recording's sound.
@@ -470,7 +476,8 @@ void TestAudioSource::playHeldUntilTheFrameIsOut() {
     else if (meanwhile == QLatin1String("open"))
         rig.open(QStringLiteral("/music/other.mp3"), 5000);
     rig.clock += 20;
-    rig.source->frameOut();
+    tx.tick();
+    QCOMPARE(port.written, QByteArray("\x41", 1));
     QCOMPARE(rig.player.lastCommand() == PlayerCommand::Play, plays);
     if (!plays)
         return;
